@@ -78,7 +78,7 @@ struct Board {
 
   // Recomputes every derived field from scratch and compares: occupancy,
   // squares, king squares, keys, material, phase, signature and the
-  // castling squares behind each right. For tests and debug builds.
+  // castling squares behind each right. For tests and debugging.
   bool IsConsistent() const;
 };
 

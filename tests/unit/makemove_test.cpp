@@ -263,7 +263,7 @@ void WalkRandomGames(const std::string& fen, i32 plies, u32 seed, KindTally* tal
 TEST_F(MakeMove, RandomGamesFromTheStartPosition) {
   KindTally tally;
   WalkRandomGames("rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1",
-                  ForTarget(20000, 1000), 1, &tally);
+                  ForTarget(20000, 4000), 1, &tally);
   EXPECT_GT(tally.captures, 0);
   EXPECT_GT(tally.doublePushes, 0);
   EXPECT_GT(tally.castlings, 0);
@@ -282,7 +282,7 @@ TEST_F(MakeMove, RandomGamesFromTrickyPositions) {
   };
   u32 seed = 10;
   KindTally tally;
-  for (const char* fen : fens) WalkRandomGames(fen, ForTarget(5000, 300), seed++, &tally);
+  for (const char* fen : fens) WalkRandomGames(fen, ForTarget(5000, 1500), seed++, &tally);
   EXPECT_GT(tally.enPassants, 0);
   EXPECT_GT(tally.promotions, 0);
   EXPECT_GT(tally.castlings, 0);
@@ -298,7 +298,7 @@ TEST_F(MakeMove, RandomGamesFromChess960Positions) {
   };
   u32 seed = 20;
   KindTally tally;
-  for (const char* fen : fens) WalkRandomGames(fen, ForTarget(5000, 300), seed++, &tally);
+  for (const char* fen : fens) WalkRandomGames(fen, ForTarget(5000, 1500), seed++, &tally);
   EXPECT_GT(tally.castlings, 0);
 }
 

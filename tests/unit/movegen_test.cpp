@@ -128,7 +128,7 @@ TEST_F(MoveGen, GeneratorsAgreeOverRandomGames) {
   i32 checks = 0;
   for (const char* fen : fens) {
     Board b = BoardFromFen(fen);
-    for (i32 ply = 0, length = 0; ply < ForTarget(4000, 400); ++ply) {
+    for (i32 ply = 0, length = 0; ply < ForTarget(4000, 1500); ++ply) {
       ScoredMove list[MaxMoves];
       const std::vector<Move> captures = Generated(b, GenerateCaptures);
       const std::vector<Move> quiets = Generated(b, GenerateQuiets);

@@ -58,7 +58,7 @@ TEST(Perft, EverySuitePosition) {
   ASSERT_EQ(cases.size(), 27u);
   // Natively every listed depth; emulated and sanitized builds stop at a
   // budget of leaves per position.
-  const u64 budget = ForTarget<u64>(~0ULL, 1500000);
+  const u64 budget = ForTarget<u64>(~0ULL, 6000000);
   for (const PerftCase& c : cases) {
     Board board = BoardFromFen(c.fen);
     const Board before = board;
@@ -81,6 +81,10 @@ TEST(Perft, RecursiveAndDetailedAgree) {
   // Published breakdowns; checks and mates count the last ply's moves.
   const Detail details[] = {
       {"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1", 4, 197281, 1576, 0, 0, 0, 469, 8},
+      {"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1", 5, 4865609, 82719, 258, 0, 0,
+       27351, 347},
+      {"r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq - 0 1", 4, 4085603, 757163,
+       1929, 128013, 15172, 25523, 43},
       {"r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq - 0 1", 3, 97862, 17102, 45,
        3162, 0, 993, 1},
       {"8/2p5/3p4/KP5r/1R3p1k/8/4P1P1/8 w - - 0 1", 5, 674624, 52051, 1165, 0, 0, 52950, 0},
