@@ -1,0 +1,34 @@
+// Reader of small key=value text files: the configuration file and the
+// personality files.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "common/types.h"
+
+// Line format: lines are read 1023 bytes at a time (a longer line is taken in
+// pieces, each a line of its own) and cut at the first control character or
+// byte above 0x7F. Lines shorter than 3 characters, lines starting with '#' or
+// ';' and lines without '=' are skipped. The key is everything before the
+// first '=', the value everything after it; nothing is trimmed.
+class IniFile {
+ public:
+  // Appends the pairs of the file; returns 0 (and changes nothing) when the
+  // file cannot be opened, else 1.
+  i32 Load(const char* path);
+
+  // The value of the first pair with this exact key, read as a base-10
+  // integer (no digits give 0), or the default when the key is absent.
+  i32 GetInt(const char* key, i32 defaultValue) const;
+
+  // The value of the first pair with this exact key, or the default.
+  std::string GetString(const char* key, const std::string& defaultValue) const;
+
+  // The pairs in file order, duplicates included.
+  std::vector<std::pair<std::string, std::string>> pairs;
+
+ private:
+  const std::string* Find(const char* key) const;
+};

@@ -1,0 +1,97 @@
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdio>
+#include <string>
+
+#include "common/inifile.h"
+
+namespace {
+
+// Writes the bytes to a temporary file and loads it.
+class IniFileTest : public ::testing::Test {
+ protected:
+  void Load(const std::string& content) {
+    char pattern[] = "/tmp/zorvel_ini_XXXXXX";
+    int fd = mkstemp(pattern);
+    ASSERT_GE(fd, 0);
+    path = pattern;
+    ASSERT_EQ(write(fd, content.data(), content.size()), static_cast<ssize_t>(content.size()));
+    close(fd);
+    ASSERT_EQ(ini.Load(path.c_str()), 1);
+  }
+  void TearDown() override {
+    if (!path.empty()) unlink(path.c_str());
+  }
+  IniFile ini;
+  std::string path;
+};
+
+}  // namespace
+
+TEST_F(IniFileTest, KeysAreExactAndNothingIsTrimmed) {
+  Load("Hash = 32\n MaxThreads=4\nBookFile= book.bin \nThreads=2\n");
+  EXPECT_EQ(ini.GetInt("Hash", 1), 1);  // the key is "Hash "
+  EXPECT_EQ(ini.GetString("Hash ", "x"), " 32");
+  EXPECT_EQ(ini.GetInt("Hash ", 1), 32);  // strtol skips the leading blank
+  EXPECT_EQ(ini.GetInt("Threads", 1), 2);
+  EXPECT_EQ(ini.GetInt("MaxThreads", 1), 1);
+  EXPECT_EQ(ini.GetInt(" MaxThreads", 1), 4);
+  EXPECT_EQ(ini.GetString("BookFile", ""), " book.bin ");
+  EXPECT_EQ(ini.GetString("Missing", "default"), "default");
+  EXPECT_EQ(ini.GetInt("Missing", -7), -7);
+  EXPECT_EQ(ini.pairs.size(), 4u);
+}
+
+TEST_F(IniFileTest, NumbersAreReadLikeStrtol) {
+  Load("A=64 ; comment\nB=abc\nC=  -12x\nD=\nE=99999999999999999999\nF=-99999999999999999999\n"
+       "G=+7\n");
+  EXPECT_EQ(ini.GetInt("A", 1), 64);
+  EXPECT_EQ(ini.GetInt("B", 1), 0);
+  EXPECT_EQ(ini.GetInt("C", 1), -12);
+  EXPECT_EQ(ini.GetInt("D", 1), 1);  // "D=" is too short to be a line
+  EXPECT_EQ(ini.GetInt("E", 1), INT_MAX);
+  EXPECT_EQ(ini.GetInt("F", 1), INT_MIN);
+  EXPECT_EQ(ini.GetInt("G", 1), 7);
+}
+
+TEST_F(IniFileTest, CommentsShortLinesAndDuplicates) {
+  Load("#Hash=1\n;Hash=2\nHash=3\nHash=4\na=1\nb=\n==x\nnoequals\n\n\r\n");
+  EXPECT_EQ(ini.GetInt("Hash", 0), 3);  // the first occurrence wins
+  EXPECT_EQ(ini.GetInt("a", 0), 1);     // 3 characters are enough
+  EXPECT_EQ(ini.GetString("b", "absent"), "absent");  // 2 characters are not
+  EXPECT_EQ(ini.GetString("", "absent"), "=x");  // empty key
+  ASSERT_EQ(ini.pairs.size(), 4u);
+  EXPECT_EQ(ini.pairs[1].second, "4");
+}
+
+TEST_F(IniFileTest, ControlAndNonAsciiBytesEndTheLine) {
+  Load("Name=Zor\xC3\xA9vel\nTab=12\t34\nCr=5\r\nA\tB=1\nx=\x01y\n");
+  EXPECT_EQ(ini.GetString("Name", ""), "Zor");
+  EXPECT_EQ(ini.GetInt("Tab", 0), 12);
+  EXPECT_EQ(ini.GetString("Cr", ""), "5");
+  EXPECT_EQ(ini.GetString("A", "absent"), "absent");  // cut to "A": too short
+  EXPECT_EQ(ini.GetString("x", "absent"), "absent");  // cut to "x=": too short
+  EXPECT_EQ(ini.pairs.size(), 3u);
+}
+
+TEST_F(IniFileTest, LongLinesAreReadInPiecesOf1023Bytes) {
+  std::string longValue(1500, 'v');
+  std::string padding(1023, 'p');
+  Load("Long=" + longValue + "\n" + padding + "Tail=5\nLast=1");
+  EXPECT_EQ(ini.GetString("Long", ""), std::string(1018, 'v'));
+  EXPECT_EQ(ini.GetInt("Tail", 0), 5);  // the second piece of the padded line
+  EXPECT_EQ(ini.GetInt("Last", 0), 1);  // no newline at the end of the file
+  EXPECT_EQ(ini.pairs.size(), 3u);
+}
+
+TEST(IniFile, MissingFileKeepsThePairsAndDefaults) {
+  IniFile ini;
+  EXPECT_EQ(ini.Load("/nonexistent/zorvel.ini"), 0);
+  EXPECT_TRUE(ini.pairs.empty());
+  EXPECT_EQ(ini.GetInt("Hash", 64), 64);
+  EXPECT_EQ(ini.GetString("BookFile", "book.bin"), "book.bin");
+}
