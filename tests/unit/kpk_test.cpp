@@ -55,12 +55,18 @@ class ReferenceKpk {
   static bool PawnHits(i32 p, i32 s) {
     return RankOf(s) == RankOf(p) + 1 && std::abs(FileOf(s) - FileOf(p)) == 1;
   }
-  static std::vector<i32> Neighbours(i32 s) {
-    std::vector<i32> result;
+  struct SquareList {
+    i32 squares[8];
+    int count = 0;
+    const i32* begin() const { return squares; }
+    const i32* end() const { return squares + count; }
+  };
+  static SquareList Neighbours(i32 s) {
+    SquareList result;
     for (i32 df = -1; df <= 1; ++df)
       for (i32 dr = -1; dr <= 1; ++dr) {
         const i32 f = FileOf(s) + df, r = RankOf(s) + dr;
-        if ((df || dr) && f >= 0 && f < 8 && r >= 0 && r < 8) result.push_back(MakeSquare(f, r));
+        if ((df || dr) && f >= 0 && f < 8 && r >= 0 && r < 8) result.squares[result.count++] = MakeSquare(f, r);
       }
     return result;
   }
