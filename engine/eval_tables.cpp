@@ -33,12 +33,15 @@ constexpr i32 BuiltinKingProximity[8] = {0, 0, 25, 20, 15, 10, 5, 0};
 constexpr i32 BuiltinPassedPawnMg[8] = {0, 0, 0, 10, 21, 45, 95, 0};
 constexpr i32 BuiltinPassedPawnEg[8] = {0, 10, 10, 21, 43, 90, 191, 0};
 constexpr i32 BuiltinKingShield[8] = {50, 0, 10, 20, 30, 30, 30, 50};
+// clang-format off
 constexpr i32 BuiltinKingAttack[32] = {
     0,   2,   4,   8,   11,  16,  23,  31,  41,  54,  69,  89,  113, 142, 176, 216,
     262, 314, 371, 431, 494, 556, 616, 673, 725, 771, 811, 845, 874, 898, 918, 933};
-constexpr MobilityWeights BuiltinMobility[8] = {
-    {0, 0, 0}, {0, 0, 0}, {48, 40, 0}, {48, 40, 0}, {32, 40, 0}, {16, 24, 0}, {0, 0, 0}, {0, 0, 0}};
+// clang-format on
+constexpr MobilityWeights BuiltinMobility[8] = {{0, 0, 0},   {0, 0, 0},   {48, 40, 0}, {48, 40, 0},
+                                                {32, 40, 0}, {16, 24, 0}, {0, 0, 0},   {0, 0, 0}};
 
+// clang-format off
 // Black's tables, indexed by board square: rank 1 is the first row, Black's
 // back rank the last.
 constexpr i32 PawnMg[64] = {
@@ -133,9 +136,13 @@ constexpr i32 KnightOutpost[64] = {
       0,   0,   0,   0,   0,   0,   0,   0,
       0,   0,   0,   0,   0,   0,   0,   0};
 
+// clang-format on
+
 // Black's piece-square tables by type; null is all zero.
-constexpr const i32* BlackMg[8] = {nullptr, PawnMg, KnightMg, BishopMg, RookMg, nullptr, KingMg, nullptr};
-constexpr const i32* BlackEg[8] = {nullptr, nullptr, MinorEg, MinorEg, nullptr, QueenEg, KingEg, nullptr};
+constexpr const i32* BlackMg[8] = {nullptr, PawnMg,  KnightMg, BishopMg,
+                                   RookMg,  nullptr, KingMg,   nullptr};
+constexpr const i32* BlackEg[8] = {nullptr, nullptr, MinorEg, MinorEg,
+                                   nullptr, QueenEg, KingEg,  nullptr};
 
 }  // namespace
 
@@ -194,12 +201,12 @@ void InitPieceSquareTables() {
   for (i32 type = Knight; type <= Queen; ++type) {
     const MobilityWeights& w = MobilityWeight[type];
     for (i32 n = 0; n < 28; ++n) {
-      MobilityBonus[type][n] =
-          n < MobilityCount[type] ? ScorePair{n * w.mg / 8 - w.offset, n * w.eg / 8 - w.offset}
-                                  : ScorePair{0, 0};
+      MobilityBonus[type][n] = n < MobilityCount[type]
+                                   ? ScorePair{n * w.mg / 8 - w.offset, n * w.eg / 8 - w.offset}
+                                   : ScorePair{0, 0};
     }
   }
 
-  startMaterial = PieceValue[Queen] +
-                  2 * (PieceValue[Knight] + 4 * PieceValue[Pawn] + PieceValue[Bishop] + PieceValue[Rook]);
+  startMaterial = PieceValue[Queen] + 2 * (PieceValue[Knight] + 4 * PieceValue[Pawn] +
+                                           PieceValue[Bishop] + PieceValue[Rook]);
 }

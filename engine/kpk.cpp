@@ -12,7 +12,6 @@
 #include "engine/kpk.h"
 
 #include <cstdlib>
-#include <initializer_list>
 
 u8 KpkBitbase[KpkBitbaseBytes];
 
@@ -35,14 +34,22 @@ constexpr i32 PawnSlot(i32 pawn) { return FileOf(pawn) | RankOf(pawn) << 2; }
 // Squares s whose neighbour s + step is on the board and in t.
 u64 StepBack(u64 t, i32 step) {
   switch (step) {
-    case 1: return (t >> 1) & ~FileHMask;
-    case -1: return (t << 1) & ~FileAMask;
-    case 8: return t >> 8;
-    case -8: return t << 8;
-    case 9: return (t >> 9) & ~FileHMask;
-    case 7: return (t >> 7) & ~FileAMask;
-    case -7: return (t << 7) & ~FileHMask;
-    default: return (t << 9) & ~FileAMask;  // -9
+    case 1:
+      return (t >> 1) & ~FileHMask;
+    case -1:
+      return (t << 1) & ~FileAMask;
+    case 8:
+      return t >> 8;
+    case -8:
+      return t << 8;
+    case 9:
+      return (t >> 9) & ~FileHMask;
+    case 7:
+      return (t >> 7) & ~FileAMask;
+    case -7:
+      return (t << 7) & ~FileHMask;
+    default:
+      return (t << 9) & ~FileAMask;  // -9
   }
 }
 
@@ -78,7 +85,7 @@ u64 WhitePawnAttacks(i32 pawn) {
 
 // Attacks of a rook (orthogonal) or a queen (both) with the given blockers.
 u64 SliderAttacks(i32 square, u64 blockers, bool diagonals) {
-  static constexpr i32 Directions[8][2] = {{1, 0}, {-1, 0}, {0, 1}, {0, -1},
+  static constexpr i32 Directions[8][2] = {{1, 0}, {-1, 0}, {0, 1},  {0, -1},
                                            {1, 1}, {1, -1}, {-1, 1}, {-1, -1}};
   u64 attacks = 0;
   for (i32 d = 0; d < (diagonals ? 8 : 4); ++d) {
@@ -102,19 +109,16 @@ u64 PromotionWins(i32 pawn, i32 strongKing, const u64* kingZone) {
   const i32 to = pawn + 8;
   if (to == strongKing) return 0;
   const bool defended = Distance(strongKing, to) <= 1;
+  // The weak king does not block the lines it stands on.
+  const u64 attacks[2] = {SliderAttacks(to, Bit(strongKing), true),
+                          SliderAttacks(to, Bit(strongKing), false)};
   u64 wins = 0;
   for (i32 weakKing = 0; weakKing < 64; ++weakKing) {
     const bool capturable = Distance(weakKing, to) <= 1 && !defended;
-    if (weakKing != to && !capturable) {
-      for (bool queen : {true, false}) {
-        // The weak king does not block the lines it stands on.
-        const u64 attacks = SliderAttacks(to, Bit(strongKing), queen);
-        const u64 escapes = kingZone[weakKing] & ~attacks & ~kingZone[strongKing];
-        if (escapes != 0 || (attacks & Bit(weakKing)) != 0) {
-          wins |= Bit(weakKing);
-          break;
-        }
-      }
+    if (weakKing == to || capturable) continue;
+    for (u64 covered : attacks) {
+      const u64 escapes = kingZone[weakKing] & ~covered & ~kingZone[strongKing];
+      if (escapes != 0 || (covered & Bit(weakKing)) != 0) wins |= Bit(weakKing);
     }
   }
   return wins;
@@ -124,11 +128,9 @@ void BuildKpkBitbase() {
   u64 kingZone[64];
   for (i32 s = 0; s < 64; ++s) kingZone[s] = KingZone(s);
 
-  // won[strongToMove][pawn slot][strong king]: the weak-king squares that lose.
+  // won[strongToMove][pawn slot][strong king]: the weak-king squares that
+  // lose. Filled once; slots of pawns on rank 1 or 8 stay empty.
   static u64 won[2][32][64];
-  for (auto& side : won)
-    for (auto& slot : side)
-      for (u64& set : slot) set = 0;
 
   for (i32 rank = 6; rank >= 1; --rank) {
     for (i32 file = 0; file < 4; ++file) {

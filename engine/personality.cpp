@@ -54,7 +54,8 @@ int Personality::Load(const char* fileName) {
     return 0;
   }
   gLog.Info("load personality %s", fileName);
-  for (const PersonalityKey& key : PersonalityKeys) this->*key.field = file.GetInt(key.name, key.defaultValue);
+  for (const PersonalityKey& key : PersonalityKeys)
+    this->*key.field = file.GetInt(key.name, key.defaultValue);
   Init(1);
   active = 1;
   return result;

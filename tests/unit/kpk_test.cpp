@@ -1,10 +1,10 @@
+#include "engine/kpk.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <thread>
 #include <vector>
-
-#include "engine/kpk.h"
 
 namespace {
 
@@ -66,7 +66,8 @@ class ReferenceKpk {
     for (i32 df = -1; df <= 1; ++df)
       for (i32 dr = -1; dr <= 1; ++dr) {
         const i32 f = FileOf(s) + df, r = RankOf(s) + dr;
-        if ((df || dr) && f >= 0 && f < 8 && r >= 0 && r < 8) result.squares[result.count++] = MakeSquare(f, r);
+        if ((df || dr) && f >= 0 && f < 8 && r >= 0 && r < 8)
+          result.squares[result.count++] = MakeSquare(f, r);
       }
     return result;
   }
@@ -83,7 +84,8 @@ class ReferenceKpk {
     const bool diagonal = std::abs(df) == std::abs(dr);
     if (!straight && !(queen && diagonal)) return false;
     const i32 sf = (df > 0) - (df < 0), sr = (dr > 0) - (dr < 0);
-    for (i32 f = FileOf(from) + sf, r = RankOf(from) + sr; MakeSquare(f, r) != target; f += sf, r += sr)
+    for (i32 f = FileOf(from) + sf, r = RankOf(from) + sr; MakeSquare(f, r) != target;
+         f += sf, r += sr)
       if (MakeSquare(f, r) == block) return false;
     return true;
   }
@@ -199,7 +201,8 @@ TEST(Kpk, AgreesWithReferenceSolverAndCounts) {
           }
           // The reference solves all eight files: mirroring by file keeps the result.
           if (FileOf(p) < 4) {
-            EXPECT_EQ(reference.Result(stm, p, sk, wk), reference.Result(stm, p ^ 7, sk ^ 7, wk ^ 7));
+            EXPECT_EQ(reference.Result(stm, p, sk, wk),
+                      reference.Result(stm, p ^ 7, sk ^ 7, wk ^ 7));
             wins[stm] += expected;
             legal[stm] += reference.Result(stm, p, sk, wk) >= 0;
           }
@@ -222,7 +225,8 @@ TEST(Kpk, WordLayoutIsLittleEndian) {
   InitKpkBitbase();
   for (u32 index = 0; index < (1u << 18); index += 7) {
     const u32 w = index >> 5;
-    const u32 word = static_cast<u32>(KpkBitbase[4 * w]) | static_cast<u32>(KpkBitbase[4 * w + 1]) << 8 |
+    const u32 word = static_cast<u32>(KpkBitbase[4 * w]) |
+                     static_cast<u32>(KpkBitbase[4 * w + 1]) << 8 |
                      static_cast<u32>(KpkBitbase[4 * w + 2]) << 16 |
                      static_cast<u32>(KpkBitbase[4 * w + 3]) << 24;
     const i32 wk = index & 63, sk = (index >> 6) & 63, slot = (index >> 12) & 31, stm = index >> 17;

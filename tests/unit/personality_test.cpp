@@ -1,5 +1,6 @@
-#include <gtest/gtest.h>
+#include "engine/personality.h"
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstddef>
@@ -12,7 +13,6 @@
 #include "board/board.h"
 #include "common/log.h"
 #include "engine/eval_tables.h"
-#include "engine/personality.h"
 
 namespace {
 
@@ -79,13 +79,12 @@ class PersonalityTest : public ::testing::Test {
 
 // The 24 weights in the record's order.
 std::vector<i32> Weights(const Personality& p) {
-  return {p.PawnValue, p.KnightValue, p.BishopValue, p.RookValue, p.QueenValue,
-          p.BishopPair, p.PawnDoubledMid, p.PawnDoubledEnd, p.PawnIsolatedMid,
-          p.PawnIsolatedEnd, p.PawnBackwardMid, p.PawnBackwardEnd,
-          p.RookOpenFileMid, p.RookOpenFileEnd, p.RookSemiOpenFileMid,
-          p.RookSemiOpenFileEnd, p.Rook7thRankMid, p.Rook7thRankEnd,
-          p.KingSafetyOwn, p.KingSafetyOpp, p.MobilityOwn, p.MobilityOpp,
-          p.Randomness, p.ReduceSpeed};
+  return {p.PawnValue,       p.KnightValue,     p.BishopValue,         p.RookValue,
+          p.QueenValue,      p.BishopPair,      p.PawnDoubledMid,      p.PawnDoubledEnd,
+          p.PawnIsolatedMid, p.PawnIsolatedEnd, p.PawnBackwardMid,     p.PawnBackwardEnd,
+          p.RookOpenFileMid, p.RookOpenFileEnd, p.RookSemiOpenFileMid, p.RookSemiOpenFileEnd,
+          p.Rook7thRankMid,  p.Rook7thRankEnd,  p.KingSafetyOwn,       p.KingSafetyOpp,
+          p.MobilityOwn,     p.MobilityOpp,     p.Randomness,          p.ReduceSpeed};
 }
 
 void ExpectPair(const ScorePair& pair, i32 mg, i32 eg, const char* what) {
@@ -96,7 +95,8 @@ void ExpectPair(const ScorePair& pair, i32 mg, i32 eg, const char* what) {
 void ExpectBlackRow(i32 type, bool mg, i32 rank, std::vector<i32> row) {
   for (i32 file = 0; file < 8; ++file) {
     const ScorePair& v = PieceSquareTable[Black][type][MakeSquare(file, rank)];
-    EXPECT_EQ(mg ? v.mg : v.eg, row[file]) << "type " << type << " rank " << rank + 1 << " file " << file;
+    EXPECT_EQ(mg ? v.mg : v.eg, row[file])
+        << "type " << type << " rank " << rank + 1 << " file " << file;
   }
 }
 
@@ -147,9 +147,10 @@ TEST_F(PersonalityTest, PieceSquareTablesKeepTheGivenRowsAndFlipForWhite) {
   ExpectBlackRow(Bishop, true, 0, {-40, -8, -8, -8, -8, -8, -8, -40});
   for (i32 rank = 0; rank < 8; ++rank) {
     ExpectBlackRow(Rook, true, rank, {-4, -2, -1, 0, 0, -1, -2, -4});
-    ExpectBlackRow(King, true, rank, rank == 7   ? std::vector<i32>{-8, 32, 32, -8, 0, -8, 32, -8}
-                                     : rank == 6 ? std::vector<i32>(8, -16)
-                                                 : std::vector<i32>(8, -32));
+    ExpectBlackRow(King, true, rank,
+                   rank == 7   ? std::vector<i32>{-8, 32, 32, -8, 0, -8, 32, -8}
+                   : rank == 6 ? std::vector<i32>(8, -16)
+                               : std::vector<i32>(8, -32));
   }
   ExpectBlackRow(Queen, false, 3, {-2, 8, 12, 16, 16, 12, 8, -2});
   ExpectBlackRow(Queen, false, 4, {-2, 8, 12, 16, 16, 12, 8, -2});
@@ -181,7 +182,8 @@ TEST_F(PersonalityTest, PieceSquareTablesKeepTheGivenRowsAndFlipForWhite) {
       EXPECT_EQ(PieceSquareTable[White][type][s].eg, PieceSquareTable[Black][type][s ^ 56].eg);
     }
   const i32 whiteKingRank1[8] = {-8, 32, 32, -8, 0, -8, 32, -8};
-  for (i32 file = 0; file < 8; ++file) EXPECT_EQ(PieceSquareTable[White][King][file].mg, whiteKingRank1[file]);
+  for (i32 file = 0; file < 8; ++file)
+    EXPECT_EQ(PieceSquareTable[White][King][file].mg, whiteKingRank1[file]);
 }
 
 TEST_F(PersonalityTest, MobilityBonusFollowsTheWeights) {
@@ -209,7 +211,10 @@ TEST_F(PersonalityTest, OutpostTableMirrorsByFileAndFlipsForWhite) {
   const i32 rank5[8] = {0, 8, 16, 16, 16, 16, 8, 0};
   for (i32 s = 0; s < 64; ++s) {
     const i32 file = FileOf(s), rank = RankOf(s);
-    const i32 expected = rank == 2 ? rank3[file] : rank == 3 ? rank4[file] : rank == 4 ? rank5[file] : 0;
+    const i32 expected = rank == 2   ? rank3[file]
+                         : rank == 3 ? rank4[file]
+                         : rank == 4 ? rank5[file]
+                                     : 0;
     EXPECT_EQ(KnightOutpostBonus[Black][s], expected) << s;
     EXPECT_EQ(KnightOutpostBonus[White][s ^ 56], expected) << s;
   }
@@ -268,8 +273,8 @@ TEST_F(PersonalityTest, EmptyFileInstallsThePerKeyDefaults) {
   ExpectPair(BishopPairBonus, 50, 50, "bishop pair");
   EXPECT_EQ(startMaterial, 4075);
   EXPECT_EQ(PieceValue[Queen], 975);
-  const i32 expected[24] = {100, 325, 325, 500, 975, 50, 10, 10, 20, 20, 10, 10,
-                            20,  20,  10,  10,  20,  20, 100, 100, 100, 100, 0, 0};
+  const i32 expected[24] = {100, 325, 325, 500, 975, 50, 10,  10,  20,  20,  10, 10,
+                            20,  20,  10,  10,  20,  20, 100, 100, 100, 100, 0,  0};
   const std::vector<i32> actual = Weights(p);
   for (int i = 0; i < 24; ++i) EXPECT_EQ(actual[i], expected[i]) << "weight " << i;
   // Only the six pawn and rook pairs differ from the built-in tables.
@@ -312,15 +317,16 @@ TEST_F(PersonalityTest, UnreadableFileRestoresTheBuiltInWeights) {
 
 TEST_F(PersonalityTest, LoadChangesExactlyTheWeightsItNames) {
   const TableSnapshot builtIn = TableSnapshot::Take();
-  const char* keys[24] = {"PawnValue", "KnightValue", "BishopValue", "RookValue", "QueenValue",
-                          "BishopPair", "PawnDoubledMid", "PawnDoubledEnd", "PawnIsolatedMid",
-                          "PawnIsolatedEnd", "PawnBackwardMid", "PawnBackwardEnd",
-                          "RookOpenFileMid", "RookOpenFileEnd", "RookSemiOpenFileMid",
-                          "RookSemiOpenFileEnd", "Rook7thRankMid", "Rook7thRankEnd",
-                          "KingSafetyOwn", "KingSafetyOpp", "MobilityOwn", "MobilityOpp",
-                          "Randomness", "ReduceSpeed"};
+  const char* keys[24] = {
+      "PawnValue",       "KnightValue",     "BishopValue",         "RookValue",
+      "QueenValue",      "BishopPair",      "PawnDoubledMid",      "PawnDoubledEnd",
+      "PawnIsolatedMid", "PawnIsolatedEnd", "PawnBackwardMid",     "PawnBackwardEnd",
+      "RookOpenFileMid", "RookOpenFileEnd", "RookSemiOpenFileMid", "RookSemiOpenFileEnd",
+      "Rook7thRankMid",  "Rook7thRankEnd",  "KingSafetyOwn",       "KingSafetyOpp",
+      "MobilityOwn",     "MobilityOpp",     "Randomness",          "ReduceSpeed"};
   std::string content = "# a comment=1\n;PawnValue=7\nUnknownKey=55\n";
-  for (int i = 0; i < 24; ++i) content += std::string(keys[i]) + "=" + std::to_string(101 + i) + "\n";
+  for (int i = 0; i < 24; ++i)
+    content += std::string(keys[i]) + "=" + std::to_string(101 + i) + "\n";
   content += "PawnValue=999\n";  // the first occurrence counts
   Personality p{};
   ASSERT_NE(p.Load(WriteFile("all.txt", content).c_str()), 0);
@@ -359,7 +365,7 @@ TEST_F(PersonalityTest, ValuesAreReadLikeTheConfigurationFile) {
                              "BishopValue=310 ; comment\n"
                              "RookValue =600\n"
                              "QueenValue=-5\n")
-                        .c_str()),
+                       .c_str()),
             0);
   EXPECT_EQ(PieceValue[Pawn], 0);      // not a number
   EXPECT_EQ(PieceValue[Knight], 300);  // leading blanks are skipped
