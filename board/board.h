@@ -75,6 +75,11 @@ struct Board {
 
   // True when the side to move's king is attacked.
   bool InCheck() const { return IsAttacked(kingSquare[sideToMove], opponent); }
+
+  // Recomputes every derived field from scratch and compares: occupancy,
+  // squares, king squares, keys, material, phase, signature and the
+  // castling squares behind each right. For tests and debug builds.
+  bool IsConsistent() const;
 };
 
 // Fixed Zobrist keys.

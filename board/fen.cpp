@@ -1,0 +1,293 @@
+// FEN reading, long algebraic move text, SAN origin lookup and the board
+// display.
+#include "board/fen.h"
+
+#include <cstdio>
+
+#include "board/attacks.h"
+
+namespace {
+
+i32 PieceCode(char c) {
+  switch (c) {
+    case 'P': return Pawn;
+    case 'N': return Knight;
+    case 'B': return Bishop;
+    case 'R': return Rook;
+    case 'Q': return Queen;
+    case 'K': return King;
+    case 'p': return -Pawn;
+    case 'n': return -Knight;
+    case 'b': return -Bishop;
+    case 'r': return -Rook;
+    case 'q': return -Queen;
+    case 'k': return -King;
+    default: return 0;
+  }
+}
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// One king per side and no more material than promotions can give: the
+// move lists have room for every position a game can reach, and the board
+// operations need both kings.
+bool PlausibleMaterial(const i8 pieces[64]) {
+  i32 count[2][8] = {};
+  for (i32 sq = 0; sq < 64; ++sq) {
+    const i32 code = pieces[sq];
+    if (code > 0) ++count[White][code];
+    if (code < 0) ++count[Black][-code];
+  }
+  for (i32 c = 0; c < 2; ++c) {
+    const i32* n = count[c];
+    if (n[King] != 1 || n[Pawn] > 8) return false;
+    auto extra = [](i32 have, i32 start) { return have > start ? have - start : 0; };
+    const i32 promoted =
+        extra(n[Knight], 2) + extra(n[Bishop], 2) + extra(n[Rook], 2) + extra(n[Queen], 1);
+    if (n[Pawn] + promoted > 8) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+i32 ParseFen(const char* text, i8 pieces[64], i32* side, i32* castleRights, i32* epFile,
+             i32* fullmoveNumber, i32* halfmoveClock, i32 castleRookFiles[4], i32* consumed) {
+  for (i32 sq = 0; sq < 64; ++sq) pieces[sq] = 0;
+  *side = White;
+  *castleRights = 0;
+  *epFile = 0;
+  *fullmoveNumber = 0;
+  *halfmoveClock = 0;
+  castleRookFiles[0] = 0;
+  castleRookFiles[1] = 7;
+  castleRookFiles[2] = 0;
+  castleRookFiles[3] = 7;
+  *consumed = 0;
+
+  // Placement, from a8. A rank may end early at "/", but never holds more
+  // than eight squares, and there are at most eight ranks.
+  i32 rank = 7;
+  i32 file = 0;
+  i32 kingFile[2] = {0, 0};
+  const char* p = text;
+  for (;; ++p) {
+    const char c = *p;
+    if (rank == 0 && file == 8) {
+      if (c != ' ') return 0;
+      break;
+    }
+    if (c == ' ') break;
+    if (c >= '1' && c <= '8') {
+      file += c - '0';
+      if (file > 8) return 0;
+    } else if (c == '/') {
+      if (rank == 0) return 0;
+      --rank;
+      file = 0;
+    } else if (const i32 code = PieceCode(c)) {
+      if (file >= 8) return 0;
+      pieces[rank * 8 + file] = static_cast<i8>(code);
+      if (code == King) kingFile[White] = file;
+      if (code == -King) kingFile[Black] = file;
+      ++file;
+    } else {
+      return 0;  // any other character, the end of the text included
+    }
+  }
+  if (!PlausibleMaterial(pieces)) return 0;
+  ++p;  // the blank
+
+  // Side to move.
+  if (*p == 'w')
+    *side = White;
+  else if (*p == 'b')
+    *side = Black;
+  else
+    return 0;
+  ++p;
+  if (*p != ' ') return 1;
+  ++p;
+
+  // Castling: "-", KQkq, or rook files (Chess960, upper case for White).
+  if (*p == '-') {
+    ++p;
+  } else {
+    for (i32 n = 0; n < 4 && *p != ' ' && *p != '\0'; ++n, ++p) {
+      const char c = *p;
+      if (c == 'K') {
+        *castleRights |= CastleWhiteShort;
+      } else if (c == 'Q') {
+        *castleRights |= CastleWhiteLong;
+      } else if (c == 'k') {
+        *castleRights |= CastleBlackShort;
+      } else if (c == 'q') {
+        *castleRights |= CastleBlackLong;
+      } else if (c >= 'A' && c <= 'H') {
+        const i32 rookFile = c - 'A';
+        if (rookFile > kingFile[White]) {
+          *castleRights |= CastleWhiteShort;
+          castleRookFiles[3] = rookFile;
+        } else {
+          *castleRights |= CastleWhiteLong;
+          castleRookFiles[2] = rookFile;
+        }
+      } else if (c >= 'a' && c <= 'h') {
+        const i32 rookFile = c - 'a';
+        if (rookFile > kingFile[Black]) {
+          *castleRights |= CastleBlackShort;
+          castleRookFiles[1] = rookFile;
+        } else {
+          *castleRights |= CastleBlackLong;
+          castleRookFiles[0] = rookFile;
+        }
+      } else {
+        return 0;
+      }
+    }
+  }
+  if (*p != ' ') return 1;
+  ++p;
+
+  // En passant: the target square, on rank 6 with White to move, rank 3
+  // with Black to move.
+  if (*p == '-') {
+    ++p;
+  } else if (*p >= 'a' && *p <= 'h') {
+    const i32 epTargetFile = *p - 'a';
+    ++p;
+    if (*p != (*side == White ? '6' : '3')) return 0;
+    ++p;
+    *epFile = epTargetFile + 1;
+  } else if (*p == '\0') {
+    return 1;
+  } else {
+    return 0;
+  }
+  if (*p != ' ') return 1;
+  ++p;
+
+  // Halfmove clock: up to three digits, at most 255 (it is kept in 8 bits).
+  if (*p == '-') {
+    ++p;
+  } else {
+    i32 value = 0;
+    for (i32 n = 0; n < 3 && IsDigit(*p); ++n, ++p) value = value * 10 + (*p - '0');
+    *halfmoveClock = value > 255 ? 255 : value;
+  }
+  if (*p != ' ') return 1;
+  ++p;
+
+  // Full-move number: up to three digits.
+  if (*p == '-') {
+    ++p;
+  } else {
+    i32 value = 0;
+    for (i32 n = 0; n < 3 && IsDigit(*p); ++n, ++p) value = value * 10 + (*p - '0');
+    *fullmoveNumber = value;
+  }
+  *consumed = static_cast<i32>(p - text);
+  return 1;
+}
+
+void MoveToLongAlgebraic(const Move* move, char* out) {
+  static const char PieceLetters[] = "  NBRQK";
+  const Move m = *move;
+  if (m == 0) {
+    out[0] = '\0';
+    return;
+  }
+  const i32 from = FromSquare(m);
+  const i32 to = ToSquare(m);
+  if (IsCastling(m)) {
+    const char* text = FileOf(to) < FileOf(from) ? "O-O-O" : "O-O";
+    i32 i = 0;
+    for (; text[i]; ++i) out[i] = text[i];
+    out[i] = '\0';
+    return;
+  }
+  char* o = out;
+  if (MovingPiece(m) != Pawn) *o++ = PieceLetters[MovingPiece(m)];
+  *o++ = static_cast<char>('a' + FileOf(from));
+  *o++ = static_cast<char>('1' + RankOf(from));
+  *o++ = CapturedPiece(m) != NoPiece ? 'x' : '-';
+  *o++ = static_cast<char>('a' + FileOf(to));
+  *o++ = static_cast<char>('1' + RankOf(to));
+  if (IsEnPassant(m)) {
+    *o++ = 'e';
+    *o++ = '.';
+    *o++ = 'p';
+  }
+  if (PromotionPiece(m) != NoPiece) {
+    *o++ = '=';
+    *o++ = PieceLetters[PromotionPiece(m)];
+  }
+  if (MoveMark(m) == 1) *o++ = '+';
+  if (MoveMark(m) == 2) *o++ = '#';
+  *o = '\0';
+}
+
+bool Board::FindMoveOrigin(i32 to, i32 pieceType, i32 fromFile, i32 fromRank, i32* origin,
+                           i32* captured) const {
+  const i32 side = sideToMove;
+  const u64* own = pieces[side];
+  u64 candidates;
+  switch (pieceType) {
+    case Knight: candidates = KnightAttacks[to] & own[Knight]; break;
+    case Bishop: candidates = BishopAttacks(to, occupied) & own[Bishop]; break;
+    case Rook: candidates = RookAttacks(to, occupied) & own[Rook]; break;
+    case Queen: candidates = (BishopAttacks(to, occupied) | RookAttacks(to, occupied)) & own[Queen]; break;
+    case King: candidates = KingAttacks[to] & own[King]; break;
+    default: return false;
+  }
+  if (fromFile >= 0 && fromFile < 8) candidates &= FileMask[fromFile];
+  if (fromRank >= 0 && fromRank < 8) candidates &= RankMask[fromRank];
+  if (candidates == 0) return false;
+
+  if (!MoreThanOne(candidates)) {
+    *origin = LowestSquare(candidates);
+    *captured = squares[to];
+    return true;
+  }
+
+  // Several pieces fit the text: the one that is not pinned moves.
+  *origin = -1;
+  const i32 k = kingSquare[side];
+  const u64* enemy = pieces[opponent];
+  while (candidates) {
+    const i32 x = PopLowestSquare(candidates);
+    const u64 occ = occupied & ~SquareMask[x];
+    const bool onLine = FileOf(x) == FileOf(k) || RankOf(x) == RankOf(k);
+    u64 pinners = (RookAttacks(k, occ) | BishopAttacks(k, occ)) &
+                  (enemy[Queen] | (onLine ? enemy[Rook] : enemy[Bishop]));
+    bool pinned = false;
+    while (pinners) {
+      const i32 p = PopLowestSquare(pinners);
+      if (p != to && (Between[k][p] & SquareMask[x])) pinned = true;
+    }
+    if (!pinned) {
+      *origin = x;
+      *captured = squares[to];
+      return true;
+    }
+  }
+  return false;
+}
+
+void Board::Print() const {
+  static const char WhiteLetters[] = " PNBRQK";
+  static const char BlackLetters[] = " pnbrqk";
+  static const char Rule[] = "|---|---|---|---|---|---|---|---|";
+  std::printf("%s\n", Rule);
+  for (i32 rank = 7; rank >= 0; --rank) {
+    std::printf("|");
+    for (i32 file = 0; file < 8; ++file) {
+      const i32 sq = MakeSquare(file, rank);
+      const char letter =
+          (occupiedBy[White] >> sq & 1) ? WhiteLetters[squares[sq]] : BlackLetters[squares[sq]];
+      std::printf(" %c |", letter);
+    }
+    std::printf("\n%s\n", Rule);
+  }
+  std::printf("%s\n", sideToMove == White ? "White to play" : "Black to play");
+}

@@ -1,0 +1,28 @@
+// FEN reading and long algebraic move text.
+#pragma once
+
+#include "board/board.h"
+
+// Reads FEN text into the inputs of Board::SetPosition. Returns 1 when the
+// text was accepted, possibly only in part (the text may end, or carry
+// anything such as EPD operations, after any field from the side to move
+// on), and 0 when it is malformed; the outputs may then be partly filled.
+//   pieces:          signed piece codes, a1 first (+type White, -type Black)
+//   side:            1 White, 0 Black
+//   castleRights:    bits 1 White short, 2 White long, 4 Black short, 8 Black long
+//   epFile:          file + 1 of the pawn that has just pushed two squares, 0 for none
+//   castleRookFiles: Black long, Black short, White long, White short (default a, h, a, h)
+//   consumed:        index just after the full-move field, 0 when it was not reached
+// Besides the syntax, a placement is malformed unless each side has one
+// king and no more pieces than a game can produce (at most eight pawns,
+// and no more promoted pieces than missing pawns): move lists and board
+// operations are sized and written for such positions.
+i32 ParseFen(const char* text, i8 pieces[64], i32* side, i32* castleRights, i32* epFile,
+             i32* fullmoveNumber, i32* halfmoveClock, i32 castleRookFiles[4], i32* consumed);
+
+// Room for the longest move text with its terminator, "e5xd6e.p+".
+constexpr i32 MoveTextSize = 10;
+
+// Writes a move as long algebraic text: "Ng1-f3", "e2-e4", "e5xd6e.p",
+// "e7xd8=Q+", "O-O", "O-O-O"; move 0 gives the empty text.
+void MoveToLongAlgebraic(const Move* move, char* out);
