@@ -1,0 +1,149 @@
+// The engine: one game in progress and everything a search needs.
+#pragma once
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "board/board.h"
+#include "board/perft.h"
+#include "common/timer.h"
+#include "common/types.h"
+#include "engine/book.h"
+#include "engine/eval_settings.h"
+#include "engine/listener.h"
+#include "engine/search_thread.h"
+#include "engine/tt.h"
+
+// Search modes.
+constexpr i32 ModeDepth = 0;     // fixed depth
+constexpr i32 ModeNodes = 1;     // node count
+constexpr i32 ModeMoveTime = 2;  // fixed time per move
+constexpr i32 ModeClock = 3;     // clock with moves to go and increments
+constexpr i32 ModeInfinite = 4;  // until stopped
+
+// Why a search stops.
+constexpr i32 StopNone = 0;
+constexpr i32 StopNormal = 1;       // a stop command or an ordinary end
+constexpr i32 StopPonder = 2;       // stopped while pondering
+constexpr i32 StopQuit = 3;         // quit or abort
+constexpr i32 StopPonderDepth = 5;  // a ponder search that reached its depth limit
+
+// How long to search; filled by the protocols and the tools before a search.
+struct SearchLimits {
+  i32 mode = ModeMoveTime;
+  u32 timeLimit = 20;             // microseconds allowed for the running search
+  Timer searchStart{};            // when the running search started
+  i32 pollPeriod = 30000;         // calls of the time poll between two checks
+  std::atomic<i32> pollCounter{0};  // also set by "ponderhit" on the command side
+  u64 npsLimit = 0;               // nodes-per-second cap of the strength limit; 0: none
+  i32 hashMb = 32;                // transposition table size stored by Init
+  i32 moveTime = 5000000;         // microseconds, fixed-time mode
+  u64 nodeLimit = 2000000;        // node-count mode
+  i32 movesToGo = 40;             // clock mode
+  i32 increment[2] = {0, 0};      // milliseconds per move, Black first
+  i32 searchesThisGame = 0;
+  i32 depthLimit = 0;             // plies, fixed-depth mode
+  i32 baseTime = 0;               // milliseconds a new game's clocks start with
+  i32 depthReached = 0;           // plies credited to the last search
+  i32 reportProgress = 0;         // set once the search has run long enough to report
+  u8 nullMovePruning = 1;
+  u8 lateMoveReductions = 1;
+  float clock[2] = {0.0f, 0.0f};  // milliseconds left on each clock, Black first
+};
+
+// One reported line of the root search; rootLines[0] is the best.
+struct RootLine {
+  i32 prevScore;  // score at the start of the running iteration
+  i32 score;
+  i32 depth;      // iteration that produced pv
+  i32 pvLength;
+  Move pv[MaxPly];
+};
+
+constexpr i32 MaxRootLines = 32;
+constexpr i32 GameKeyStackSize = 256;
+
+// Late-move reductions by [depth in plies][move number], and the move-count
+// pruning limits by depth in plies; built by Engine::Init.
+extern i32 LmrTable[64][64];
+extern i32 LateMovePruningCount[16];
+
+// Draw score in centipawns, set by the protocols.
+extern i32 drawScore;
+// A node splits only with more remaining depth than this (quarter plies).
+extern i32 minSplitDepth;
+
+// The evaluation settings (personality, elo, strengthLimited, evalRootSide)
+// are the base part, so the engine itself is what Evaluate reads.
+class Engine : public EvalSettings {
+ public:
+  Engine();
+  virtual ~Engine();
+  Engine(const Engine&) = delete;
+  Engine& operator=(const Engine&) = delete;
+
+  // Builds everything a search needs and resets the game; may run again.
+  void Init(i32 hashMb);
+  // Forgets the game and the search state and clears the learned tables.
+  void NewGame();
+  // Stops the threads and frees the transposition table.
+  void Shutdown();
+
+  // The game record. Rejected moves are reported and leave the record as it was.
+  bool ParseAndMakeMove(const char* text);
+  bool PlayMoveList(const char* text);
+  bool UndoMove();
+  bool SetFen(const char* fen);
+  bool BoardToFen(const Board& position, char* out) const;  // out holds at least 100 bytes
+  bool ReportIllegalMove(const char* text);
+
+  // Searches the game position under limits and plays the best move (think.cpp).
+  i32 Think(i32 ponder);
+
+  // Strength limit and polling (poll.cpp).
+  void SetStrengthElo(u32 eloSetting);
+  bool PollTimeAndInput();
+
+  // Opening book (book.cpp).
+  bool LoadBook(const std::string& fileName);
+  void ReleaseBook();
+
+  Board board{};  // the game position
+  TranspositionTable tt;
+  SearchContext mainContext;
+  i32 gameKeyCount = 0;
+  // Keys of the positions before each move played since the last irreversible one.
+  u64 gameKeys[GameKeyStackSize]{};
+  ThreadPool pool;
+  std::vector<UndoInfo> gameHistory;
+  std::vector<BookEntry> bookEntries;
+  i32 bookCount = 0;
+  i32 bookSelectivity = 100;
+  u8 useInputThread = 0;
+  i32 startMoveNumber = 0;
+
+  // Written by the command side while a search runs and read by every search
+  // thread without a lock.
+  std::atomic<i32> searching{0};
+  std::atomic<i32> stopReason{0};
+  std::atomic<Move> bestMove{0};
+  std::atomic<Move> ponderMove{0};
+  i32 rootSide = 1;
+  std::atomic<u8> ponderEnabled{0};
+  std::atomic<u8> pondering{0};
+
+  i32 multiPv = 1;
+  i32 rootMoveCount = 0;
+  i32 lineCount = 1;
+  i32 linesDone = 0;
+  Move excludedMoves[MaxRootLines]{};
+  RootLine rootLines[MaxRootLines]{};
+  SearchLimits limits;
+  u8 testSuiteMode = 0;
+  u8 bookEnabled = 1;
+  i32 bookPlyLimit = 0;
+  EngineListener defaultListener;
+  EngineListener* listener = &defaultListener;  // not owned
+  ToolContext tools{};
+};
