@@ -108,6 +108,9 @@ class Engine : public EvalSettings {
   // Opening book (book.cpp).
   bool LoadBook(const std::string& fileName);
   void ReleaseBook();
+  // The book move for the game position while the game is young enough, if
+  // it is one of the legal root moves; else 0.
+  Move ProbeBook(const ScoredMove* rootMoves, i32 rootMoveCount);
 
   Board board{};  // the game position
   TranspositionTable tt;
@@ -132,6 +135,12 @@ class Engine : public EvalSettings {
   i32 rootSide = 1;
   std::atomic<u8> ponderEnabled{0};
   std::atomic<u8> pondering{0};
+  // A stop (StopNormal or StopQuit) or a ponder hit that reached a requested
+  // search before Think had started it: Think clears stopReason and sets
+  // pondering when it starts, then applies these (a stop once the first
+  // iteration has given it a move, a quit at once).
+  std::atomic<i32> stopLatch{0};
+  std::atomic<u8> ponderHitLatch{0};
 
   i32 multiPv = 1;
   i32 rootMoveCount = 0;

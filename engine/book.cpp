@@ -1,0 +1,148 @@
+#include "engine/book.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+#include "common/log.h"
+#include "engine/engine.h"
+
+namespace {
+
+u32 ReadU32(const u8* bytes) {
+  return static_cast<u32>(bytes[0]) | static_cast<u32>(bytes[1]) << 8 |
+         static_cast<u32>(bytes[2]) << 16 | static_cast<u32>(bytes[3]) << 24;
+}
+
+u64 ReadU64(const u8* bytes) {
+  return static_cast<u64>(ReadU32(bytes)) | static_cast<u64>(ReadU32(bytes + 4)) << 32;
+}
+
+u16 ReadU16(const u8* bytes) {
+  return static_cast<u16>(bytes[0] | bytes[1] << 8);
+}
+
+// Plies played before the book stops being consulted.
+constexpr i32 BookPlies = 20;
+
+}  // namespace
+
+bool DecodeBookHeader(const u8* bytes, u32* entryCount) {
+  if (bytes[0] != 'B' || bytes[1] != 'O' || bytes[2] != 'O' || bytes[3] != 'K') return false;
+  if (ReadU32(bytes + 4) != BookFileVersion) return false;
+  *entryCount = ReadU32(bytes + 8);
+  return true;
+}
+
+BookEntry DecodeBookEntry(const u8* bytes) {
+  BookEntry entry;
+  entry.key = ReadU64(bytes);
+  entry.move = ReadU32(bytes + 8);
+  entry.count = ReadU16(bytes + 12);
+  entry.points = ReadU16(bytes + 14);
+  return entry;
+}
+
+i32 FindBookKey(const BookEntry* entries, i32 count, u64 key) {
+  i32 low = 0;
+  i32 high = count - 1;
+  while (low <= high) {
+    const i32 middle = low + (high - low) / 2;
+    if (entries[middle].key < key) {
+      low = middle + 1;
+    } else if (entries[middle].key > key) {
+      high = middle - 1;
+    } else {
+      i32 first = middle;
+      while (first > 0 && entries[first - 1].key == key) --first;
+      return first;
+    }
+  }
+  return -1;
+}
+
+i32 ChooseBookEntry(const BookEntry* entries, i32 count, i32 first, i32 selectivity) {
+  if (selectivity > 99) return first;
+  i32 current = first;
+  for (;;) {
+    if (std::rand() % 100 < selectivity) return current;
+    if (current + 1 < count && entries[current + 1].key == entries[first].key)
+      ++current;
+    else
+      return current;
+  }
+}
+
+bool Engine::LoadBook(const std::string& fileName) {
+  bookPlyLimit = BookPlies;
+  bookEnabled = 1;
+  std::srand(static_cast<unsigned>(std::time(nullptr)));
+  std::FILE* file = std::fopen(fileName.c_str(), "rb");
+  if (!file) {
+    gLog.Error("book file not found : %s", fileName.c_str());
+    bookEnabled = 0;
+    return false;
+  }
+  u8 header[BookHeaderBytes];
+  u32 announced = 0;
+  if (std::fread(header, 1, sizeof header, file) != sizeof header ||
+      !DecodeBookHeader(header, &announced)) {
+    std::fclose(file);
+    gLog.Error("book file not in the book format : %s", fileName.c_str());
+    bookEnabled = 0;
+    return false;
+  }
+  // Only records that are really in the file count: a file shorter than its
+  // header says is refused before anything is allocated for it.
+  long size = -1;
+  if (std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);
+  const u64 present =
+      size >= static_cast<long>(BookHeaderBytes) ? static_cast<u64>(size - BookHeaderBytes) / BookEntryBytes : 0;
+  if (size < 0 || announced > present || announced > static_cast<u32>(INT32_MAX) ||
+      std::fseek(file, BookHeaderBytes, SEEK_SET) != 0) {
+    std::fclose(file);
+    gLog.Error("book file truncated : %s (%u entries announced, %llu present)", fileName.c_str(),
+               announced, static_cast<unsigned long long>(present));
+    bookEnabled = 0;
+    return false;
+  }
+  std::vector<BookEntry> entries(announced);
+  u8 record[BookEntryBytes];
+  for (u32 i = 0; i < announced; ++i) {
+    if (std::fread(record, 1, sizeof record, file) != sizeof record) {
+      std::fclose(file);
+      gLog.Error("book file truncated : %s", fileName.c_str());
+      bookEnabled = 0;
+      return false;
+    }
+    entries[i] = DecodeBookEntry(record);
+  }
+  std::fclose(file);
+  bookEntries.swap(entries);
+  bookCount = static_cast<i32>(announced);
+  return true;
+}
+
+void Engine::ReleaseBook() {
+  std::vector<BookEntry>().swap(bookEntries);
+  bookCount = 0;
+  bookEnabled = 0;
+}
+
+Move Engine::ProbeBook(const ScoredMove* rootMoves, i32 rootMoveCount) {
+  if (!bookEnabled || !(static_cast<i32>(gameHistory.size()) < bookPlyLimit) || bookCount <= 0)
+    return 0;
+  const i32 first = FindBookKey(bookEntries.data(), bookCount, board.key);
+  if (first < 0) return 0;
+  const Move move = bookEntries[ChooseBookEntry(bookEntries.data(), bookCount, first,
+                                                bookSelectivity)].move;
+  for (i32 i = 0; i < rootMoveCount; ++i) {
+    if (rootMoves[i].move != move) continue;
+    UndoInfo undo;
+    board.MakeMove(move, undo);
+    const bool legal = !board.IsAttacked(board.kingSquare[board.opponent], board.sideToMove);
+    board.UnmakeMove(move, undo);
+    return legal ? move : 0;
+  }
+  return 0;
+}

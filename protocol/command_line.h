@@ -1,0 +1,20 @@
+// The command-line tools: a first argument that names a tool runs it instead
+// of protocol mode.
+#pragma once
+
+class ProtocolManager;
+
+enum class CommandLineOutcome {
+  ProtocolMode,      // nothing ran: go on with protocol mode
+  OrderlyShutdown,   // a tool ran: shut down in order and end
+  EndAtOnce,         // end at once with the status given
+};
+
+struct CommandLineResult {
+  CommandLineOutcome outcome;
+  int exitStatus;  // for EndAtOnce and OrderlyShutdown
+};
+
+// Runs at start-up with two or more arguments, after the engine and the
+// protocol chooser exist.
+CommandLineResult DispatchCommandLine(ProtocolManager& manager, int argc, char** argv);

@@ -1,0 +1,334 @@
+#include "protocol/protocol_manager.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "common/build_info.h"
+#include "common/log.h"
+#include "engine/engine.h"
+#include "protocol/input_thread.h"
+#include "protocol/protocol_chooser.h"
+#include "protocol/uci.h"
+#include "protocol/xboard.h"
+
+ProtocolManager::ProtocolManager() {
+  lock.Init();
+  wakeUp.Init();
+  commandLock.Init();
+  SetDefaultSettings(settings, BookFile, PersonalityFile);
+}
+
+ProtocolManager::~ProtocolManager() {
+  // Normally released by Shutdown; the paths that end at once leave them.
+  delete[] lineBuffer;
+  lineBuffer = nullptr;
+}
+
+bool ProtocolManager::Configure() {
+  const bool found = ini.Load(ConfigFileName) != 0;
+  if (found) ReadSettings(ini, settings, BookFile, PersonalityFile);
+  gLog.Open(settings.LogLevel, settings.LogFormat, settings.LogPID);
+  if (!found) gLog.Warning("Config file %s not found, using default parameters", ConfigFileName);
+  gLog.Info("Zorvel %s %s", EngineVersion, settings.wordSizeLabel);
+  gLog.Info("Compiled on %s at %s", BuildDate, BuildTime);
+  return found;
+}
+
+i32 ProtocolManager::SetProtocol(i32 id) {
+  // The chooser calls this from its own ProcessCommand: after the delete it
+  // touches none of its fields.
+  ProtocolHandler* old = protocol;
+  ProtocolHandler* handler = nullptr;
+  if (id == ProtocolUci) {
+    gLog.Info("using protocol UCI");
+    handler = new UciProtocol(this);
+  } else if (id == ProtocolXBoard) {
+    gLog.Info("using protocol XBoard");
+    handler = new XBoardProtocol(this);
+  } else {
+    handler = new ProtocolChooser(this);
+  }
+  lock.Lock();
+  protocol = handler;
+  protocolId = id;
+  lock.Unlock();
+  delete old;
+  handler->Start();
+  if (id == ProtocolUci) return handler->ProcessCommand("uci");
+  if (id == ProtocolXBoard) return handler->ProcessCommand("xboard");
+  return 1;
+}
+
+i32 ProtocolManager::StartSearch(i32 ponder) {
+  lock.Lock();
+  StartSearchLocked(ponder);
+  lock.Unlock();
+  return 1;
+}
+
+void ProtocolManager::StartSearchLocked(i32 ponder) {
+  searchRequestPonder = ponder;
+  searchRequestStop = 0;
+  searchPending = 1;
+  searchBusy = 1;
+  ponderSearchOpen = ponder != 0 && engine->ponderEnabled != 0;
+  ponderReply = 0;
+  ponderResultWaiting = 0;
+  wakeUp.Signal();
+}
+
+void ProtocolManager::StopSearchLocked(i32 kind) {
+  if (!searchBusy) return;
+  if (searchPending) {
+    // Not taken yet: the search stops when it starts.
+    if (kind > searchRequestStop) searchRequestStop = kind;
+    return;
+  }
+  // Taken by the main thread: Think may not have cleared its stop reason yet,
+  // so the latch carries the stop over that point.
+  if (kind > engine->stopLatch) engine->stopLatch = kind;
+  if (engine->searching) {
+    if (kind == StopQuit)
+      engine->stopReason = StopQuit;
+    else
+      engine->stopReason = engine->pondering ? StopPonder : StopNormal;
+  }
+}
+
+bool ProtocolManager::PonderHitLocked() {
+  if (!searchBusy) return false;
+  if (searchPending) {
+    searchRequestPonder = 0;
+    return false;
+  }
+  engine->ponderHitLatch = 1;
+  if (!engine->searching) return false;
+  engine->pondering = 0;
+  // The next poll of the search measures the time at once.
+  engine->limits.pollCounter = engine->limits.pollPeriod;
+  // Without an input thread this runs on the searching thread itself, which
+  // may poll at once; another thread must leave the poll to the search.
+  return !threadedInput;
+}
+
+void ProtocolManager::DeferLocked(const char* line, CommandKind kind) {
+  queue.push_back(QueuedLine{line, kind});
+  if (kind == CommandKind::Starter) ++queuedStarters;
+  wakeUp.Signal();
+}
+
+void ProtocolManager::SendLine(const char* text) {
+  gLog.Print(LogGui, ">> %s", text);
+  std::puts(text);
+}
+
+void ProtocolManager::SendFormatted(const char* format, ...) {
+  char buffer[LineBufferSize];
+  std::va_list args;
+  va_start(args, format);
+  std::vsnprintf(buffer, sizeof buffer, format, args);
+  va_end(args);
+  std::puts(buffer);
+  gLog.Print(LogGui, ">> %s", buffer);
+}
+
+void ProtocolManager::MovesToString(const Move* moves, i32 count, char* out) const {
+  static const char PromotionLetters[] = "0pnbrqk";
+  const bool chess960 = engine && engine->board.chess960;
+  char* p = out;
+  for (i32 i = 0; i < count; ++i) {
+    const Move move = moves[i];
+    const i32 from = FromSquare(move);
+    i32 to = ToSquare(move);
+    if (IsCastling(move) && !chess960) {
+      // The king's destination instead of the rook's square.
+      if (to == 7) to = 6;
+      else if (to == 0) to = 2;
+      else if (to == 56) to = 58;
+      else if (to == 63) to = 62;
+    }
+    if (i > 0) *p++ = ' ';
+    *p++ = static_cast<char>('a' + FileOf(from));
+    *p++ = static_cast<char>('1' + RankOf(from));
+    *p++ = static_cast<char>('a' + FileOf(to));
+    *p++ = static_cast<char>('1' + RankOf(to));
+    if (PromotionPiece(move)) *p++ = PromotionLetters[PromotionPiece(move)];
+  }
+  *p = 0;
+}
+
+void ProtocolManager::RunProtocolMode() {
+  lineBuffer = new char[LineBufferSize]();
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
+  // Without a buffer of its own, standard input holds no line that the
+  // search's select() cannot see.
+  std::setvbuf(stdin, nullptr, _IONBF, 0);
+  engine->useInputThread = settings.UseInputThread != 0 ? 1 : 0;
+
+  // The banner goes out before any command can be read.
+  SendFormatted("Zorvel %s (%s) by Vesquet", EngineVersion, settings.wordSizeLabel);
+  if (settings.UseInputThread != 0) {
+    searchPending = 0;
+    threadedInput = LaunchInputThread() ? 1 : 0;
+    // Without it the main thread reads, and the search polls the input.
+    if (!threadedInput) engine->useInputThread = 0;
+  }
+  RunCommandLoop();
+}
+
+bool ProtocolManager::LaunchInputThread() {
+  inputThread = new InputThread(this);
+  return inputThread->Launch();
+}
+
+void ProtocolManager::Shutdown() {
+  if (engine) {
+    ponderOption = 0;
+    engine->ponderEnabled = 0;
+    engine->pondering = 0;
+    engine->ponderMove = 0;
+    if (engine->searching) engine->stopReason = StopQuit;
+    engine->Shutdown();
+  }
+  if (inputThread) {
+    if (inputThread->started) {
+      inputThread->RequestStop();
+      pthread_join(inputThread->handle, nullptr);
+      inputThread->handle = pthread_t{};
+      inputThread->started = 0;
+    }
+    delete inputThread;
+    inputThread = nullptr;
+  }
+  delete protocol;
+  protocol = nullptr;
+  delete[] lineBuffer;
+  lineBuffer = nullptr;
+  delete engine;
+  engine = nullptr;
+  gLog.Info("End.");
+  gLog.Close();
+}
+
+i32 ProtocolManager::ReadLine() {
+  if (!std::fgets(lineBuffer, LineBufferSize, stdin)) return 0;
+  char* newline = std::strchr(lineBuffer, '\n');
+  if (newline) {
+    *newline = 0;
+    return 1;
+  }
+  if (std::strlen(lineBuffer) < static_cast<std::size_t>(LineBufferSize - 1)) return 1;
+  // The buffer is full: the line ends here only if its newline or the end of
+  // the input comes next. Otherwise it is too long; its rest must not be
+  // taken for another command.
+  int c = std::fgetc(stdin);
+  if (c == '\n' || c == EOF) return 1;
+  while (c != '\n' && c != EOF) c = std::fgetc(stdin);
+  gLog.Error("Input line longer than %d characters ignored: '%.40s...'", LineBufferSize - 1,
+             lineBuffer);
+  lineBuffer[0] = 0;
+  return -1;
+}
+
+void ProtocolManager::HandleInputLine(const char* line) {
+  gLog.Print(LogGui, "<< %s", line);
+  if (!*line) return;
+  lock.Lock();
+  if (quit) {
+    lock.Unlock();
+    return;
+  }
+  const CommandKind kind = protocol->Classify(line);
+  bool runNow = false;
+  switch (kind) {
+    case CommandKind::Immediate:
+      runNow = true;
+      break;
+    case CommandKind::Control:
+      // With a search busy it belongs to that search, unless a line that may
+      // start another one waits before it.
+      runNow = searchBusy ? queuedStarters == 0 : queue.empty();
+      break;
+    case CommandKind::Starter:
+    case CommandKind::Deferred:
+      runNow = !searchBusy && queue.empty();
+      break;
+  }
+  if (!runNow) {
+    DeferLocked(line, kind);
+    lock.Unlock();
+    return;
+  }
+  lock.Unlock();
+  RunCommand(line);
+}
+
+void ProtocolManager::HandleEndOfInput() {
+  gLog.Info("end of input");
+  if (quit) return;
+  RunCommand("quit");
+  if (!quit) SetQuit();
+}
+
+void ProtocolManager::RunCommand(const char* line) {
+  if (threadedInput) commandLock.Lock();
+  const i32 result = protocol->ProcessCommand(line);
+  if (threadedInput) commandLock.Unlock();
+  if (result == 0) SetQuit();
+}
+
+void ProtocolManager::SetQuit() {
+  lock.Lock();
+  quit = 1;
+  searchPending = 0;
+  wakeUp.Signal();
+  lock.Unlock();
+}
+
+void ProtocolManager::RunCommandLoop() {
+  lock.Lock();
+  while (!quit) {
+    if (!queue.empty()) {
+      const CommandKind kind = queue.front().kind;
+      if (!searchBusy || kind == CommandKind::Immediate || kind == CommandKind::Control) {
+        // The line stays queued while it runs, so that lines arriving
+        // meanwhile keep their place behind it.
+        const std::string text = queue.front().text;
+        lock.Unlock();
+        RunCommand(text.c_str());
+        lock.Lock();
+        if (queue.front().kind == CommandKind::Starter) --queuedStarters;
+        queue.pop_front();
+        continue;
+      }
+    }
+    if (searchPending) {
+      const i32 ponder = searchRequestPonder;
+      engine->stopLatch = searchRequestStop;
+      engine->ponderHitLatch = 0;
+      searchRequestStop = 0;
+      searchPending = 0;
+      lock.Unlock();
+      engine->Think(ponder);
+      if (threadedInput) commandLock.Lock();
+      protocol->AfterSearch();
+      if (threadedInput) commandLock.Unlock();
+      lock.Lock();
+      if (!searchPending) searchBusy = 0;
+      continue;
+    }
+    if (threadedInput) {
+      wakeUp.Wait(lock);
+      continue;
+    }
+    lock.Unlock();
+    const i32 read = ReadLine();
+    if (read == 0)
+      HandleEndOfInput();
+    else if (read > 0)
+      HandleInputLine(lineBuffer);
+    lock.Lock();
+  }
+  lock.Unlock();
+}

@@ -1,0 +1,44 @@
+// The configuration record, read from "zorvel.ini" at start-up and changed at
+// run time by the protocols' options.
+#pragma once
+
+#include <string>
+
+#include "common/inifile.h"
+#include "common/types.h"
+
+// The name of the configuration file, looked up in the working directory.
+extern const char* const ConfigFileName;
+
+struct Settings {
+  i32 Hash = 32;               // transposition table size in MB
+  i32 Book = 0;                // own opening book on (non-zero) or off
+  i32 BookSelectivity = 100;   // book move choice, 1..100 percent
+  i32 UseStrength = 0;         // strength limit on (non-zero) or off
+  i32 StrengthELO = 2700;      // strength limit in Elo
+  i32 MaxThreads = 1;          // search threads, 1..64
+  i32 MinSplitDepth = 4;       // minimum split depth in plies, at least 1
+  i32 UsePersonality = 0;      // personality file on (non-zero) or off
+  i32 LogLevel = 0;            // bit i enables log level i
+  i32 LogFormat = 0;           // 0 text log, anything else HTML
+  i32 LogPID = 0;              // the process id is part of the log file name
+  i32 UseNullMovePruning = 1;
+  i32 UseLMR = 1;
+  i32 DrawScore = 0;           // centipawns
+  i32 UseInputThread = 1;      // a separate thread reads standard input
+  u8 personalityActive = 0;    // a personality is in use
+  char wordSizeLabel[8] = {};  // "32 bits" or "64 bits", printed after the version
+};
+
+// Default file names before the configuration file is read.
+extern const char* const DefaultBookFile;
+// The book file name used when the configuration file lacks "BookFile".
+extern const char* const MissingKeyBookFile;
+
+// Fills the settings with the values a program without configuration file uses.
+void SetDefaultSettings(Settings& settings, std::string& bookFile, std::string& personalityFile);
+
+// Reads every key from a loaded configuration file, with the defaults for
+// missing keys and the clamps applied, in the order of the record.
+void ReadSettings(const IniFile& ini, Settings& settings, std::string& bookFile,
+                  std::string& personalityFile);

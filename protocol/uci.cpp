@@ -1,0 +1,529 @@
+#include "protocol/uci.h"
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "common/build_info.h"
+#include "common/log.h"
+#include "engine/engine.h"
+#include "protocol/engine_setup.h"
+#include "tools/perft_tools.h"
+
+namespace {
+
+bool StartsWith(const char* text, const char* prefix) {
+  return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
+}
+
+// A number of the command line, read as base 10 and held to 32 bits so that
+// every target reads an oversized value alike.
+i32 ReadNumber(const char* text) {
+  const long value = std::strtol(text, nullptr, 10);
+  if (value > INT32_MAX) return INT32_MAX;
+  if (value < INT32_MIN) return INT32_MIN;
+  return static_cast<i32>(value);
+}
+
+// Copies the word at text (up to the next blank) into out of 256 bytes;
+// longer words are cut.
+void CopyWord(const char* text, char* out) {
+  int n = 0;
+  while (text[n] && text[n] != ' ' && n < 255) {
+    out[n] = text[n];
+    ++n;
+  }
+  out[n] = 0;
+}
+
+// The value of an option whose name begins with word (blank included):
+// "value " must follow the word's blank. Null when the parts are missing.
+const char* OptionValue(const char* name, const char* word) {
+  if (!StartsWith(name, word)) return nullptr;
+  const char* blank = name + std::strlen(word) - 1;
+  if (!StartsWith(blank + 1, "value ")) return nullptr;
+  return blank + 1 + 6;
+}
+
+const char* OnOff(i32 value) { return value ? "true" : "false"; }
+
+// Room for the coordinate text of a whole principal variation.
+constexpr int PvTextSize = MaxPly * 6 + 8;
+
+}  // namespace
+
+void UciScore(i32 score, const char** kind, i32* value) {
+  if (score <= -MateBound) {
+    *kind = "mate";
+    *value = -((score + MateScore) / 2);
+  } else if (score >= MateBound) {
+    *kind = "mate";
+    *value = (MateScore - score) / 2 + 1;
+  } else {
+    *kind = "cp";
+    *value = score;
+  }
+}
+
+UciProtocol::UciProtocol(ProtocolManager* owner) {
+  manager = owner;
+  engine = owner->engine;
+}
+
+void UciProtocol::Start() {
+  engine->listener = &listener;
+  listener.engine = engine;
+  listener.protocol = this;
+  listener.manager = manager;
+}
+
+CommandKind UciProtocol::Classify(const char* line) const {
+  if (std::strcmp(line, "quit") == 0 || std::strcmp(line, "isready") == 0)
+    return CommandKind::Immediate;
+  if (std::strcmp(line, "stop") == 0 || std::strcmp(line, "ponderhit") == 0 ||
+      std::strcmp(line, "ucinewgame") == 0)
+    return CommandKind::Control;
+  if (StartsWith(line, "go ")) return CommandKind::Starter;
+  return CommandKind::Deferred;
+}
+
+i32 UciProtocol::ProcessCommand(const char* line) {
+  if (StartsWith(line, "go ")) {
+    Go(line);
+  } else if (std::strcmp(line, "isready") == 0) {
+    manager->SendLine("readyok");
+  } else if (StartsWith(line, "position ")) {
+    Position(line);
+  } else if (std::strcmp(line, "ponderhit") == 0) {
+    PonderHit();
+  } else if (std::strcmp(line, "quit") == 0) {
+    manager->ponderOption = 0;
+    manager->expectedPonderMove = 0;
+    manager->lock.Lock();
+    manager->StopSearchLocked(StopQuit);
+    manager->lock.Unlock();
+    return 0;
+  } else if (std::strcmp(line, "uci") == 0) {
+    Identify();
+  } else if (std::strcmp(line, "ucinewgame") == 0) {
+    NewGame();
+  } else if (std::strcmp(line, "stop") == 0) {
+    Stop();
+  } else if (StartsWith(line, "perftd")) {
+    if (const char* blank = std::strchr(line, ' ')) RunPerftDetailed(*manager, ReadNumber(blank + 1));
+  } else if (StartsWith(line, "perft")) {
+    if (const char* blank = std::strchr(line, ' ')) RunPerft(*manager, ReadNumber(blank + 1));
+  } else if (StartsWith(line, "divide")) {
+    if (const char* blank = std::strchr(line, ' ')) RunDivide(*manager, ReadNumber(blank + 1));
+  } else if (StartsWith(line, "debug ")) {
+    const char* value = std::strchr(line, ' ') + 1;
+    if (std::strcmp(value, "on") == 0) debug = 1;
+    else if (std::strcmp(value, "off") == 0) debug = 0;
+  } else if (StartsWith(line, "setoption ")) {
+    SetOption(line);
+  } else if (StartsWith(line, "printBoard")) {
+    engine->board.Print();
+  } else if (StartsWith(line, "eval")) {
+    Evaluate();
+  } else if (StartsWith(line, "printHashKey")) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(engine->board.key));
+    manager->SendLine(text);
+  } else if (StartsWith(line, "printFEN")) {
+    char fen[128];
+    engine->BoardToFen(engine->board, fen);
+    manager->SendLine(fen);
+  }
+  return 1;
+}
+
+void UciProtocol::Go(const char* line) {
+  SearchLimits& limits = engine->limits;
+  manager->ponderRequested = 0;
+  limits.movesToGo = 0;
+  const char* place = std::strchr(line, ' ');
+  while (place) {
+    const char* token = place + 1;
+    const char* next = token;  // where the search for the next blank starts
+    char value[256];
+    if (StartsWith(token, "ponder")) {
+      manager->ponderRequested = 1;
+    } else if (StartsWith(token, "wtime ") || StartsWith(token, "btime ")) {
+      next = token + 6;
+      CopyWord(next, value);
+      limits.clock[token[0] == 'w' ? White : Black] = static_cast<float>(ReadNumber(value));
+      limits.mode = ModeClock;
+    } else if (StartsWith(token, "winc ") || StartsWith(token, "binc ")) {
+      next = token + 5;
+      CopyWord(next, value);
+      limits.increment[token[0] == 'w' ? White : Black] = ReadNumber(value);
+    } else if (StartsWith(token, "movetime ")) {
+      next = token + 9;
+      CopyWord(next, value);
+      limits.mode = ModeMoveTime;
+      // Microseconds in 32 bits; longer times saturate.
+      const i64 microseconds = static_cast<i64>(ReadNumber(value)) * 1000;
+      limits.moveTime = microseconds < 0 ? 0 : microseconds > INT32_MAX ? INT32_MAX
+                                                                        : static_cast<i32>(microseconds);
+    } else if (StartsWith(token, "movestogo ")) {
+      next = token + 10;
+      CopyWord(next, value);
+      limits.movesToGo = ReadNumber(value);
+      limits.mode = ModeClock;
+    } else if (StartsWith(token, "infinite")) {
+      manager->infiniteSearch = 1;
+      limits.mode = ModeInfinite;
+    } else if (StartsWith(token, "depth ")) {
+      next = token + 6;
+      CopyWord(next, value);
+      const i32 depth = ReadNumber(value);
+      limits.mode = ModeDepth;
+      limits.depthLimit = depth < 1 ? 1 : depth < 128 ? depth : 127;
+    } else if (StartsWith(token, "nodes ")) {
+      next = token + 6;
+      CopyWord(next, value);
+      const i32 nodes = ReadNumber(value);
+      limits.mode = ModeNodes;
+      limits.nodeLimit = nodes < 0 ? 0 : static_cast<u64>(nodes);
+    }
+    place = std::strchr(next, ' ');
+  }
+  manager->StartSearch(manager->ponderRequested);
+}
+
+void UciProtocol::ResetGame() {
+  engine->gameHistory.clear();
+  engine->gameKeyCount = 0;
+  engine->bestMove = 0;
+}
+
+void UciProtocol::Position(const char* line) {
+  const char* text = std::strchr(line, ' ') + 1;
+  if (StartsWith(text, "startpos ")) {
+    const char* rest = text + 9;
+    if (!StartsWith(rest, "moves ")) return;
+    ResetGame();
+    engine->board.SetStartPosition();
+    engine->PlayMoveList(rest + 6);
+  } else if (StartsWith(text, "startpos")) {
+    ResetGame();
+    engine->board.SetStartPosition();
+  } else if (StartsWith(text, "fen ")) {
+    const char* fen = text + 4;
+    const char* moves = std::strstr(fen, "moves ");
+    if (!moves) {
+      engine->SetFen(fen);
+      return;
+    }
+    // The FEN part is copied into a buffer of its own; longer texts than any
+    // FEN are refused like a malformed one.
+    char fenText[256];
+    const std::size_t length = static_cast<std::size_t>(moves - fen);
+    if (length >= sizeof fenText) {
+      gLog.Error("Invalid FEN string : '%.*s'", static_cast<int>(length), fen);
+      return;
+    }
+    std::memcpy(fenText, fen, length);
+    fenText[length] = 0;
+    if (!engine->SetFen(fenText)) return;
+    engine->PlayMoveList(moves + 6);
+  }
+}
+
+void UciProtocol::PonderHit() {
+  manager->lock.Lock();
+  if (manager->ponderResultWaiting) {
+    // The ponder search has already ended at its depth: its move is the answer.
+    manager->ponderResultWaiting = 0;
+    manager->lock.Unlock();
+    listener.SendBestMove(true);
+    return;
+  }
+  if (manager->SearchBusyLocked()) {
+    if (manager->ponderSearchOpen) manager->ponderReply = 1;
+    const bool poll = manager->PonderHitLocked();
+    manager->lock.Unlock();
+    if (poll) engine->PollTimeAndInput();
+    return;
+  }
+  manager->lock.Unlock();
+  listener.SendBestMove(true);
+}
+
+void UciProtocol::Stop() {
+  manager->lock.Lock();
+  if (manager->ponderResultWaiting) {
+    manager->ponderResultWaiting = 0;
+    manager->lock.Unlock();
+    listener.SendBestMove(true);
+    return;
+  }
+  if (manager->SearchBusyLocked()) {
+    if (manager->ponderSearchOpen) manager->ponderReply = 1;
+    manager->StopSearchLocked(StopNormal);
+    manager->lock.Unlock();
+    return;
+  }
+  manager->lock.Unlock();
+  // An ordinary search of the game position, answered by its "bestmove".
+  if (manager->ponderOption) manager->StartSearch(0);
+}
+
+void UciProtocol::NewGame() {
+  manager->expectedPonderMove = 0;
+  manager->lock.Lock();
+  if (manager->SearchBusyLocked()) {
+    // The running search ends first; the new game follows at its end.
+    manager->StopSearchLocked(StopQuit);
+    manager->newGamePending = 1;
+    manager->lock.Unlock();
+    return;
+  }
+  manager->lock.Unlock();
+  engine->NewGame();
+  manager->infiniteSearch = 0;
+}
+
+void UciProtocol::AfterSearch() {
+  if (manager->newGamePending) listener.RunPendingNewGame();
+}
+
+void UciProtocol::Identify() {
+  Settings& settings = manager->settings;
+  manager->SendFormatted("id name Zorvel %s %s", EngineVersion, settings.wordSizeLabel);
+  manager->SendLine("id author Vesquet");
+  manager->SendFormatted("option name Hash type spin default %d min %d max %d", settings.Hash, 1,
+                         2048);
+  manager->SendLine("option name Ponder type check default false");
+  manager->SendFormatted("option name OwnBook type check default %s", OnOff(settings.Book));
+  manager->SendFormatted("option name Book File type string default %s",
+                         manager->BookFile.c_str());
+  manager->SendLine("option name Clear Hash type button");
+  manager->SendFormatted("option name UsePersonality type check default %s",
+                         OnOff(settings.UsePersonality));
+  manager->SendFormatted("option name PersonalityFile type string default %s",
+                         manager->PersonalityFile.c_str());
+  manager->SendLine("option name UCI_Chess960 type check default false");
+  manager->SendFormatted("option name MultiPV type spin default 1 min 1 max %d", MaxRootLines);
+  manager->SendFormatted("option name NullMovePruning type check default %s",
+                         OnOff(settings.UseNullMovePruning));
+  manager->SendFormatted("option name LateMoveReduction type check default %s",
+                         OnOff(settings.UseLMR));
+  manager->SendFormatted("option name Threads type spin default %d min 1 max %d",
+                         settings.MaxThreads, MaxSearchThreads);
+  manager->SendFormatted("option name UCI_LimitStrength type check default %s",
+                         OnOff(settings.UseStrength));
+  manager->SendFormatted("option name UCI_Elo type spin default %d min %d max %d",
+                         settings.StrengthELO, 1000, 2700);
+  manager->SendFormatted("option name DrawScore type spin default %d min -100 max 100",
+                         settings.DrawScore);
+
+  engine->Init(settings.Hash);
+  if (settings.UsePersonality) LoadPersonality(*engine, manager->PersonalityFile);
+  engine->NewGame();
+  manager->infiniteSearch = 0;
+  if (settings.Book == 1) {
+    if (!engine->LoadBook(manager->BookFile)) settings.Book = 0;
+    engine->bookSelectivity = settings.BookSelectivity;
+  }
+  gLog.Info("Using %d threads", settings.MaxThreads);
+  if (engine->pool.threadCount != settings.MaxThreads) engine->pool.SetThreadCount(settings.MaxThreads);
+  minSplitDepth = settings.MinSplitDepth * 4;
+  RelinkMainThread(*engine);
+  manager->SendLine("uciok");
+}
+
+void UciProtocol::SetOption(const char* line) {
+  Settings& settings = manager->settings;
+  const char* afterCommand = std::strchr(line, ' ') + 1;
+  if (!StartsWith(afterCommand, "name ")) return;
+  const char* name = afterCommand + 5;
+  const char* value = nullptr;
+
+  if ((value = OptionValue(name, "Hash "))) {
+    const i32 megabytes = ReadNumber(value);
+    engine->limits.hashMb = megabytes;
+    engine->tt.Resize(megabytes);
+  } else if ((value = OptionValue(name, "Ponder "))) {
+    if (std::strcmp(value, "true") == 0) {
+      engine->ponderEnabled = 1;
+      manager->ponderOption = 1;
+    } else {
+      engine->ponderEnabled = 0;
+      engine->pondering = 0;
+      engine->ponderMove = 0;
+      manager->ponderOption = 0;
+    }
+  } else if ((value = OptionValue(name, "NullMovePruning "))) {
+    engine->limits.nullMovePruning = std::strcmp(value, "true") == 0;
+  } else if ((value = OptionValue(name, "LateMoveReduction "))) {
+    engine->limits.lateMoveReductions = std::strcmp(value, "true") == 0;
+  } else if ((value = OptionValue(name, "OwnBook "))) {
+    if (std::strcmp(value, "true") == 0) {
+      settings.Book = 1;
+      if (!engine->LoadBook(manager->BookFile)) {
+        manager->SendLine("info string book file not found");
+        settings.Book = 0;
+      }
+    } else {
+      settings.Book = 0;
+      engine->ReleaseBook();
+    }
+  } else if ((value = OptionValue(name, "Book File "))) {
+    manager->BookFile = value;
+    if (settings.Book && !engine->LoadBook(manager->BookFile)) {
+      manager->SendLine("info string book file not found");
+      settings.Book = 0;
+    }
+  } else if (StartsWith(name, "Clear ")) {
+    if (StartsWith(name + 6, "Hash")) engine->tt.Clear();
+  } else if ((value = OptionValue(name, "MultiPV "))) {
+    const i32 lines = ReadNumber(value);
+    engine->multiPv = lines < 1 ? 1 : lines > MaxRootLines ? MaxRootLines : lines;
+  } else if ((value = OptionValue(name, "UCI_Elo "))) {
+    engine->SetStrengthElo(settings.personalityActive ? 2700u
+                                                      : static_cast<u32>(ReadNumber(value)));
+  } else if ((value = OptionValue(name, "DrawScore "))) {
+    drawScore = ReadNumber(value);
+  } else if ((value = OptionValue(name, "UCI_Chess960 "))) {
+    engine->board.chess960 = std::strcmp(value, "true") == 0 ? 1 : 0;
+  } else if ((value = OptionValue(name, "Threads "))) {
+    const i32 threads = ReadNumber(value);
+    gLog.Info("Using %d threads", threads);
+    engine->pool.SetThreadCount(threads);
+    RelinkMainThread(*engine);
+  } else if ((value = OptionValue(name, "UsePersonality "))) {
+    if (std::strcmp(value, "true") == 0) {
+      settings.personalityActive = 1;
+      LoadPersonality(*engine, manager->PersonalityFile);
+    } else {
+      settings.personalityActive = 0;
+      LoadPersonality(*engine, "");
+    }
+  } else if ((value = OptionValue(name, "PersonalityFile "))) {
+    manager->PersonalityFile = value;
+    LoadPersonality(*engine, settings.personalityActive ? manager->PersonalityFile : "");
+  }
+}
+
+void UciProtocol::Evaluate() {
+  // Filled in with the evaluation.
+}
+
+// ---------------------------------------------------------------------------
+
+void UciListener::SendBestMove(bool withPonder) {
+  const Move best = engine->bestMove;
+  const Move ponder = engine->ponderMove;
+  char bestText[8] = "0000";
+  char ponderText[8] = "0000";
+  if (best) manager->MovesToString(&best, 1, bestText);
+  if (ponder) manager->MovesToString(&ponder, 1, ponderText);
+  char line[32];
+  if (withPonder)
+    std::snprintf(line, sizeof line, "bestmove %s ponder %s", bestText, ponderText);
+  else
+    std::snprintf(line, sizeof line, "bestmove %s", bestText);
+  manager->SendLine(line);
+}
+
+void UciListener::RunPendingNewGame() {
+  if (!manager->newGamePending.exchange(0)) return;
+  engine->NewGame();
+  manager->infiniteSearch = 0;
+  manager->movesPerSession = 40;
+  manager->movesLeft = 40;
+  engine->limits.movesToGo = 40;
+}
+
+void UciListener::OnSearchDone(i32 stopReason) {
+  manager->lock.Lock();
+  const bool wasPonderSearch = manager->ponderSearchOpen != 0;
+  const i32 reply = manager->ponderReply;
+  manager->ponderSearchOpen = 0;
+  manager->ponderReply = 0;
+  bool answerNow = false;
+  if (stopReason == StopPonderDepth) {
+    // A "ponderhit" or "stop" that came too late for the search to see it is
+    // answered here; otherwise the move waits for one of them.
+    if (wasPonderSearch && reply) answerNow = true;
+    else manager->ponderResultWaiting = 1;
+  }
+  manager->lock.Unlock();
+
+  switch (stopReason) {
+    case StopQuit:
+      RunPendingNewGame();
+      if (manager->infiniteSearch.exchange(0)) SendBestMove(false);
+      break;
+    case StopPonderDepth:
+      if (answerNow) SendBestMove(true);
+      break;
+    case StopPonder:
+      if (!manager->ponderOption) manager->ponderRequested = 0;
+      else SendBestMove(true);
+      break;
+    default:
+      manager->expectedPonderMove = engine->ponderMove.load();
+      SendBestMove(manager->ponderOption != 0);
+      break;
+  }
+}
+
+void UciListener::OnPvInfo(i32 depth, i32 score, const Move* pv, i32 pvLength, u64 nodes,
+                           i32 selDepth, i32 bound, double elapsedMicroseconds) {
+  OnMultiPvInfo(0, depth, score, pv, pvLength, nodes, selDepth, bound, elapsedMicroseconds);
+}
+
+void UciListener::OnMultiPvInfo(i32 line, i32 depth, i32 score, const Move* pv, i32 pvLength,
+                                u64 nodes, i32 selDepth, i32 bound, double elapsedMicroseconds) {
+  static const char* const BoundTexts[] = {"", "upperbound ", "lowerbound "};
+  const char* kind;
+  i32 value;
+  UciScore(score, &kind, &value);
+  const char* boundText = bound >= 0 && bound <= 2 ? BoundTexts[bound] : "";
+  double milliseconds = elapsedMicroseconds * 0.001;
+  const i32 time = elapsedMicroseconds == 0.0 ? 16
+                   : milliseconds >= static_cast<double>(INT32_MAX) ? INT32_MAX
+                   : milliseconds <= 0.0 ? 0 : static_cast<i32>(milliseconds);
+  const double elapsed = elapsedMicroseconds == 0.0 ? 16000.0 : elapsedMicroseconds;
+  const double speed = static_cast<double>(nodes * 1000000ull) / elapsed;
+  const i32 nps = !(speed < static_cast<double>(INT32_MAX)) ? INT32_MAX
+                  : speed <= 0.0 ? 0 : static_cast<i32>(speed);
+  char pvText[PvTextSize];
+  manager->MovesToString(pv, pvLength < 0 ? 0 : pvLength > MaxPly ? MaxPly : pvLength, pvText);
+  if (line == 0)
+    manager->SendFormatted("info depth %d seldepth %d score %s %d %stime %d nodes %llu nps %d pv %s",
+                           depth, selDepth, kind, value, boundText, time,
+                           static_cast<unsigned long long>(nodes), nps, pvText);
+  else
+    manager->SendFormatted(
+        "info multipv %d depth %d seldepth %d score %s %d %stime %d nodes %llu nps %d pv %s", line,
+        depth, selDepth, kind, value, boundText, time, static_cast<unsigned long long>(nodes), nps,
+        pvText);
+}
+
+void UciListener::OnHashFull(i32 permille) { manager->SendFormatted("info hashfull %d", permille); }
+
+void UciListener::OnDepth(i32 depth) { manager->SendFormatted("info depth %d", depth); }
+
+void UciListener::PollInput() {
+  const i32 read = manager->ReadLine();
+  if (read == 0)
+    manager->HandleEndOfInput();
+  else if (read > 0)
+    manager->HandleInputLine(manager->lineBuffer);
+}
+
+void UciListener::OnCurrMove(Move move, i32 number) {
+  char text[8];
+  manager->MovesToString(&move, 1, text);
+  manager->SendFormatted("info currmove %s currmovenumber %d", text, number);
+}
+
+void UciListener::OnDepthZeroScore(i32 score) {
+  manager->SendFormatted("info depth 0 score %d", score);
+}
+
+void UciListener::SendText(const char* text) { manager->SendFormatted("info string %s", text); }

@@ -1,0 +1,57 @@
+// The UCI protocol: commands from the interface and the engine's reports.
+#pragma once
+
+#include "engine/listener.h"
+#include "protocol/protocol_manager.h"
+
+class UciProtocol;
+
+class UciListener : public EngineListener {
+ public:
+  void OnSearchDone(i32 stopReason) override;
+  void OnPvInfo(i32 depth, i32 score, const Move* pv, i32 pvLength, u64 nodes, i32 selDepth,
+                i32 bound, double elapsedMicroseconds) override;
+  void OnMultiPvInfo(i32 line, i32 depth, i32 score, const Move* pv, i32 pvLength, u64 nodes,
+                     i32 selDepth, i32 bound, double elapsedMicroseconds) override;
+  void OnHashFull(i32 permille) override;
+  void OnDepth(i32 depth) override;
+  void PollInput() override;
+  void OnCurrMove(Move move, i32 number) override;
+  void OnDepthZeroScore(i32 score) override;
+  void SendText(const char* text) override;
+
+  // "bestmove" with the engine's best move, and its ponder move when asked.
+  void SendBestMove(bool withPonder);
+  // Forgets the game at the end of the search it stopped.
+  void RunPendingNewGame();
+
+  UciProtocol* protocol = nullptr;
+  ProtocolManager* manager = nullptr;
+};
+
+class UciProtocol : public ProtocolHandler {
+ public:
+  explicit UciProtocol(ProtocolManager* owner);
+
+  void Start() override;
+  i32 ProcessCommand(const char* line) override;
+  CommandKind Classify(const char* line) const override;
+  void AfterSearch() override;
+
+  UciListener listener;
+  u8 debug = 0;
+
+ private:
+  void Go(const char* line);
+  void Position(const char* line);
+  void PonderHit();
+  void Stop();
+  void NewGame();
+  void Identify();
+  void SetOption(const char* line);
+  void Evaluate();
+  void ResetGame();
+};
+
+// The "score" part of an info line: kind ("cp" or "mate") and value.
+void UciScore(i32 score, const char** kind, i32* value);

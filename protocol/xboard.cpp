@@ -1,0 +1,497 @@
+#include "protocol/xboard.h"
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "board/movegen.h"
+#include "common/build_info.h"
+#include "common/log.h"
+#include "engine/engine.h"
+#include "protocol/engine_setup.h"
+#include "tools/perft_tools.h"
+
+namespace {
+
+bool StartsWith(const char* text, const char* prefix) {
+  return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
+}
+
+bool Is(const char* line, const char* word) { return std::strcmp(line, word) == 0; }
+
+// The number after the first blank of the line, held to 32 bits.
+i32 Argument(const char* line) {
+  const char* blank = std::strchr(line, ' ');
+  if (!blank) return 0;
+  const long value = std::strtol(blank + 1, nullptr, 10);
+  if (value > INT32_MAX) return INT32_MAX;
+  if (value < INT32_MIN) return INT32_MIN;
+  return static_cast<i32>(value);
+}
+
+// Promotion piece of a coordinate move text (0 when it has none).
+i32 PromotionOfText(const char* line) {
+  switch (line[4]) {
+    case 'q': return Queen;
+    case 'r': return Rook;
+    case 'b': return Bishop;
+    case 'n': return Knight;
+    default: return NoPiece;
+  }
+}
+
+// Whether a move text names the same move as a move word: the squares as the
+// interface writes them (castling as the king's move) and the promotion.
+bool SameMove(const ProtocolManager& manager, const char* line, Move move) {
+  char text[8];
+  manager.MovesToString(&move, 1, text);
+  return std::strncmp(text, line, 4) == 0 && PromotionOfText(line) == PromotionPiece(move);
+}
+
+constexpr int PvTextSize = MaxPly * 6 + 8;
+
+}  // namespace
+
+bool IsCoordinateMove(const char* line) {
+  return line[0] >= 'a' && line[0] <= 'h' && line[1] >= '1' && line[1] <= '8' &&
+         line[2] >= 'a' && line[2] <= 'h' && line[3] >= '1' && line[3] <= '8';
+}
+
+XBoardProtocol::XBoardProtocol(ProtocolManager* owner) {
+  manager = owner;
+  engine = owner->engine;
+}
+
+void XBoardProtocol::Start() {
+  engine->listener = &listener;
+  listener.engine = engine;
+  listener.protocol = this;
+  listener.manager = manager;
+}
+
+CommandKind XBoardProtocol::Classify(const char* line) const {
+  if (IsCoordinateMove(line)) {
+    // The opponent's reply while the engine ponders acts on that search.
+    if (manager->ponderOption && manager->ponderRequested && manager->expectedPonderMove)
+      return CommandKind::Control;
+    return CommandKind::Starter;
+  }
+  if (Is(line, "go") || Is(line, "analyze")) return CommandKind::Starter;
+  if (Is(line, "quit")) return CommandKind::Immediate;
+  if (Is(line, "?") || Is(line, "easy") || Is(line, "hard") || Is(line, "new") ||
+      Is(line, "post") || Is(line, "nopost") || Is(line, "result") ||
+      StartsWith(line, "result ") || Is(line, "exit") || StartsWith(line, "ping "))
+    return CommandKind::Control;
+  // Lines that are ignored need not wait.
+  if (StartsWith(line, "accepted ") || StartsWith(line, "refused ") || Is(line, "#") ||
+      Is(line, ".") || Is(line, "computer") || StartsWith(line, "cores "))
+    return CommandKind::Immediate;
+  return CommandKind::Deferred;
+}
+
+i32 XBoardProtocol::ProcessCommand(const char* line) {
+  SearchLimits& limits = engine->limits;
+  if (IsCoordinateMove(line)) {
+    HandleMove(line);
+  } else if (StartsWith(line, "time ")) {
+    limits.clock[engine->board.opponent] = static_cast<float>(static_cast<double>(Argument(line)) * 10.0);
+  } else if (StartsWith(line, "otim ")) {
+    limits.clock[engine->board.sideToMove] =
+        static_cast<float>(static_cast<double>(Argument(line)) * 10.0);
+  } else if (Is(line, "go")) {
+    Go();
+  } else if (Is(line, "quit")) {
+    manager->lock.Lock();
+    engine->ponderEnabled = 0;
+    engine->pondering = 0;
+    engine->ponderMove = 0;
+    manager->ponderOption = 0;
+    manager->StopSearchLocked(StopQuit);
+    manager->lock.Unlock();
+    return 0;
+  } else if (Is(line, "xboard")) {
+    SetUp();
+  } else if (Is(line, "undo")) {
+    engine->UndoMove();
+  } else if (Is(line, "force")) {
+    forceMode = 1;
+  } else if (Is(line, "result") || StartsWith(line, "result ") || Is(line, "exit")) {
+    manager->lock.Lock();
+    manager->StopSearchLocked(StopQuit);
+    manager->lock.Unlock();
+  } else if (Is(line, "analyze")) {
+    manager->infiniteSearch = 1;
+    limits.mode = ModeInfinite;
+    manager->StartSearch(0);
+  } else if (StartsWith(line, "setboard ")) {
+    engine->SetFen(line + 9);
+  } else if (Is(line, "?")) {
+    manager->lock.Lock();
+    manager->StopSearchLocked(StopNormal);
+    manager->lock.Unlock();
+  } else if (Is(line, "new")) {
+    NewGame();
+  } else if (Is(line, "easy")) {
+    manager->lock.Lock();
+    manager->StopSearchLocked(StopNormal);
+    manager->ponderOption = 0;
+    manager->expectedPonderMove = 0;
+    manager->lock.Unlock();
+  } else if (Is(line, "hard")) {
+    manager->lock.Lock();
+    engine->ponderEnabled = 1;
+    manager->ponderOption = 1;
+    manager->lock.Unlock();
+  } else if (Is(line, "post")) {
+    post = 1;
+  } else if (Is(line, "nopost")) {
+    post = 0;
+  } else if (StartsWith(line, "accepted ") || StartsWith(line, "refused ")) {
+  } else if (StartsWith(line, "protover ")) {
+    protocolVersion = Argument(line);
+    manager->SendFormatted("feature myname=\"Zorvel %s %s\"", EngineVersion,
+                           manager->settings.wordSizeLabel);
+    manager->SendLine("feature setboard=1");
+    manager->SendLine("feature analyze=1");
+    manager->SendLine("feature ping=1");
+    manager->SendLine("feature draw=0");
+    manager->SendLine("feature sigint=0");
+    manager->SendLine("feature sigterm=0");
+    manager->SendLine("feature colors=0");
+    manager->SendLine("feature smp=1");
+    manager->SendLine("feature variants=\"normal,fischerandom\"");
+    manager->SendLine("feature option=\"Clear Hash -button\"");
+    manager->SendLine("feature done=1");
+  } else if (StartsWith(line, "ping ")) {
+    manager->SendFormatted("pong %d", Argument(line));
+  } else if (StartsWith(line, "st ")) {
+    const i64 microseconds = static_cast<i64>(Argument(line)) * 1000000;
+    limits.moveTime = microseconds < 0 ? 0 : microseconds > INT32_MAX ? INT32_MAX
+                                                                      : static_cast<i32>(microseconds);
+    limits.mode = ModeMoveTime;
+  } else if (StartsWith(line, "sd ")) {
+    const i32 depth = Argument(line);
+    limits.depthLimit = depth < 1 ? 1 : depth > 127 ? 127 : depth;
+    limits.mode = ModeDepth;
+  } else if (StartsWith(line, "level ")) {
+    Level(line + 6);
+  } else if (Is(line, "#") || Is(line, ".") || Is(line, "computer") || StartsWith(line, "cores ")) {
+  } else if (Is(line, "printBoard")) {
+    engine->board.Print();
+  } else if (StartsWith(line, "eval")) {
+    Evaluate();
+  } else if (StartsWith(line, "printHashKey")) {
+    manager->SendFormatted("%016llx", static_cast<unsigned long long>(engine->board.key));
+  } else if (StartsWith(line, "printFEN")) {
+    char fen[128];
+    engine->BoardToFen(engine->board, fen);
+    manager->SendLine(fen);
+  } else if (StartsWith(line, "perftd ")) {
+    RunPerftDetailed(*manager, Argument(line));
+  } else if (StartsWith(line, "perft ")) {
+    RunPerft(*manager, Argument(line));
+  } else if (StartsWith(line, "divide ")) {
+    RunDivide(*manager, Argument(line));
+  } else if (StartsWith(line, "option ")) {
+    const char* text = line + 7;
+    if (StartsWith(text, "Clear ") && StartsWith(text + 6, "Hash")) engine->tt.Clear();
+  }
+  return 1;
+}
+
+void XBoardProtocol::SetUp() {
+  Settings& settings = manager->settings;
+  engine->Init(settings.Hash);
+  engine->NewGame();
+  manager->movesLeft = 40;
+  manager->movesPerSession = 40;
+  manager->infiniteSearch = 0;
+  opponentMoves = 0;
+  goSeen = 0;
+  engine->limits.movesToGo = 40;
+  if (settings.Book == 1) {
+    if (!engine->LoadBook(manager->BookFile)) settings.Book = 0;
+    engine->bookSelectivity = settings.BookSelectivity;
+  }
+  if (settings.UsePersonality != 0) LoadPersonality(*engine, manager->PersonalityFile);
+  if (settings.UseStrength != 0) engine->SetStrengthElo(static_cast<u32>(settings.StrengthELO));
+  gLog.Info("Using %d threads", settings.MaxThreads);
+  if (settings.MaxThreads != engine->pool.threadCount)
+    engine->pool.SetThreadCount(settings.MaxThreads);
+  minSplitDepth = settings.MinSplitDepth * 4;
+  drawScore = settings.DrawScore;
+  RelinkMainThread(*engine);
+  forceMode = 0;
+}
+
+void XBoardProtocol::Go() {
+  if (!goSeen) {
+    goSeen = 1;
+    if (manager->movesLeft != 0) {
+      manager->movesLeft = manager->movesLeft - opponentMoves / 2;
+      engine->limits.movesToGo = manager->movesLeft;
+    }
+  }
+  forceMode = 0;
+  manager->StartSearch(0);
+}
+
+void XBoardProtocol::NewGame() {
+  manager->lock.Lock();
+  manager->ponderOption = 0;
+  engine->ponderEnabled = 0;
+  engine->pondering = 0;
+  engine->ponderMove = 0;
+  manager->expectedPonderMove = 0;
+  forceMode = 0;
+  if (manager->SearchBusyLocked()) {
+    // The reset happens once, when the running search has ended.
+    manager->StopSearchLocked(StopQuit);
+    manager->newGamePending = 1;
+    manager->lock.Unlock();
+    return;
+  }
+  manager->lock.Unlock();
+  engine->NewGame();
+  manager->infiniteSearch = 0;
+  manager->movesLeft = 40;
+  manager->movesPerSession = 40;
+  opponentMoves = 0;
+  goSeen = 0;
+  engine->limits.movesToGo = 40;
+}
+
+void XBoardProtocol::AfterSearch() { listener.RunPendingNewGame(); }
+
+void XBoardProtocol::Level(const char* arguments) {
+  unsigned movesPerControl = 0;
+  char base[64] = "";
+  float increment = 0.0f;
+  std::sscanf(arguments, "%u %63s %f", &movesPerControl, base, &increment);
+  manager->movesPerSession = static_cast<i32>(movesPerControl);
+  manager->movesLeft = static_cast<i32>(movesPerControl);
+  engine->limits.movesToGo = static_cast<i32>(movesPerControl);
+  unsigned minutes = 0;
+  unsigned seconds = 0;
+  if (std::strchr(base, ':'))
+    std::sscanf(base, "%u:%u", &minutes, &seconds);
+  else
+    std::sscanf(base, "%u", &minutes);
+  SearchLimits& limits = engine->limits;
+  limits.clock[engine->board.sideToMove] =
+      static_cast<float>((static_cast<double>(minutes) * 60.0 + seconds) * 1000.0);
+  limits.mode = ModeClock;
+  const double milliseconds = static_cast<double>(increment) * 1000.0;
+  const i32 incrementMs = milliseconds > -2147483648.0 && milliseconds < 2147483647.0
+                              ? static_cast<i32>(milliseconds)
+                              : 0;
+  limits.increment[Black] = incrementMs;
+  limits.increment[White] = incrementMs;
+}
+
+i32 XBoardProtocol::CountLegalMoves() const {
+  Board& board = engine->board;
+  ScoredMove moves[MaxMoves];
+  const i32 count = GenerateMoves(board, moves, board.InCheck());
+  i32 legal = 0;
+  for (i32 i = 0; i < count; ++i) {
+    UndoInfo undo;
+    board.MakeMove(moves[i].move, undo);
+    if (!board.IsAttacked(board.kingSquare[board.opponent], board.sideToMove)) ++legal;
+    board.UnmakeMove(moves[i].move, undo);
+  }
+  return legal;
+}
+
+bool XBoardProtocol::PlayAndSearch(const char* line, i32 requestedPonder, bool honourForceMode) {
+  ++opponentMoves;
+  if (!engine->ParseAndMakeMove(line)) return false;
+  manager->ponderRequested = requestedPonder;
+  // Mate or stalemate: the game is over, there is nothing to search.
+  if (CountLegalMoves() == 0) return true;
+  if (honourForceMode) {
+    if (forceMode) return true;
+    engine->limits.movesToGo = manager->movesLeft;
+  }
+  manager->StartSearch(0);
+  return true;
+}
+
+void XBoardProtocol::HandleMove(const char* line) {
+  manager->lock.Lock();
+  const Move expected = manager->expectedPonderMove;
+  if (manager->ponderOption && manager->ponderRequested && expected) {
+    if (manager->ponderSearchOpen && manager->ponderReply == 0) {
+      // The ponder search has not ended yet.
+      if (std::strlen(line) >= sizeof pendingMove) {
+        // Longer than any move: refused, the search goes on.
+        manager->lock.Unlock();
+        engine->ReportIllegalMove(line);
+        return;
+      }
+      std::strcpy(pendingMove, line);
+      if (SameMove(*manager, line, expected)) {
+        // Ponder hit: the running search becomes the engine's own.
+        ++opponentMoves;
+        manager->ponderReply = 1;
+        manager->ponderRequested = 0;
+        const bool poll = manager->PonderHitLocked();
+        manager->lock.Unlock();
+        if (poll) engine->PollTimeAndInput();
+        return;
+      }
+      // Another move: the ponder search stops, takes its guess back and the
+      // move is played after it, behind the lines that came before it.
+      manager->ponderReply = 2;
+      manager->DeferLocked(pendingMove, CommandKind::Starter);
+      manager->StopSearchLocked(StopNormal);
+      manager->lock.Unlock();
+      return;
+    }
+    if (manager->SearchBusyLocked()) {
+      // The ponder search is ending: the move is played once it has.
+      manager->DeferLocked(line, CommandKind::Starter);
+      manager->lock.Unlock();
+      return;
+    }
+    manager->lock.Unlock();
+    // The ponder search ended at its depth and took its guess back.
+    PlayAndSearch(line, SameMove(*manager, line, expected) ? 1 : 0, false);
+    return;
+  }
+  manager->lock.Unlock();
+  PlayAndSearch(line, manager->ponderRequested, true);
+}
+
+void XBoardProtocol::Evaluate() {
+  // Filled in with the evaluation.
+}
+
+// ---------------------------------------------------------------------------
+
+void XBoardListener::RunPendingNewGame() {
+  if (!manager->newGamePending.exchange(0)) return;
+  engine->NewGame();
+  manager->infiniteSearch = 0;
+  manager->movesLeft = 40;
+  manager->movesPerSession = 40;
+  protocol->opponentMoves = 0;
+  protocol->goSeen = 0;
+  engine->limits.movesToGo = 40;
+}
+
+void XBoardListener::OnSearchDone(i32 stopReason) {
+  manager->lock.Lock();
+  const bool wasPonderSearch = manager->ponderSearchOpen != 0;
+  const i32 reply = manager->ponderReply;
+  manager->ponderSearchOpen = 0;
+  manager->ponderReply = 0;
+  manager->lock.Unlock();
+
+  if (stopReason == StopQuit) {
+    RunPendingNewGame();
+    manager->infiniteSearch = 0;
+    return;
+  }
+  if (stopReason == StopPonderDepth) {
+    // The search ended at its depth before it saw the opponent's reply. A hit
+    // is played now and searched; a miss waits in the queue.
+    if (wasPonderSearch && reply == 1) {
+      char move[sizeof protocol->pendingMove];
+      std::memcpy(move, protocol->pendingMove, sizeof move);
+      --protocol->opponentMoves;  // counted again when it is played
+      protocol->PlayAndSearch(move, 1, false);
+    } else if (reply == 2) {
+      manager->ponderRequested = 0;
+    }
+    return;
+  }
+  SendBestMove(stopReason);
+}
+
+void XBoardListener::SendBestMove(i32 stopReason) {
+  if (stopReason == StopPonder) {
+    // A missed guess: the opponent's move waits in the queue and is played
+    // when this search has returned.
+    manager->ponderRequested = 0;
+    return;
+  }
+  if (engine->testSuiteMode) return;
+  const Move best = engine->bestMove;
+  char text[8] = "0000";
+  if (best) manager->MovesToString(&best, 1, text);
+
+  // Under the lock, so that an opponent's reply sees either no ponder search
+  // or the one started here, and "new" or "easy" either comes first or stops it.
+  manager->lock.Lock();
+  const Move expected = engine->ponderMove;
+  manager->expectedPonderMove = expected;
+  if (stopReason == StopNormal && manager->movesPerSession != 0)
+    manager->movesLeft = manager->movesLeft == 1 ? manager->movesPerSession.load()
+                                                 : manager->movesLeft - 1;
+  manager->SendFormatted("move %s", text);
+  if (!manager->ponderOption) {
+    manager->lock.Unlock();
+    return;
+  }
+  manager->ponderRequested = 0;
+  if (!expected) {
+    manager->lock.Unlock();
+    return;
+  }
+  char hint[8];
+  manager->MovesToString(&expected, 1, hint);
+  manager->SendFormatted("Hint: %s", hint);
+  if (!engine->ParseAndMakeMove(hint)) {
+    manager->lock.Unlock();
+    return;
+  }
+  // A guess that ends the game leaves nothing to ponder.
+  if (protocol->CountLegalMoves() == 0) {
+    engine->UndoMove();
+    manager->lock.Unlock();
+    return;
+  }
+  manager->ponderRequested = 1;
+  manager->StartSearchLocked(1);
+  manager->lock.Unlock();
+}
+
+void XBoardListener::OnPvInfo(i32 depth, i32 score, const Move* pv, i32 pvLength, u64 nodes,
+                              i32, i32, double elapsedMicroseconds) {
+  if (protocol->post) SendThinking(depth, score, pv, pvLength, nodes, elapsedMicroseconds);
+}
+
+void XBoardListener::OnMultiPvInfo(i32 line, i32 depth, i32 score, const Move* pv, i32 pvLength,
+                                   u64 nodes, i32, i32, double elapsedMicroseconds) {
+  if (protocol->post)
+    SendThinkingMultiPv(line, depth, score, pv, pvLength, nodes, elapsedMicroseconds);
+}
+
+void XBoardListener::SendThinking(i32 depth, i32 score, const Move* pv, i32 pvLength, u64 nodes,
+                                  double elapsedMicroseconds) {
+  const double centiseconds = elapsedMicroseconds * 0.0001;
+  const i32 time = centiseconds <= 0.0 ? 0
+                   : centiseconds >= static_cast<double>(INT32_MAX) ? INT32_MAX
+                                                                    : static_cast<i32>(centiseconds);
+  char pvText[PvTextSize];
+  manager->MovesToString(pv, pvLength < 0 ? 0 : pvLength > MaxPly ? MaxPly : pvLength, pvText);
+  manager->SendFormatted("%d %d %d %llu %s", depth, score, time,
+                         static_cast<unsigned long long>(nodes), pvText);
+}
+
+void XBoardListener::SendThinkingMultiPv(i32, i32 depth, i32 score, const Move* pv, i32 pvLength,
+                                         u64 nodes, double elapsedMicroseconds) {
+  SendThinking(depth, score, pv, pvLength, nodes, elapsedMicroseconds);
+}
+
+void XBoardListener::PollInput() {
+  const i32 read = manager->ReadLine();
+  if (read == 0)
+    manager->HandleEndOfInput();
+  else if (read > 0)
+    manager->HandleInputLine(manager->lineBuffer);
+}
+
+void XBoardListener::SendText(const char* text) { manager->SendFormatted("%s", text); }

@@ -1,0 +1,69 @@
+// The XBoard protocol (version 2 with feature negotiation): commands from the
+// interface and the engine's reports.
+#pragma once
+
+#include <atomic>
+
+#include "engine/listener.h"
+#include "protocol/protocol_manager.h"
+
+class XBoardProtocol;
+
+class XBoardListener : public EngineListener {
+ public:
+  void OnSearchDone(i32 stopReason) override;
+  void OnPvInfo(i32 depth, i32 score, const Move* pv, i32 pvLength, u64 nodes, i32 selDepth,
+                i32 bound, double elapsedMicroseconds) override;
+  void OnMultiPvInfo(i32 line, i32 depth, i32 score, const Move* pv, i32 pvLength, u64 nodes,
+                     i32 selDepth, i32 bound, double elapsedMicroseconds) override;
+  void PollInput() override;
+  void SendText(const char* text) override;
+
+  // The engine's move, then, with pondering on, the guessed reply and the
+  // ponder search on it.
+  void SendBestMove(i32 stopReason);
+  void SendThinking(i32 depth, i32 score, const Move* pv, i32 pvLength, u64 nodes,
+                    double elapsedMicroseconds);
+  void SendThinkingMultiPv(i32 line, i32 depth, i32 score, const Move* pv, i32 pvLength, u64 nodes,
+                           double elapsedMicroseconds);
+  // Resets the game at the end of the search that "new" stopped.
+  void RunPendingNewGame();
+
+  XBoardProtocol* protocol = nullptr;
+  ProtocolManager* manager = nullptr;
+};
+
+class XBoardProtocol : public ProtocolHandler {
+ public:
+  explicit XBoardProtocol(ProtocolManager* owner);
+
+  void Start() override;
+  i32 ProcessCommand(const char* line) override;
+  CommandKind Classify(const char* line) const override;
+  void AfterSearch() override;
+
+  // Plays an opponent's move and searches unless the game has ended there.
+  // Returns false when the move was rejected.
+  bool PlayAndSearch(const char* line, i32 requestedPonder, bool honourForceMode);
+  // Number of legal moves of the side to move on the game board.
+  i32 CountLegalMoves() const;
+
+  XBoardListener listener;
+  i32 protocolVersion = 0;
+  std::atomic<i32> opponentMoves{0};  // moves received since "xboard" or "new"
+  std::atomic<u8> forceMode{0};       // moves are played without thinking
+  std::atomic<u8> goSeen{0};          // "go" has come since "xboard" or "new"
+  std::atomic<u8> post{1};            // thinking lines are sent
+  char pendingMove[9] = {};           // the opponent's move that reached a ponder search
+
+ private:
+  void SetUp();
+  void Go();
+  void NewGame();
+  void Level(const char* arguments);
+  void HandleMove(const char* line);
+  void Evaluate();
+};
+
+// True when the line begins with a from and a to square ("e2e4...").
+bool IsCoordinateMove(const char* line);

@@ -1,0 +1,157 @@
+// Start-up, the configuration file, the log, the protocol chooser and the
+// exit status, through the real engine.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "common/build_info.h"
+#include "e2e/e2e_support.h"
+
+namespace {
+
+// The "option name <name> ..." line of the "uci" answer.
+std::string OptionLine(Session& session, const std::string& name) {
+  for (const std::string& line : session.engine().LinesStartingWith("option name " + name + " type"))
+    return line;
+  return "";
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+}  // namespace
+
+TEST(ConfigFile, DefaultsAndClamps) {
+  {
+    Session session("");  // no file at all
+    ASSERT_TRUE(session.StartUci());
+    EXPECT_EQ(OptionLine(session, "Hash"), "option name Hash type spin default 32 min 1 max 2048");
+    EXPECT_EQ(OptionLine(session, "Book File"),
+              "option name Book File type string default zorvelbook-20.bin");
+    EXPECT_EQ(session.Quit(), 0);
+  }
+  {
+    Session session("UseInputThread=1\n");  // a file without "Hash"
+    ASSERT_TRUE(session.StartUci());
+    EXPECT_EQ(OptionLine(session, "Hash"), "option name Hash type spin default 1 min 1 max 2048");
+    EXPECT_EQ(OptionLine(session, "Book File"),
+              "option name Book File type string default zovrelbook-11.bin");
+    EXPECT_EQ(session.Quit(), 0);
+  }
+  {
+    Session session("Hash=5000\nMaxThreads=0\nMinSplitDepth=0\nBookSelectivity=250\n"
+                    "StrengthELO=1500\n; a comment\n# another\nUnknownKey=7\nBook=1\nBookFile=none.bin\n");
+    ASSERT_TRUE(session.StartUci());
+    EXPECT_EQ(OptionLine(session, "Hash"), "option name Hash type spin default 2048 min 1 max 2048");
+    EXPECT_EQ(OptionLine(session, "Threads"), "option name Threads type spin default 1 min 1 max 64");
+    EXPECT_EQ(OptionLine(session, "UCI_Elo"),
+              "option name UCI_Elo type spin default 1500 min 1000 max 2700");
+    EXPECT_EQ(OptionLine(session, "OwnBook"), "option name OwnBook type check default true");
+    // The missing book is dropped silently during the set-up.
+    EXPECT_TRUE(session.engine().LinesStartingWith("info string").empty());
+    session.Send("go depth 2");
+    EXPECT_TRUE(GameTracker().IsLegal(MoveOfLine(session.WaitFor("bestmove"))));
+    EXPECT_EQ(session.Quit(), 0);
+  }
+}
+
+TEST(LogFile, TextLogOfTheDialogue) {
+  Session session(TestIni(1, "LogLevel=64\n"));  // GUI lines only
+  ASSERT_TRUE(session.StartUci());
+  session.Send("isready");
+  session.WaitFor("readyok");
+  EXPECT_EQ(session.Quit(), 0);
+  ASSERT_TRUE(session.dir().Exists("logfile.txt"));
+  const std::string log = session.dir().Read("logfile.txt");
+  EXPECT_TRUE(Contains(log, "GUI        << uci\n"));
+  EXPECT_TRUE(Contains(log, "GUI        >> uciok\n"));
+  EXPECT_TRUE(Contains(log, "GUI        >> Zorvel 2.0 ("));
+  EXPECT_TRUE(Contains(log, "GUI        << isready\n"));
+  EXPECT_TRUE(Contains(log, "GUI        >> readyok\n"));
+  EXPECT_TRUE(Contains(log, "GUI        << quit\n"));
+  EXPECT_FALSE(Contains(log, "INFO "));
+  EXPECT_TRUE(Contains(log, "\nGUI = "));
+}
+
+TEST(LogFile, FullHtmlLogNamedWithTheProcessId) {
+  Session session(TestIni(1, "LogLevel=127\nLogFormat=1\nLogPID=1\n"));
+  ASSERT_TRUE(session.StartUci());
+  session.Send("position startpos moves e2e4 e9e5");
+  session.WaitFor("info string");
+  EXPECT_EQ(session.Quit(), 0);
+  std::string name;
+  for (const std::string& file : session.dir().List())
+    if (file.rfind("logfile_", 0) == 0) name = file;
+  ASSERT_FALSE(name.empty());
+  EXPECT_EQ(name.substr(name.size() - 5), ".html");
+  EXPECT_FALSE(session.dir().Exists("logfile.txt"));
+  const std::string log = session.dir().Read(name);
+  EXPECT_TRUE(Contains(log, "html/style.css"));
+  EXPECT_TRUE(Contains(log, "<td>&lt;&lt; uci</td>"));
+  EXPECT_TRUE(Contains(log, "<td>&gt;&gt; uciok</td>"));
+  EXPECT_TRUE(Contains(log, std::string("<td>Zorvel 2.0 ") + WordSizeLabel + "</td>"));
+  EXPECT_TRUE(Contains(log, "<td>using protocol UCI</td>"));
+  EXPECT_TRUE(Contains(log, "<td>Illegal move: e9e5</td>"));
+  EXPECT_TRUE(Contains(log, "<td>End.</td>"));
+  EXPECT_TRUE(Contains(log, "</html>"));
+}
+
+TEST(LogFile, NoLogWithoutLevels) {
+  Session session(TestIni(1, "LogLevel=0\n"));
+  ASSERT_TRUE(session.StartUci());
+  EXPECT_EQ(session.Quit(), 0);
+  for (const std::string& file : session.dir().List()) EXPECT_EQ(file.rfind("logfile", 0), std::string::npos) << file;
+}
+
+TEST(ProtocolChooser, SetvalueLinesAreIgnored) {
+  Session session(TestIni(1, "LogLevel=127\n"));
+  session.Send("setvalue Hash 64");
+  session.Send("setvalue anything");
+  ASSERT_TRUE(session.StartUci());
+  EXPECT_EQ(session.Quit(), 0);
+}
+
+TEST(ProtocolChooser, AnUnknownFirstLineEndsTheProgram) {
+  Session session(TestIni(1, "LogLevel=127\n"));
+  session.Send("hello engine");
+  EXPECT_NE(session.engine().WaitExit(ScaledTimeout(10000)), 0);
+  EXPECT_TRUE(Contains(session.dir().Read("logfile.txt"), "ERROR      unknown protocol 'hello engine'"));
+}
+
+TEST(ProtocolChooser, QuitAndEndOfInputBeforeAProtocol) {
+  {
+    Session session(TestIni(1));
+    EXPECT_EQ(session.Quit(), 0);
+  }
+  {
+    Session session(TestIni(0));
+    EXPECT_EQ(session.Quit(), 0);
+  }
+  {
+    Session session(TestIni(1));
+    session.engine().CloseInput();
+    EXPECT_EQ(session.engine().WaitExit(ScaledTimeout(10000)), 0);
+  }
+  {
+    Session session(TestIni(0));
+    session.engine().CloseInput();
+    EXPECT_EQ(session.engine().WaitExit(ScaledTimeout(10000)), 0);
+  }
+}
+
+TEST(ProtocolChooser, XBoardFirstLine) {
+  Session session(TestIni(1, "LogLevel=1\n"));
+  ASSERT_TRUE(session.StartXBoard());
+  session.Send("ping 9");
+  EXPECT_EQ(session.WaitFor("pong"), "pong 9");
+  EXPECT_EQ(session.Quit(), 0);
+  EXPECT_TRUE(Contains(session.dir().Read("logfile.txt"), "INFO       using protocol XBoard"));
+}
+
+TEST(CommandLine, ArgumentsLeadToProtocolMode) {
+  Session session(TestIni(1), {"-no-such-switch", "x"});
+  ASSERT_TRUE(session.StartUci());
+  EXPECT_EQ(session.Quit(), 0);
+}

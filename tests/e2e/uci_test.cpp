@@ -1,0 +1,406 @@
+// UCI dialogues with the real engine, with and without the input thread.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "common/build_info.h"
+#include "e2e/e2e_support.h"
+
+namespace {
+
+class UciThreaded : public ::testing::TestWithParam<int> {
+ protected:
+  std::string Ini(const std::string& extra = "") const { return TestIni(GetParam(), extra); }
+
+  // Waits for the "bestmove" line and checks that its move is legal in the game.
+  std::string BestMove(Session& session, const GameTracker& game, int nativeMs = 10000) {
+    const std::string line = session.WaitFor("bestmove", nativeMs);
+    EXPECT_FALSE(line.empty()) << "no bestmove";
+    const std::string move = MoveOfLine(line);
+    EXPECT_TRUE(game.IsLegal(move)) << "illegal bestmove: " << line;
+    return move;
+  }
+
+  // Reads for a while and returns the lines read.
+  std::vector<std::string> ReadFor(Session& session, int nativeMs) {
+    std::vector<std::string> lines;
+    std::string line;
+    const size_t before = session.engine().Transcript().size();
+    session.engine().ReadToEnd(ScaledTimeout(nativeMs));
+    const auto& transcript = session.engine().Transcript();
+    for (size_t i = before; i < transcript.size(); ++i) lines.push_back(transcript[i]);
+    return lines;
+  }
+};
+
+INSTANTIATE_TEST_SUITE_P(InputThread, UciThreaded, ::testing::Values(1, 0));
+
+}  // namespace
+
+TEST_P(UciThreaded, IdentifiesItselfWithTheConfiguredDefaults) {
+  Session session(Ini("StrengthELO=1500\nMaxThreads=2\nUseLMR=0\nDrawScore=7\n"
+                      "BookFile=my book.bin\nPersonalityFile=p.txt\nUseStrength=1\n"));
+  std::string banner;
+  ASSERT_TRUE(session.engine().ReadLine(banner, ScaledTimeout(5000)));
+  EXPECT_EQ(banner, std::string("Zorvel 2.0 (") + WordSizeLabel + ") by Vesquet");
+  ASSERT_TRUE(session.StartUci());
+  const std::vector<std::string> expected = {
+      std::string("id name Zorvel 2.0 ") + WordSizeLabel,
+      "id author Vesquet",
+      "option name Hash type spin default 4 min 1 max 2048",
+      "option name Ponder type check default false",
+      "option name OwnBook type check default false",
+      "option name Book File type string default my book.bin",
+      "option name Clear Hash type button",
+      "option name UsePersonality type check default false",
+      "option name PersonalityFile type string default p.txt",
+      "option name UCI_Chess960 type check default false",
+      "option name MultiPV type spin default 1 min 1 max 32",
+      "option name NullMovePruning type check default true",
+      "option name LateMoveReduction type check default false",
+      "option name Threads type spin default 2 min 1 max 64",
+      "option name UCI_LimitStrength type check default true",
+      "option name UCI_Elo type spin default 1500 min 1000 max 2700",
+      "option name DrawScore type spin default 7 min -100 max 100",
+      "uciok"};
+  const auto& transcript = session.engine().Transcript();
+  ASSERT_EQ(transcript.size(), expected.size() + 1);
+  for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(transcript[i + 1], expected[i]);
+  EXPECT_TRUE(session.Sync());
+  // "uci" may come again and repeats everything.
+  ASSERT_TRUE(session.StartUci());
+  EXPECT_EQ(session.engine().LinesStartingWith("option name").size(), 30u);
+  EXPECT_EQ(session.Quit(), 0);
+}
+
+TEST_P(UciThreaded, SetsPositionsAndPlaysLegalMovesUnderEveryLimit) {
+  Session session(Ini());
+  ASSERT_TRUE(session.StartUci());
+
+  GameTracker game;
+  ASSERT_TRUE(game.Play("e2e4") && game.Play("e7e5"));
+  session.Send("position startpos moves e2e4 e7e5");
+  session.Send("printFEN");
+  EXPECT_EQ(session.WaitFor("rnbqkbnr"), "rnbqkbnr/pppp1ppp/8/4p3/4P3/8/PPPP1PPP/RNBQKBNR w KQkq e6 0 2");
+  session.Send("go depth 3");
+  BestMove(session, game);
+  EXPECT_FALSE(session.engine().LinesStartingWith("info depth 3 seldepth").empty());
+
+  session.Send("go movetime 100");
+  BestMove(session, game);
+  session.Send("go wtime 2000 btime 2000 winc 10 binc 10");
+  BestMove(session, game);
+  session.Send("go wtime 1500 btime 1500 movestogo 5");
+  BestMove(session, game);
+  session.Send("go nodes 3000");
+  BestMove(session, game);
+
+  // A FEN with moves: the moves are played from it.
+  const std::string fen = "r1bqkbnr/pppp1ppp/2n5/4p3/4P3/5N2/PPPP1PPP/RNBQKB1R w KQkq - 2 3";
+  GameTracker fromFen(fen);
+  ASSERT_TRUE(fromFen.Play("f1b5") && fromFen.Play("a7a6"));
+  session.Send("position fen " + fen + " moves f1b5 a7a6");
+  session.Send("printFEN");
+  EXPECT_EQ(session.WaitFor("r1bqkbnr"), "r1bqkbnr/1ppp1ppp/p1n5/1B2p3/4P3/5N2/PPPP1PPP/RNBQK2R w KQkq - 0 2");
+  session.Send("go depth 2");
+  BestMove(session, fromFen);
+
+  session.Send("position fen 8/8/8/8/8/5k2/8/5K1q w - - 0 1");  // one legal move
+  session.Send("go depth 4");
+  BestMove(session, GameTracker("8/8/8/8/8/5k2/8/5K1q w - - 0 1"));
+  session.Send("position startpos");
+  session.Send("printHashKey");
+  EXPECT_EQ(session.WaitFor("").size(), 16u);
+  EXPECT_EQ(session.Quit(), 0);
+}
+
+TEST_P(UciThreaded, InfiniteSearchesEndOnStop) {
+  Session session(Ini());
+  ASSERT_TRUE(session.StartUci());
+  GameTracker game;
+  session.Send("position startpos");
+  session.Send("go infinite");
+  EXPECT_FALSE(session.WaitFor("info depth").empty());
+  EXPECT_TRUE(session.engine().LinesStartingWith("bestmove").empty());
+  session.Send("stop");
+  BestMove(session, game);
+
+  // A stop that arrives before the search has started is not lost: the
+  // search ends at once, with a move.
+  for (int i = 0; i < 5; ++i) {
+    session.engine().SendRaw("go infinite\nstop\n");
+    BestMove(session, game);
+  }
+  EXPECT_TRUE(session.Sync());
+  EXPECT_EQ(session.Quit(), 0);
+}
+
+TEST_P(UciThreaded, PondersUntilPonderhitOrStop) {
+  Session session(Ini());
+  ASSERT_TRUE(session.StartUci());
+  session.Send("setoption name Ponder value true");
+  GameTracker game;
+  ASSERT_TRUE(game.Play("e2e4") && game.Play("e7e5"));
+  session.Send("position startpos moves e2e4 e7e5");
+  session.Send("go ponder wtime 2000 btime 2000");
+  // A ponder search does not answer by itself.
+  for (const std::string& line : ReadFor(session, 300)) EXPECT_NE(line.rfind("bestmove", 0), 0u) << line;
+  session.Send("ponderhit");
+  const std::string line = session.WaitFor("bestmove");
+  const std::vector<std::string> words = Words(line);
+  ASSERT_EQ(words.size(), 4u) << line;
+  EXPECT_TRUE(game.IsLegal(words[1])) << line;
+  EXPECT_EQ(words[2], "ponder");
+  ASSERT_TRUE(game.Play(words[1]));
+  EXPECT_TRUE(words[3] == "0000" || game.IsLegal(words[3])) << line;
+
+  session.Send("position startpos moves e2e4 e7e5 " + words[1]);
+  session.Send("go ponder wtime 2000 btime 2000");
+  session.Send("stop");
+  const std::string stopped = session.WaitFor("bestmove");
+  EXPECT_EQ(Words(stopped).size(), 4u) << stopped;
+  EXPECT_TRUE(game.IsLegal(MoveOfLine(stopped))) << stopped;
+
+  // Pondering off again: a plain answer.
+  session.Send("setoption name Ponder value false");
+  session.Send("go depth 2");
+  EXPECT_EQ(Words(session.WaitFor("bestmove")).size(), 2u);
+  EXPECT_EQ(session.Quit(), 0);
+}
+
+TEST_P(UciThreaded, ReportsSeveralLinesWithMultiPv) {
+  Session session(Ini());
+  ASSERT_TRUE(session.StartUci());
+  session.Send("setoption name MultiPV value 3");
+  session.Send("position startpos");
+  session.Send("go depth 4");
+  BestMove(session, GameTracker());
+  for (int line = 1; line <= 3; ++line)
+    EXPECT_FALSE(session.engine().LinesStartingWith("info multipv " + std::to_string(line) + " depth 4").empty())
+        << line;
+  EXPECT_TRUE(session.engine().LinesStartingWith("info multipv 4").empty());
+  EXPECT_EQ(session.Quit(), 0);
+}
+
+TEST_P(UciThreaded, RefusesIllegalMovesAndBadFens) {
+  Session session(Ini());
+  ASSERT_TRUE(session.StartUci());
+  session.Send("position startpos moves e2e4 e7e6 e4e6 d2d4");
+  EXPECT_EQ(session.WaitFor("info string"), "info string Illegal move: e4e6");
+  session.Send("printFEN");
+  // The moves before the bad one stay played.
+  EXPECT_EQ(session.WaitFor("rnbqkbnr"), "rnbqkbnr/pppp1ppp/4p3/8/4P3/8/PPPP1PPP/RNBQKBNR w KQkq - 0 2");
+  session.Send("position startpos moves e7e8q");
+  EXPECT_EQ(session.WaitFor("info string"), "info string Illegal move: e7e8q");
+  session.Send("position fen this is no fen");
+  session.Send("position fen 8/8/8/8 w - - 0 1 moves e2e4");
+  session.Send("printFEN");
+  EXPECT_EQ(session.WaitFor("rnbqkbnr"), "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 0");
+  session.Send("go depth 2");
+  BestMove(session, GameTracker());
+  EXPECT_EQ(session.Quit(), 0);
+}
+
+TEST_P(UciThreaded, SurvivesOptionsWithBadValues) {
+  Session session(Ini());
+  ASSERT_TRUE(session.StartUci());
+  for (const char* line :
+       {"setoption name Hash value lots", "setoption name Hash value -5", "setoption name MultiPV value 40",
+        "setoption name MultiPV value -3", "setoption name Threads value 0",
+        "setoption name UCI_Elo value 99999", "setoption name UCI_Elo value -1",
+        "setoption name DrawScore value x", "setoption name NoSuchOption value 1",
+        "setoption name Hash", "setoption name", "setoption", "setoption nam Hash value 8",
+        "setoption name Clear Hash", "setoption name OwnBook value maybe",
+        "setoption name PersonalityFile value no such file.txt",
+        "setoption name UsePersonality value true", "setoption name Ponder value yes",
+        "go", "go nodes", "go depth", "position", "position fen", "debug on", "debug",
+        "something else entirely"}) {
+    session.Send(line);
+  }
+  EXPECT_TRUE(session.Sync());
+  session.Send("position startpos");
+  session.Send("go depth 3");
+  // "go", "go nodes" and "go depth" above may each have searched too.
+  BestMove(session, GameTracker());
+  EXPECT_TRUE(session.Sync());
+  EXPECT_EQ(session.Quit(), 0);
+}
+
+TEST_P(UciThreaded, QuitEndsARunningSearch) {
+  Session session(Ini());
+  ASSERT_TRUE(session.StartUci());
+  session.Send("position startpos");
+  session.Send("go infinite");
+  EXPECT_FALSE(session.WaitFor("info depth").empty());
+  EXPECT_EQ(session.Quit(), 0);
+}
+
+TEST_P(UciThreaded, EndOfInputEndsTheProgram) {
+  {
+    Session session(Ini());
+    ASSERT_TRUE(session.StartUci());
+    session.Send("go infinite");
+    EXPECT_FALSE(session.WaitFor("info depth").empty());
+    session.engine().CloseInput();
+    EXPECT_EQ(session.engine().WaitExit(ScaledTimeout(10000)), 0);
+  }
+  {
+    Session session(Ini());
+    ASSERT_TRUE(session.StartUci());
+    session.engine().CloseInput();
+    EXPECT_EQ(session.engine().WaitExit(ScaledTimeout(10000)), 0);
+  }
+}
+
+TEST_P(UciThreaded, CommandsDuringASearchTakeEffectAfterIt) {
+  Session session(Ini());
+  ASSERT_TRUE(session.StartUci());
+  for (int round = 0; round < 3; ++round) {
+    session.Send("position startpos");
+    session.engine().SendRaw(
+        "go infinite\n"
+        "setoption name Hash value 8\n"
+        "setoption name MultiPV value 2\n"
+        "position startpos moves e2e4\n"
+        "stop\n"
+        "go depth 3\n");
+    BestMove(session, GameTracker());
+    GameTracker afterE4;
+    ASSERT_TRUE(afterE4.Play("e2e4"));
+    BestMove(session, afterE4);
+    EXPECT_FALSE(session.engine().LinesStartingWith("info multipv 2 depth 3").empty());
+    session.Send("setoption name MultiPV value 1");
+  }
+  // "isready" is answered while the search runs.
+  session.Send("go infinite");
+  EXPECT_FALSE(session.WaitFor("info depth").empty());
+  session.Send("setoption name Hash value 4");
+  EXPECT_TRUE(session.Sync());
+  EXPECT_TRUE(session.engine().LinesStartingWith("bestmove").size() == 6u);
+  session.Send("stop");
+  BestMove(session, GameTracker());
+  EXPECT_EQ(session.Quit(), 0);
+}
+
+TEST_P(UciThreaded, AnOverlongLineIsDroppedWhole) {
+  Session session(Ini());
+  ASSERT_TRUE(session.StartUci());
+  // The part beyond the buffer would read as "quit".
+  session.Send(std::string(4095, 'x') + "quit");
+  EXPECT_TRUE(session.Sync());
+  EXPECT_TRUE(session.engine().Running());
+  // A line of exactly 4095 characters still counts.
+  std::string line = "position startpos moves e2e4";
+  line.resize(4095, ' ');
+  session.Send(line);
+  session.Send("printFEN");
+  EXPECT_EQ(session.WaitFor("rnbqkbnr"), "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3 0 1");
+  // During a search too.
+  session.Send("go infinite");
+  session.Send(std::string(6000, 'y') + "quit");
+  session.Send("stop");
+  GameTracker game;
+  ASSERT_TRUE(game.Play("e2e4"));
+  BestMove(session, game);
+  EXPECT_TRUE(session.engine().Running());
+  EXPECT_EQ(session.Quit(), 0);
+}
+
+// ---------------------------------------------------------------------------
+// Opening books written by the test.
+
+namespace {
+
+const char* const CastlingFen = "r3k2r/pppppppp/8/8/8/8/PPPPPPPP/R3K2R w KQkq - 0 1";
+
+std::string BookIni(const std::string& file, int selectivity) {
+  return TestIni(1, "Book=1\nBookFile=" + file + "\nBookSelectivity=" + std::to_string(selectivity) + "\n");
+}
+
+}  // namespace
+
+TEST(UciBook, PlaysTheBestScoredBookMove) {
+  GameTracker start;
+  const u64 key = start.board.key;
+  // Moves no search would choose, so that only the book can name them.
+  const Move best = start.MoveWord("g1h3");
+  const Move other = start.MoveWord("a2a3");
+  ASSERT_NE(best, 0u);
+  ASSERT_NE(other, 0u);
+  GameTracker after;
+  ASSERT_TRUE(after.Play("g1h3"));
+  const Move reply = after.MoveWord("h7h5");
+  std::vector<BookRecord> records = {{key, best, 3, 6}, {key, other, 9, 2}};
+  // The reply's key may sort before or after the start key.
+  if (after.board.key < key)
+    records.insert(records.begin(), BookRecord{after.board.key, reply, 1, 2});
+  else
+    records.push_back(BookRecord{after.board.key, reply, 1, 2});
+
+  Session session(BookIni("test.bin", 100));
+  session.dir().Write("test.bin", BookFileBytes(records, static_cast<u32>(records.size())));
+  ASSERT_TRUE(session.StartUci());
+  for (int i = 0; i < 5; ++i) {
+    session.Send("position startpos");
+    session.Send("go depth 1");
+    EXPECT_EQ(MoveOfLine(session.WaitFor("bestmove")), "g1h3");
+  }
+  session.Send("position startpos moves g1h3");
+  session.Send("go depth 1");
+  EXPECT_EQ(MoveOfLine(session.WaitFor("bestmove")), "h7h5");
+  // Off again: the search decides.
+  session.Send("setoption name OwnBook value false");
+  session.Send("position startpos");
+  session.Send("go depth 1");
+  EXPECT_NE(MoveOfLine(session.WaitFor("bestmove")), "g1h3");
+  EXPECT_EQ(session.Quit(), 0);
+}
+
+TEST(UciBook, CastlingIsWrittenForTheVariant) {
+  GameTracker game(CastlingFen);
+  const Move castle = game.MoveWord("e1g1");
+  ASSERT_NE(castle, 0u);
+  ASSERT_TRUE(IsCastling(castle));
+  Session session(BookIni("castle.bin", 100));
+  session.dir().Write("castle.bin", BookFileBytes({{game.board.key, castle, 1, 2}}, 1));
+  ASSERT_TRUE(session.StartUci());
+  session.Send(std::string("position fen ") + CastlingFen);
+  session.Send("go depth 1");
+  EXPECT_EQ(MoveOfLine(session.WaitFor("bestmove")), "e1g1");
+  session.Send("setoption name UCI_Chess960 value true");
+  session.Send(std::string("position fen ") + CastlingFen);
+  session.Send("go depth 1");
+  EXPECT_EQ(MoveOfLine(session.WaitFor("bestmove")), "e1h1");
+  // In Chess960 castling is given as the king taking its rook.
+  session.Send(std::string("position fen ") + CastlingFen + " moves e1h1");
+  session.Send("printFEN");
+  EXPECT_EQ(session.WaitFor("r3k2r"), "r3k2r/pppppppp/8/8/8/8/PPPPPPPP/R4RK1 b kq - 1 1");
+  EXPECT_EQ(session.Quit(), 0);
+}
+
+TEST(UciBook, RefusesTruncatedAndForeignFiles) {
+  GameTracker start;
+  const Move best = start.MoveWord("g1h3");
+  Session session(TestIni(1));
+  // Two records announced, one present.
+  session.dir().Write("short.bin", BookFileBytes({{start.board.key, best, 1, 2}}, 2));
+  session.dir().Write("huge.bin", BookFileBytes({{start.board.key, best, 1, 2}}, 0xFFFFFFFFu));
+  session.dir().Write("foreign.bin", "PK\x03\x04 this is no book at all, but long enough");
+  std::string wrongVersion = BookFileBytes({{start.board.key, best, 1, 2}}, 1);
+  wrongVersion[6] = 3;
+  session.dir().Write("version.bin", wrongVersion);
+  session.dir().Write("header.bin", "BOO");
+  ASSERT_TRUE(session.StartUci());
+  for (const char* file : {"short.bin", "huge.bin", "foreign.bin", "version.bin", "header.bin", "missing.bin"}) {
+    session.Send(std::string("setoption name Book File value ") + file);
+    session.Send("setoption name OwnBook value true");
+    EXPECT_EQ(session.WaitFor("info string"), "info string book file not found") << file;
+    session.Send("position startpos");
+    session.Send("go depth 1");
+    const std::string move = MoveOfLine(session.WaitFor("bestmove"));
+    EXPECT_TRUE(start.IsLegal(move)) << file;
+    EXPECT_NE(move, "g1h3") << file;
+  }
+  EXPECT_EQ(session.Quit(), 0);
+}

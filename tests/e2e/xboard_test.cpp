@@ -1,0 +1,298 @@
+// XBoard dialogues with the real engine, with and without the input thread.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "common/build_info.h"
+#include "e2e/e2e_support.h"
+
+namespace {
+
+class XBoardThreaded : public ::testing::TestWithParam<int> {
+ protected:
+  std::string Ini(const std::string& extra = "") const { return TestIni(GetParam(), extra); }
+
+  // Waits for the engine's "move" line and plays it in the game.
+  std::string EngineMove(Session& session, GameTracker& game, int nativeMs = 10000) {
+    const std::string line = session.WaitFor("move ", nativeMs);
+    EXPECT_FALSE(line.empty()) << "no move";
+    const std::string move = MoveOfLine(line);
+    EXPECT_TRUE(game.Play(move)) << "illegal move: " << line;
+    return move;
+  }
+
+  // Sends "ping n" and waits for its "pong"; returns the lines read meanwhile.
+  std::vector<std::string> Ping(Session& session, int n, int nativeMs = 10000) {
+    const size_t before = session.engine().Transcript().size();
+    session.Send("ping " + std::to_string(n));
+    EXPECT_EQ(session.WaitFor("pong", nativeMs), "pong " + std::to_string(n));
+    const auto& transcript = session.engine().Transcript();
+    return std::vector<std::string>(transcript.begin() + static_cast<long>(before), transcript.end());
+  }
+
+  static bool HasMoveLine(const std::vector<std::string>& lines) {
+    for (const std::string& line : lines)
+      if (line.rfind("move ", 0) == 0) return true;
+    return false;
+  }
+
+  // A reply of the game that differs from the move text given.
+  static std::string OtherMove(const GameTracker& game, const std::string& not_this) {
+    for (const std::string& move : game.LegalMoves())
+      if (move != not_this) return move;
+    return "";
+  }
+};
+
+INSTANTIATE_TEST_SUITE_P(InputThread, XBoardThreaded, ::testing::Values(1, 0));
+
+}  // namespace
+
+TEST_P(XBoardThreaded, AnnouncesExactlyTwelveFeatures) {
+  Session session(Ini());
+  ASSERT_TRUE(session.StartXBoard());
+  Ping(session, 1);
+  const std::vector<std::string> features = session.engine().LinesStartingWith("feature");
+  const std::vector<std::string> expected = {
+      std::string("feature myname=\"Zorvel 2.0 ") + WordSizeLabel + "\"",
+      "feature setboard=1",
+      "feature analyze=1",
+      "feature ping=1",
+      "feature draw=0",
+      "feature sigint=0",
+      "feature sigterm=0",
+      "feature colors=0",
+      "feature smp=1",
+      "feature variants=\"normal,fischerandom\"",
+      "feature option=\"Clear Hash -button\"",
+      "feature done=1"};
+  EXPECT_EQ(features, expected);
+  EXPECT_EQ(session.Quit(), 0);
+}
+
+TEST_P(XBoardThreaded, PlaysAGameOnTheClock) {
+  Session session(Ini());
+  ASSERT_TRUE(session.StartXBoard());
+  GameTracker game;
+  session.Send("new");
+  session.Send("level 40 0:30 0");
+  session.Send("post");
+  for (int move = 0; move < 4; ++move) {
+    session.Send("time 300");
+    session.Send("otim 300");
+    const std::string reply = game.LegalMoves().front();
+    ASSERT_TRUE(game.Play(reply));
+    session.Send(reply);
+    EngineMove(session, game);
+  }
+  // Thinking lines: depth, score, centiseconds, nodes, moves.
+  const std::regex thinking("^[0-9]+ -?[0-9]+ [0-9]+ [0-9]+ [a-h][1-8][a-h][1-8].*");
+  bool posted = false;
+  for (const std::string& line : session.engine().Transcript()) posted |= std::regex_match(line, thinking);
+  EXPECT_TRUE(posted);
+  session.Send("nopost");
+  session.Send("time 300");
+  session.Send("otim 300");
+  const std::string reply = game.LegalMoves().front();
+  ASSERT_TRUE(game.Play(reply));
+  const size_t before = session.engine().Transcript().size();
+  session.Send(reply);
+  EngineMove(session, game);
+  const auto& transcript = session.engine().Transcript();
+  for (size_t i = before; i < transcript.size(); ++i)
+    EXPECT_FALSE(std::regex_match(transcript[i], thinking)) << transcript[i];
+  EXPECT_EQ(session.Quit(), 0);
+}
+
+TEST_P(XBoardThreaded, ForceModeUndoAndSetboard) {
+  Session session(Ini());
+  ASSERT_TRUE(session.StartXBoard());
+  session.Send("new");
+  session.Send("sd 3");
+  session.Send("force");
+  session.Send("e2e4");
+  session.Send("e7e5");
+  EXPECT_FALSE(HasMoveLine(Ping(session, 2)));
+  session.Send("printFEN");
+  EXPECT_EQ(session.WaitFor("rnbqkbnr"), "rnbqkbnr/pppp1ppp/8/4p3/4P3/8/PPPP1PPP/RNBQKBNR w KQkq e6 0 2");
+  session.Send("undo");
+  session.Send("printFEN");
+  EXPECT_EQ(session.WaitFor("rnbqkbnr"), "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3 0 1");
+  session.Send("e7e5");
+  session.Send("go");
+  GameTracker game;
+  ASSERT_TRUE(game.Play("e2e4") && game.Play("e7e5"));
+  EngineMove(session, game);
+
+  const std::string fen = "4k3/8/8/8/8/8/4P3/4K3 w - - 0 1";
+  session.Send("force");
+  session.Send("setboard " + fen);
+  session.Send("setboard not a position");
+  session.Send("printFEN");
+  EXPECT_EQ(session.WaitFor("4k3"), "4k3/8/8/8/8/8/4P3/4K3 w - - 0 0");
+  session.Send("go");
+  GameTracker endgame(fen);
+  EngineMove(session, endgame);
+  // An illegal move is answered and changes nothing.
+  session.Send("a1a5");
+  EXPECT_EQ(session.WaitFor("Illegal move"), "Illegal move: a1a5");
+  EXPECT_EQ(session.Quit(), 0);
+}
+
+TEST_P(XBoardThreaded, AnalyzesUntilExit) {
+  Session session(Ini());
+  ASSERT_TRUE(session.StartXBoard());
+  session.Send("new");
+  session.Send("post");
+  session.Send("analyze");
+  EXPECT_FALSE(session.WaitFor("1 ").empty());
+  session.Send("exit");
+  EXPECT_FALSE(HasMoveLine(Ping(session, 3)));
+  // The game is unchanged and the engine plays on.
+  session.Send("sd 2");
+  session.Send("e2e4");
+  GameTracker game;
+  ASSERT_TRUE(game.Play("e2e4"));
+  EngineMove(session, game);
+  EXPECT_EQ(session.Quit(), 0);
+}
+
+TEST_P(XBoardThreaded, AnswersPingDuringASearch) {
+  Session session(Ini());
+  ASSERT_TRUE(session.StartXBoard());
+  session.Send("new");
+  session.Send("st 4");
+  session.Send("go");
+  // The pong comes before the move.
+  EXPECT_FALSE(HasMoveLine(Ping(session, 7, 1500)));
+  GameTracker game;
+  EngineMove(session, game);
+  EXPECT_EQ(session.Quit(), 0);
+}
+
+TEST_P(XBoardThreaded, PondersOnItsHintAndPlaysOn) {
+  Session session(Ini());
+  ASSERT_TRUE(session.StartXBoard());
+  GameTracker game;
+  session.Send("new");
+  session.Send("hard");
+  session.Send("level 0 1 0");
+  int hits = 0;
+  int misses = 0;
+  std::string lastHint;
+  for (int move = 0; move < 6 && !game.LegalMoves().empty(); ++move) {
+    session.Send("time 300");
+    session.Send("otim 300");
+    // Alternate between the guessed reply and another one.
+    std::string reply;
+    if (!lastHint.empty() && move % 2 == 1 && game.IsLegal(lastHint)) {
+      reply = lastHint;
+      ++hits;
+    } else {
+      reply = OtherMove(game, lastHint);
+      if (!lastHint.empty()) ++misses;
+    }
+    ASSERT_FALSE(reply.empty());
+    ASSERT_TRUE(game.Play(reply));
+    session.Send(reply);
+    EngineMove(session, game);
+    if (game.LegalMoves().empty()) break;
+    const std::string hint = session.WaitFor("Hint: ");
+    ASSERT_FALSE(hint.empty());
+    lastHint = hint.substr(6);
+    EXPECT_TRUE(game.IsLegal(lastHint)) << hint;
+  }
+  EXPECT_GT(hits, 0);
+  EXPECT_GT(misses, 0);
+  EXPECT_EQ(session.Quit(), 0);
+}
+
+TEST_P(XBoardThreaded, ResultDuringPonderingSendsNoMove) {
+  Session session(Ini());
+  ASSERT_TRUE(session.StartXBoard());
+  session.Send("new");
+  session.Send("hard");
+  session.Send("level 0 1 0");
+  session.Send("time 300");
+  session.Send("otim 300");
+  session.Send("e2e4");
+  GameTracker game;
+  ASSERT_TRUE(game.Play("e2e4"));
+  EngineMove(session, game);
+  ASSERT_FALSE(session.WaitFor("Hint: ").empty());
+  session.Send("result 1-0 {White mates}");
+  EXPECT_FALSE(HasMoveLine(Ping(session, 4)));
+  // "new" starts a fresh game: the engine plays White's first move on "go".
+  session.Send("new");
+  session.Send("easy");
+  session.Send("sd 2");
+  session.Send("go");
+  GameTracker fresh;
+  EngineMove(session, fresh);
+  EXPECT_EQ(session.Quit(), 0);
+}
+
+TEST_P(XBoardThreaded, RefusesAnOverlongMoveWhilePondering) {
+  Session session(Ini());
+  ASSERT_TRUE(session.StartXBoard());
+  session.Send("new");
+  session.Send("hard");
+  session.Send("level 0 1 0");
+  session.Send("time 300");
+  session.Send("otim 300");
+  session.Send("d2d4");
+  GameTracker game;
+  ASSERT_TRUE(game.Play("d2d4"));
+  EngineMove(session, game);
+  const std::string hint = session.WaitFor("Hint: ");
+  ASSERT_FALSE(hint.empty());
+  const std::string reply = game.LegalMoves().front();
+  session.Send(reply + "xxxxxxxxxxxxxxxxxxxx");
+  EXPECT_FALSE(session.WaitFor("Illegal move").empty());
+  EXPECT_FALSE(HasMoveLine(Ping(session, 5)));
+  // The real move still gets its answer.
+  ASSERT_TRUE(game.Play(reply));
+  session.Send("time 300");
+  session.Send("otim 300");
+  session.Send(reply);
+  EngineMove(session, game);
+  EXPECT_EQ(session.Quit(), 0);
+}
+
+TEST_P(XBoardThreaded, NewDuringASearchResetsOnce) {
+  Session session(Ini());
+  ASSERT_TRUE(session.StartXBoard());
+  session.Send("new");
+  session.Send("force");
+  session.Send("e2e4");
+  session.Send("analyze");
+  EXPECT_FALSE(session.WaitFor("1 ").empty());
+  session.Send("new");
+  EXPECT_FALSE(HasMoveLine(Ping(session, 6)));
+  session.Send("exit");
+  session.Send("printFEN");
+  EXPECT_EQ(session.WaitFor("rnbqkbnr"), "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 0");
+  session.Send("quit");
+  EXPECT_EQ(session.engine().WaitExit(ScaledTimeout(10000)), 0);
+}
+
+TEST_P(XBoardThreaded, QuitAndEndOfInputDuringASearch) {
+  {
+    Session session(Ini());
+    ASSERT_TRUE(session.StartXBoard());
+    session.Send("new");
+    session.Send("analyze");
+    EXPECT_FALSE(session.WaitFor("1 ").empty());
+    EXPECT_EQ(session.Quit(), 0);
+  }
+  {
+    Session session(Ini());
+    ASSERT_TRUE(session.StartXBoard());
+    session.Send("new");
+    session.Send("analyze");
+    session.engine().CloseInput();
+    EXPECT_EQ(session.engine().WaitExit(ScaledTimeout(10000)), 0);
+  }
+}
