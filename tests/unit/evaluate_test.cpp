@@ -4,7 +4,10 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
+#include <map>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -14,6 +17,7 @@
 #include "engine/eval_tables.h"
 #include "engine/kpk.h"
 #include "engine/personality.h"
+#include "engine/search_thread.h"
 #include "test_support.h"
 
 namespace {
@@ -566,23 +570,170 @@ TEST_F(Evaluation, AbsurdPersonalityWeightsStayDefined) {
   startMaterial = savedStart;
 }
 
-// Evaluations per second over the sample positions, one thread, no cache.
+// ---------------------------------------------------------------------------
+// The pawn hash of the owning search thread.
+
+void* NoMemory(std::size_t) { return nullptr; }
+
+class EvaluationPawnHash : public Evaluation {
+ protected:
+  void SetUp() override {
+    thread_ = std::make_unique<SearchThread>(0, nullptr, nullptr);
+    ASSERT_NE(thread_->pawnHash, nullptr);
+  }
+
+  Board Owned(const Board& b) const {
+    Board owned = b;
+    owned.owner = thread_.get();
+    return owned;
+  }
+
+  PawnHashEntry& EntryOf(const Board& b) const {
+    return thread_->pawnHash[static_cast<u32>(b.pawnKey) & static_cast<u32>(thread_->pawnHashMask)];
+  }
+
+  std::unique_ptr<SearchThread> thread_;
+};
+
+TEST_F(EvaluationPawnHash, CachedAndUncachedScoresAgree) {
+  EvalSettings scaled = NeutralPersonality();
+  scaled.personality.MobilityOwn = 120;
+  scaled.personality.KingSafetyOpp = 90;
+  for (const Board& b : SamplePositions()) {
+    const Board owned = Owned(b);
+    for (const EvalSettings* s : {&plain, &scaled}) {
+      const i32 uncached = Evaluate(*s, b);
+      ASSERT_EQ(Evaluate(*s, owned), uncached);  // a miss, or a hit left by an earlier position
+      ASSERT_EQ(Evaluate(*s, owned), uncached);  // a hit
+    }
+    if (b.pawnKey != 0 && b.phase > 8) {  // a recognised ending returns before the pawns
+      ASSERT_EQ(EntryOf(b).key, b.pawnKey);
+    }
+  }
+}
+
+TEST_F(EvaluationPawnHash, ThreadWithoutPawnHashEvaluatesUncached) {
+  void* (*const allocate)(std::size_t) = SearchThread::allocateZeroed;
+  SearchThread::allocateZeroed = NoMemory;
+  SearchThread starved(1, nullptr, nullptr);
+  SearchThread::allocateZeroed = allocate;
+  ASSERT_EQ(starved.pawnHash, nullptr);
+  for (const Board& b : SamplePositions()) {
+    Board owned = b;
+    owned.owner = &starved;
+    ASSERT_EQ(Evaluate(plain, owned), Evaluate(plain, b));
+  }
+}
+
+TEST_F(EvaluationPawnHash, EntryHoldsThePawnStructure) {
+  // White: e4 and e5 are doubled and isolated; both are passed, but only the
+  // front one counts as passed and the rear one pays the doubled penalty.
+  // Black: a7 is isolated and passed.
+  Board b = Owned(BoardFromFen("k7/p7/8/4P3/4P3/8/8/6K1 w - - 0 1"));
+  Evaluate(plain, b);
+  const auto pst = [](i32 c, const char* sq) { return PieceSquareTable[c][Pawn][S(sq)]; };
+  PawnHashEntry e = EntryOf(b);
+  EXPECT_EQ(e.key, b.pawnKey);
+  EXPECT_EQ(e.whitePassed, Sq(S("e5")));
+  EXPECT_EQ(e.blackPassed, Sq(S("a7")));
+  EXPECT_EQ(e.mg, pst(White, "e4").mg + pst(White, "e5").mg - DoubledPawnPenalty.mg -
+                      2 * IsolatedPawnPenalty.mg - (pst(Black, "a7").mg - IsolatedPawnPenalty.mg));
+  EXPECT_EQ(e.eg, pst(White, "e4").eg + pst(White, "e5").eg - DoubledPawnPenalty.eg -
+                      2 * IsolatedPawnPenalty.eg - (pst(Black, "a7").eg - IsolatedPawnPenalty.eg));
+
+  // White d2 is backward: its neighbours c3 and e3 stand ahead of it and e4
+  // covers d3. c3 is passed; e3 has e4 in front. Black e4 is isolated.
+  b = Owned(BoardFromFen("k7/8/8/8/4p3/2P1P3/3P4/6K1 w - - 0 1"));
+  Evaluate(plain, b);
+  e = EntryOf(b);
+  EXPECT_EQ(e.whitePassed, Sq(S("c3")));
+  EXPECT_EQ(e.blackPassed, 0u);
+  EXPECT_EQ(e.mg, pst(White, "c3").mg + pst(White, "d2").mg + pst(White, "e3").mg -
+                      BackwardPawnPenalty.mg - (pst(Black, "e4").mg - IsolatedPawnPenalty.mg));
+  // With a White pawn on c2 as well, d2 has a neighbour beside it and is not backward.
+  b = Owned(BoardFromFen("k7/8/8/8/4p3/2P1P3/2PP4/6K1 w - - 0 1"));
+  Evaluate(plain, b);
+  e = EntryOf(b);
+  EXPECT_EQ(e.whitePassed, Sq(S("c3")));  // c2 is behind it on the file
+  EXPECT_EQ(e.mg, pst(White, "c2").mg + pst(White, "c3").mg + pst(White, "d2").mg +
+                      pst(White, "e3").mg - DoubledPawnPenalty.mg -
+                      (pst(Black, "e4").mg - IsolatedPawnPenalty.mg));
+}
+
+TEST_F(EvaluationPawnHash, EntryIsReplacedOnKeyMismatch) {
+  const Board b = Owned(BoardFromFen(StartFens[2]));
+  const i32 uncached = Evaluate(plain, b);
+  Evaluate(plain, b);
+  const PawnHashEntry good = EntryOf(b);
+
+  // A stale entry under another key is recomputed and overwritten.
+  EntryOf(b) = PawnHashEntry{b.pawnKey ^ 1, ~0ULL, ~0ULL, 5000, -5000};
+  EXPECT_EQ(Evaluate(plain, b), uncached);
+  EXPECT_EQ(std::memcmp(&EntryOf(b), &good, sizeof good), 0);
+
+  // An entry under the right key is trusted as it is (100 per phase point;
+  // the blend rounds toward zero).
+  EntryOf(b).mg += 2400;
+  EXPECT_NEAR(Evaluate(plain, b), uncached + 100 * b.phase, 1);
+  EntryOf(b) = good;
+
+  // Two pawn structures sharing a slot take turns in it.
+  std::map<u32, const Board*> slots;
+  for (const Board& other : SamplePositions()) {
+    if (other.pawnKey == 0) continue;
+    const auto [it, fresh] = slots.emplace(static_cast<u32>(other.pawnKey) & PawnHashMask, &other);
+    if (fresh || it->second->pawnKey == other.pawnKey) continue;
+    const Board first = Owned(*it->second), second = Owned(other);
+    Evaluate(plain, first);
+    EXPECT_EQ(EntryOf(first).key, first.pawnKey);
+    EXPECT_EQ(Evaluate(plain, second), Evaluate(plain, other));
+    EXPECT_EQ(EntryOf(first).key, second.pawnKey);
+    EXPECT_EQ(Evaluate(plain, first), Evaluate(plain, *it->second));
+    EXPECT_EQ(EntryOf(second).key, first.pawnKey);
+    return;
+  }
+  ADD_FAILURE() << "no two sample pawn structures share a slot";
+}
+
+TEST_F(EvaluationPawnHash, PawnlessPositionsLeaveTheHashAlone) {
+  for (i32 i = 0; i < PawnHashEntries; ++i)
+    thread_->pawnHash[i] = PawnHashEntry{static_cast<u64>(i) * 0x9E3779B97F4A7C15ULL, 1, 2, 3, 4};
+  const std::vector<PawnHashEntry> before(thread_->pawnHash, thread_->pawnHash + PawnHashEntries);
+  for (const char* fen : {"rnbqkbnr/8/8/8/8/8/8/RNBQKBNR w KQkq - 0 1", "r3k3/8/8/8/8/8/8/R3K2R b KQq - 0 1",
+                          "k7/2K5/8/8/8/8/8/7Q w - - 0 1", "8/3n4/1k6/1n6/8/4N3/2K1N3/8 w - - 0 1"}) {
+    const Board b = Owned(BoardFromFen(fen));
+    ASSERT_EQ(b.pawnKey, 0u);
+    Board asPhaseNine = b;
+    asPhaseNine.phase = 9;
+    // No pawn terms at all: the same as the reference, whose pawn terms are skipped too.
+    EXPECT_EQ(Evaluate(plain, asPhaseNine), ReferenceEvaluate(plain, asPhaseNine)) << fen;
+    Evaluate(plain, b);
+  }
+  EXPECT_EQ(std::memcmp(before.data(), thread_->pawnHash, before.size() * sizeof(PawnHashEntry)), 0);
+}
+
+// Evaluations per second over the sample positions, one thread, with the
+// pawn hash (each pawn structure is computed once, then read), and without.
 // Run by hand on a Release build:
 //   zorvel_unit_tests --gtest_also_run_disabled_tests --gtest_filter='*EvaluationSpeed*'
-TEST_F(Evaluation, DISABLED_EvaluationSpeed) {
-  const std::vector<Board>& positions = SamplePositions();
-  i64 sum = 0;
-  u64 count = 0;
-  Timer timer;
-  timer.Start();
-  while (timer.ElapsedMicroseconds() < 3e6) {
-    for (const Board& b : positions) sum += Evaluate(plain, b);
-    count += positions.size();
+TEST_F(EvaluationPawnHash, DISABLED_EvaluationSpeed) {
+  std::vector<Board> positions = SamplePositions();
+  for (const bool cached : {true, false}) {
+    for (Board& b : positions) b.owner = cached ? thread_.get() : nullptr;
+    i64 sum = 0;
+    u64 count = 0;
+    Timer timer;
+    timer.Start();
+    while (timer.ElapsedMicroseconds() < 3e6) {
+      for (const Board& b : positions) sum += Evaluate(plain, b);
+      count += positions.size();
+    }
+    const double seconds = timer.ElapsedMicroseconds() / 1e6;
+    std::printf("%s: %llu evaluations of %zu positions in %.2f s: %.0f per second (checksum %lld)\n",
+                cached ? "pawn hash" : "no pawn hash", static_cast<unsigned long long>(count),
+                positions.size(), seconds, static_cast<double>(count) / seconds,
+                static_cast<long long>(sum));
   }
-  const double seconds = timer.ElapsedMicroseconds() / 1e6;
-  std::printf("%llu evaluations of %zu positions in %.2f s: %.0f per second (checksum %lld)\n",
-              static_cast<unsigned long long>(count), positions.size(), seconds,
-              static_cast<double>(count) / seconds, static_cast<long long>(sum));
 }
 
 }  // namespace
