@@ -49,8 +49,10 @@ i32 KingDistance(i32 a, i32 b) {
 }
 
 u64 Reach(const Board& b, i32 sq, i32 type) {
-  static const i32 knight[8][2] = {{1, 2}, {2, 1}, {2, -1}, {1, -2}, {-1, -2}, {-2, -1}, {-2, 1}, {-1, 2}};
-  static const i32 lines[8][2] = {{1, 1}, {1, -1}, {-1, 1}, {-1, -1}, {1, 0}, {-1, 0}, {0, 1}, {0, -1}};
+  static const i32 knight[8][2] = {{1, 2},   {2, 1},   {2, -1}, {1, -2},
+                                   {-1, -2}, {-2, -1}, {-2, 1}, {-1, 2}};
+  static const i32 lines[8][2] = {{1, 1}, {1, -1}, {-1, 1}, {-1, -1},
+                                  {1, 0}, {-1, 0}, {0, 1},  {0, -1}};
   u64 reach = 0;
   if (type == Knight) {
     for (const auto& d : knight)
@@ -134,8 +136,10 @@ i32 ReferenceEvaluate(const EvalSettings& s, const Board& b, i32 scale = 32) {
   }
   for (i32 f : {0, 7}) {
     const i32 in = f == 0 ? 1 : 6;  // the neighbouring file toward the centre
-    if (Has(b, White, Knight, f, 6) && pawnAt(Black, in, 6) && pawnAt(Black, f, 5)) mg -= TrappedKnightPenalty;
-    if (Has(b, Black, Knight, f, 1) && pawnAt(White, f, 2) && pawnAt(White, in, 1)) mg += TrappedKnightPenalty;
+    if (Has(b, White, Knight, f, 6) && pawnAt(Black, in, 6) && pawnAt(Black, f, 5))
+      mg -= TrappedKnightPenalty;
+    if (Has(b, Black, Knight, f, 1) && pawnAt(White, f, 2) && pawnAt(White, in, 1))
+      mg += TrappedKnightPenalty;
     if (Has(b, White, Bishop, f, 6) && pawnAt(Black, in, 5)) mg -= TrappedBishopPenalty;
     if (Has(b, Black, Bishop, f, 1) && pawnAt(White, in, 2)) mg += TrappedBishopPenalty;
   }
@@ -176,11 +180,14 @@ i32 ReferenceEvaluate(const EvalSettings& s, const Board& b, i32 scale = 32) {
     const i32 type = b.squares[sq];
     if (type < Knight || type > Queen) continue;
     const i32 c = (b.occupiedBy[White] >> sq) & 1 ? White : Black, sign = c == White ? 1 : -1;
-    const u64 reach = type == Queen ? Reach(b, sq, Bishop) | Reach(b, sq, Rook) : Reach(b, sq, type);
+    const u64 reach =
+        type == Queen ? Reach(b, sq, Bishop) | Reach(b, sq, Rook) : Reach(b, sq, type);
     unions[c][type] |= reach;
     i32 n = 0;
     for (i32 t = 0; t < 64; ++t)
-      if ((reach & Sq(t)) && !((b.occupiedBy[c] >> t) & 1) && !PawnHits(b, c ^ 1, FileOf(t), RankOf(t))) ++n;
+      if ((reach & Sq(t)) && !((b.occupiedBy[c] >> t) & 1) &&
+          !PawnHits(b, c ^ 1, FileOf(t), RankOf(t)))
+        ++n;
     mobMg[c] += MobilityBonus[type][n].mg;
     mobEg[c] += MobilityBonus[type][n].eg;
     i32 pmg = PieceSquareTable[c][type][sq].mg, peg = PieceSquareTable[c][type][sq].eg;
@@ -189,7 +196,8 @@ i32 ReferenceEvaluate(const EvalSettings& s, const Board& b, i32 scale = 32) {
       pmg += KnightOutpostBonus[c][sq], peg += KnightOutpostBonus[c][sq];
     if (type == Rook) {
       bool own = false, enemy = false, seventh = false;
-      for (i32 r = 0; r < 8; ++r) own |= pawnAt(c, FileOf(sq), r), enemy |= pawnAt(c ^ 1, FileOf(sq), r);
+      for (i32 r = 0; r < 8; ++r)
+        own |= pawnAt(c, FileOf(sq), r), enemy |= pawnAt(c ^ 1, FileOf(sq), r);
       if (!own && enemy) pmg += RookSemiOpenFileBonus.mg, peg += RookSemiOpenFileBonus.eg;
       if (!own && !enemy) pmg += RookOpenFileBonus.mg, peg += RookOpenFileBonus.eg;
       if (RelativeRank(c, RankOf(sq)) == 6) {
@@ -232,7 +240,8 @@ i32 ReferenceEvaluate(const EvalSettings& s, const Board& b, i32 scale = 32) {
     }
     units = std::min(units, 31);
     safety[c] = (shelter - KingAttackPenalty[units]) * matMg[c ^ 1] / startMaterial;
-    if (p.active) safety[c] = safety[c] * (c == s.evalRootSide ? p.KingSafetyOwn : p.KingSafetyOpp) / 100;
+    if (p.active)
+      safety[c] = safety[c] * (c == s.evalRootSide ? p.KingSafetyOwn : p.KingSafetyOpp) / 100;
   }
 
   const i32 mgTotal = safety[White] + PieceSquareTable[White][King][b.kingSquare[White]].mg + mg -
@@ -247,7 +256,8 @@ i32 ReferenceEvaluate(const EvalSettings& s, const Board& b, i32 scale = 32) {
     const i32 strength = s.elo * 100 / 2000;
     score = ((100 - strength) * noise + strength * score) / 100;
   }
-  if (p.active && p.Randomness != 0) score = (p.Randomness * noise + (100 - p.Randomness) * score) / 100;
+  if (p.active && p.Randomness != 0)
+    score = (p.Randomness * noise + (100 - p.Randomness) * score) / 100;
   return b.sideToMove == White ? score : -score;
 }
 
@@ -379,10 +389,11 @@ TEST_F(Evaluation, ColourMirrorsEvaluateEqualForTheSideToMove) {
     }
   }
   // Every recogniser as well.
-  for (const char* fen : {"8/8/8/4k3/8/8/2N5/4K3 w - - 0 1", "k7/2K5/8/8/8/8/8/7Q b - - 0 1",
-                          "8/8/1k6/8/8/2K5/8/3R4 w - - 0 1", "8/8/8/8/k7/8/P7/7K w - - 0 1",
-                          "8/8/8/k3P3/8/8/8/7K b - - 0 1", "8/3n4/1k6/1n6/8/4N3/2K1N3/8 w - - 0 1",
-                          "8/1b6/1k6/8/8/4N3/2KB4/8 b - - 0 1", "8/1p6/1k6/8/8/4N3/2K5/8 w - - 0 1"}) {
+  for (const char* fen :
+       {"8/8/8/4k3/8/8/2N5/4K3 w - - 0 1", "k7/2K5/8/8/8/8/8/7Q b - - 0 1",
+        "8/8/1k6/8/8/2K5/8/3R4 w - - 0 1", "8/8/8/8/k7/8/P7/7K w - - 0 1",
+        "8/8/8/k3P3/8/8/8/7K b - - 0 1", "8/3n4/1k6/1n6/8/4N3/2K1N3/8 w - - 0 1",
+        "8/1b6/1k6/8/8/4N3/2KB4/8 b - - 0 1", "8/1p6/1k6/8/8/4N3/2K5/8 w - - 0 1"}) {
     const Board b = BoardFromFen(fen);
     EXPECT_EQ(Evaluate(plain, b), Evaluate(plain, Mirrored(b))) << fen;
   }
@@ -393,7 +404,8 @@ TEST_F(Evaluation, SideToMoveChangesOnlyTheTempo) {
     if (b.phase <= 8) continue;
     const Board other = OtherSideToMove(b);
     const i32 whiteView = b.sideToMove == White ? Evaluate(plain, b) : -Evaluate(plain, b);
-    const i32 otherView = other.sideToMove == White ? Evaluate(plain, other) : -Evaluate(plain, other);
+    const i32 otherView =
+        other.sideToMove == White ? Evaluate(plain, other) : -Evaluate(plain, other);
     // Twice the tempo bonus, blended by phase; each score is rounded toward zero.
     const i32 tempo = 2 * TempoBonus.mg;
     ASSERT_EQ(TempoBonus.mg, TempoBonus.eg);
@@ -402,12 +414,13 @@ TEST_F(Evaluation, SideToMoveChangesOnlyTheTempo) {
 }
 
 TEST_F(Evaluation, InsufficientMaterialIsADraw) {
-  for (const char* fen : {"8/8/8/4k3/8/8/8/4K3 w - - 0 1", "8/8/8/4k3/8/8/2N5/4K3 w - - 0 1",
-                          "8/8/8/4k3/8/8/2B5/4K3 b - - 0 1", "8/8/2n5/4k3/8/8/8/4K3 w - - 0 1",
-                          "8/8/2b5/4k3/8/8/8/4K3 b - - 0 1",
-                          // Signatures that return a draw: K v KNN, KN v KN, KB v KB, KB v KN.
-                          "8/8/2n5/4k3/8/8/2N5/4K3 w - - 0 1", "8/8/2b5/4k3/8/8/2N5/4K3 w - - 0 1",
-                          "8/8/2b5/4k3/8/8/2B5/4K3 w - - 0 1", "8/8/2nn4/4k3/8/8/8/4K3 w - - 0 1"}) {
+  for (const char* fen :
+       {"8/8/8/4k3/8/8/8/4K3 w - - 0 1", "8/8/8/4k3/8/8/2N5/4K3 w - - 0 1",
+        "8/8/8/4k3/8/8/2B5/4K3 b - - 0 1", "8/8/2n5/4k3/8/8/8/4K3 w - - 0 1",
+        "8/8/2b5/4k3/8/8/8/4K3 b - - 0 1",
+        // Signatures that return a draw: K v KNN, KN v KN, KB v KB, KB v KN.
+        "8/8/2n5/4k3/8/8/2N5/4K3 w - - 0 1", "8/8/2b5/4k3/8/8/2N5/4K3 w - - 0 1",
+        "8/8/2b5/4k3/8/8/2B5/4K3 w - - 0 1", "8/8/2nn4/4k3/8/8/8/4K3 w - - 0 1"}) {
     for (i32 side = Black; side <= White; ++side) {
       Board b = BoardFromFen(fen);
       if (b.sideToMove != side) b = OtherSideToMove(b);
@@ -435,13 +448,13 @@ TEST_F(Evaluation, KingAndPawnAgainstKing) {
     i32 whiteToMove, blackToMove;  // scores for the side to move
   };
   const Case cases[] = {
-      {"k7/8/8/8/8/P7/8/7K w - - 0 1", 0, 0},   // rook pawn, defender in the corner
-      {"7k/8/p7/8/8/8/8/K7 w - - 0 1", 0, 0},   // the same for a Black pawn
+      {"k7/8/8/8/8/P7/8/7K w - - 0 1", 0, 0},     // rook pawn, defender in the corner
+      {"7k/8/p7/8/8/8/8/K7 w - - 0 1", 0, 0},     // the same for a Black pawn
       {"8/8/8/P3k3/8/8/8/7K w - - 0 1", 132, 0},  // outside the square unless White moves
       {"7k/8/8/8/p3K3/8/8/8 w - - 0 1", 0, 132},
-      {"8/8/8/8/8/3k4/3P4/3K4 w - - 0 1", 0, 0},  // opposition: a draw whoever moves
+      {"8/8/8/8/8/3k4/3P4/3K4 w - - 0 1", 0, 0},       // opposition: a draw whoever moves
       {"3k4/8/3K4/3P4/8/8/8/8 b - - 0 1", 132, -132},  // king in front on the sixth: won
-      {"8/8/8/8/3K4/8/3P4/3k4 b - - 0 1", 108, 0},    // the pawn falls with Black to move
+      {"8/8/8/8/3K4/8/3P4/3k4 b - - 0 1", 108, 0},     // the pawn falls with Black to move
   };
   for (const Case& c : cases) {
     Board b = BoardFromFen(c.fen);
@@ -479,8 +492,9 @@ TEST_F(Evaluation, DrawishEndingsAreScaled) {
 }
 
 TEST_F(Evaluation, NoRecogniserFromPhaseNine) {
-  for (const char* fen : {"k7/2K5/8/8/8/8/8/7Q w - - 0 1", "8/8/2nn4/4k3/8/8/8/4K3 w - - 0 1",
-                          "8/3n4/1k6/1n6/8/4N3/2K1N3/8 w - - 0 1", "8/8/8/P3k3/8/8/8/7K w - - 0 1"}) {
+  for (const char* fen :
+       {"k7/2K5/8/8/8/8/8/7Q w - - 0 1", "8/8/2nn4/4k3/8/8/8/4K3 w - - 0 1",
+        "8/3n4/1k6/1n6/8/4N3/2K1N3/8 w - - 0 1", "8/8/8/P3k3/8/8/8/7K w - - 0 1"}) {
     Board b = BoardFromFen(fen);
     b.phase = 9;  // the recognisers look only at this field
     EXPECT_EQ(Evaluate(plain, b), ReferenceEvaluate(plain, b)) << fen;
@@ -699,8 +713,9 @@ TEST_F(EvaluationPawnHash, PawnlessPositionsLeaveTheHashAlone) {
   for (i32 i = 0; i < PawnHashEntries; ++i)
     thread_->pawnHash[i] = PawnHashEntry{static_cast<u64>(i) * 0x9E3779B97F4A7C15ULL, 1, 2, 3, 4};
   const std::vector<PawnHashEntry> before(thread_->pawnHash, thread_->pawnHash + PawnHashEntries);
-  for (const char* fen : {"rnbqkbnr/8/8/8/8/8/8/RNBQKBNR w KQkq - 0 1", "r3k3/8/8/8/8/8/8/R3K2R b KQq - 0 1",
-                          "k7/2K5/8/8/8/8/8/7Q w - - 0 1", "8/3n4/1k6/1n6/8/4N3/2K1N3/8 w - - 0 1"}) {
+  for (const char* fen :
+       {"rnbqkbnr/8/8/8/8/8/8/RNBQKBNR w KQkq - 0 1", "r3k3/8/8/8/8/8/8/R3K2R b KQq - 0 1",
+        "k7/2K5/8/8/8/8/8/7Q w - - 0 1", "8/3n4/1k6/1n6/8/4N3/2K1N3/8 w - - 0 1"}) {
     const Board b = Owned(BoardFromFen(fen));
     ASSERT_EQ(b.pawnKey, 0u);
     Board asPhaseNine = b;
@@ -709,7 +724,8 @@ TEST_F(EvaluationPawnHash, PawnlessPositionsLeaveTheHashAlone) {
     EXPECT_EQ(Evaluate(plain, asPhaseNine), ReferenceEvaluate(plain, asPhaseNine)) << fen;
     Evaluate(plain, b);
   }
-  EXPECT_EQ(std::memcmp(before.data(), thread_->pawnHash, before.size() * sizeof(PawnHashEntry)), 0);
+  EXPECT_EQ(std::memcmp(before.data(), thread_->pawnHash, before.size() * sizeof(PawnHashEntry)),
+            0);
 }
 
 // Evaluations per second over the sample positions, one thread, with the
@@ -729,10 +745,11 @@ TEST_F(EvaluationPawnHash, DISABLED_EvaluationSpeed) {
       count += positions.size();
     }
     const double seconds = timer.ElapsedMicroseconds() / 1e6;
-    std::printf("%s: %llu evaluations of %zu positions in %.2f s: %.0f per second (checksum %lld)\n",
-                cached ? "pawn hash" : "no pawn hash", static_cast<unsigned long long>(count),
-                positions.size(), seconds, static_cast<double>(count) / seconds,
-                static_cast<long long>(sum));
+    std::printf(
+        "%s: %llu evaluations of %zu positions in %.2f s: %.0f per second (checksum %lld)\n",
+        cached ? "pawn hash" : "no pawn hash", static_cast<unsigned long long>(count),
+        positions.size(), seconds, static_cast<double>(count) / seconds,
+        static_cast<long long>(sum));
   }
 }
 
