@@ -38,23 +38,6 @@ constexpr u64 Bit(i32 sq) { return 1ULL << sq; }
 // Every square of bits is in set.
 constexpr bool All(u64 set, u64 bits) { return (set & bits) == bits; }
 
-// Without a population-count instruction (the ARM targets, plain x86-64) the
-// compiler calls a library routine; the bit-parallel count on the two 32-bit
-// halves is faster there.
-inline i32 PopCount(u64 bb) {
-#if defined(__POPCNT__)
-  return __builtin_popcountll(bb);
-#else
-  u32 lo = static_cast<u32>(bb), hi = static_cast<u32>(bb >> 32);
-  lo -= (lo >> 1) & 0x55555555u;
-  hi -= (hi >> 1) & 0x55555555u;
-  lo = (lo & 0x33333333u) + ((lo >> 2) & 0x33333333u);
-  hi = (hi & 0x33333333u) + ((hi >> 2) & 0x33333333u);
-  lo = (lo + (lo >> 4)) & 0x0f0f0f0fu;
-  hi = (hi + (hi >> 4)) & 0x0f0f0f0fu;
-  return static_cast<i32>(((lo + hi) * 0x01010101u) >> 24);
-#endif
-}
 inline i32 HighestSquare(u64 bb) { return 63 - __builtin_clzll(bb); }
 
 inline i32 Distance(i32 a, i32 b) {
