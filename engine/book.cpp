@@ -9,39 +9,10 @@
 
 namespace {
 
-u32 ReadU32(const u8* bytes) {
-  return static_cast<u32>(bytes[0]) | static_cast<u32>(bytes[1]) << 8 |
-         static_cast<u32>(bytes[2]) << 16 | static_cast<u32>(bytes[3]) << 24;
-}
-
-u64 ReadU64(const u8* bytes) {
-  return static_cast<u64>(ReadU32(bytes)) | static_cast<u64>(ReadU32(bytes + 4)) << 32;
-}
-
-u16 ReadU16(const u8* bytes) {
-  return static_cast<u16>(bytes[0] | bytes[1] << 8);
-}
-
 // Plies played before the book stops being consulted.
 constexpr i32 BookPlies = 20;
 
 }  // namespace
-
-bool DecodeBookHeader(const u8* bytes, u32* entryCount) {
-  if (bytes[0] != 'B' || bytes[1] != 'O' || bytes[2] != 'O' || bytes[3] != 'K') return false;
-  if (ReadU32(bytes + 4) != BookFileVersion) return false;
-  *entryCount = ReadU32(bytes + 8);
-  return true;
-}
-
-BookEntry DecodeBookEntry(const u8* bytes) {
-  BookEntry entry;
-  entry.key = ReadU64(bytes);
-  entry.move = ReadU32(bytes + 8);
-  entry.count = ReadU16(bytes + 12);
-  entry.points = ReadU16(bytes + 14);
-  return entry;
-}
 
 i32 FindBookKey(const BookEntry* entries, i32 count, u64 key) {
   i32 low = 0;

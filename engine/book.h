@@ -1,4 +1,5 @@
-// The opening-book record, the same in the file and in memory.
+// The opening-book record, the same in the file and in memory, and the
+// byte-level form of the book file.
 #pragma once
 
 #include "common/types.h"
@@ -16,11 +17,22 @@ struct BookEntry {
   u16 points;  // 2 for a win, 1 for a draw, 0 for a loss, for the side that moved
 };
 
-// Byte-level reading of the file, the same on every target.
-// Reads the 12-byte header: false when the magic or the version is not ours.
-bool DecodeBookHeader(const u8* bytes, u32* entryCount);
-// Reads one 16-byte record.
-BookEntry DecodeBookEntry(const u8* bytes);
+// The file is written and read byte by byte in little-endian order, so one
+// book serves every target whatever its byte order and alignment rules.
+void EncodeBookHeader(u32 entryCount, u8 out[BookHeaderBytes]);
+
+// False unless the bytes start with "BOOK" and the version word; the entry
+// count is stored only for a valid header.
+bool DecodeBookHeader(const u8 in[BookHeaderBytes], u32* entryCount);
+
+void EncodeBookEntry(const BookEntry& entry, u8 out[BookEntryBytes]);
+BookEntry DecodeBookEntry(const u8 in[BookEntryBytes]);
+
+// The file order: keys ascending as unsigned numbers, then points descending.
+inline bool BookEntryBefore(const BookEntry& a, const BookEntry& b) {
+  if (a.key != b.key) return a.key < b.key;
+  return a.points > b.points;
+}
 
 // Index of the first entry of the key in entries sorted by key, or -1.
 i32 FindBookKey(const BookEntry* entries, i32 count, u64 key);

@@ -16,25 +16,6 @@ std::vector<BookEntry> Entries(std::initializer_list<std::pair<u64, Move>> list)
 
 }  // namespace
 
-TEST(BookTest, RecordsAreLittleEndianBytes) {
-  const u8 header[12] = {'B', 'O', 'O', 'K', 0x00, 0x00, 0x02, 0x00, 0x03, 0x01, 0x00, 0x00};
-  u32 count = 0;
-  ASSERT_TRUE(DecodeBookHeader(header, &count));
-  EXPECT_EQ(count, 0x103u);
-  const u8 wrongVersion[12] = {'B', 'O', 'O', 'K', 0x00, 0x00, 0x01, 0x00, 0, 0, 0, 0};
-  EXPECT_FALSE(DecodeBookHeader(wrongVersion, &count));
-  const u8 wrongMagic[12] = {'B', 'O', 'O', 'C', 0x00, 0x00, 0x02, 0x00, 0, 0, 0, 0};
-  EXPECT_FALSE(DecodeBookHeader(wrongMagic, &count));
-
-  const u8 record[16] = {0x08, 0x07, 0x06, 0x05, 0x04, 0x03, 0x02, 0xF1,
-                         0x44, 0x33, 0x22, 0x11, 0x02, 0x01, 0xFF, 0x7F};
-  const BookEntry entry = DecodeBookEntry(record);
-  EXPECT_EQ(entry.key, 0xF102030405060708ull);
-  EXPECT_EQ(entry.move, 0x11223344u);
-  EXPECT_EQ(entry.count, 0x0102);
-  EXPECT_EQ(entry.points, 0x7FFF);
-}
-
 TEST(BookTest, BisectionFindsTheFirstEntryOfAKey) {
   const auto entries = Entries({{1, 10}, {5, 50}, {5, 51}, {5, 52}, {9, 90},
                                 {0x8000000000000000ull, 7}, {0xFFFFFFFFFFFFFFFFull, 8}});
