@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <vector>
 
 #include "board/board.h"
@@ -110,6 +111,9 @@ struct SplitPoint {
   i32 slaveCount = 0;
 };
 
+// Threads 1..n-1 run IdleLoop on their own POSIX thread; a thread whose
+// creation failed keeps started 0 and must never be booked. Thread 0 is never
+// started: its search runs on the caller of Engine::Think.
 class SearchThread : public Thread {
  public:
   SearchThread(i32 index, ThreadPool* pool, Engine* engine);
@@ -146,6 +150,9 @@ class SearchThread : public Thread {
   SplitPoint splitPoints[MaxSplitPoints];
   i32 npsCounter = 0;
   std::atomic<u64> nodes{0};
+
+  // Allocates the zeroed pawn-hash block; tests replace it to make it fail.
+  static void* (*allocateZeroed)(std::size_t bytes);
 };
 
 class ThreadPool {
@@ -167,4 +174,8 @@ class ThreadPool {
   SearchThread* mainThread = nullptr;
   std::vector<SearchThread*> threads;
   i32 threadCount = 1;
+
+  // Creates the POSIX threads; tests replace it to make creation fail.
+  static int (*createThread)(pthread_t* handle, const pthread_attr_t* attributes,
+                             void* (*entry)(void*), void* argument);
 };

@@ -129,6 +129,17 @@ inline std::vector<std::string> MoveTexts(const std::vector<Move>& moves) {
   return texts;
 }
 
+// The generated move with this long algebraic text; fails the test when
+// there is none.
+inline Move GeneratedMoveByText(const Board& b, const std::string& text) {
+  ScoredMove list[MaxMoves];
+  const i32 n = b.InCheck() ? GenerateEvasions(b, list) : GenerateMoves(b, list, false);
+  for (i32 i = 0; i < n; ++i)
+    if (MoveText(list[i].move) == text) return list[i].move;
+  ADD_FAILURE() << "no move " << text;
+  return 0;
+}
+
 constexpr u64 Sq(i32 square) { return 1ULL << square; }
 
 // Square from its name, "e4" -> 28.
