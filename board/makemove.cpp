@@ -39,7 +39,11 @@ void Board::MakeMove(Move move, UndoInfo& undo) {
   const i32 piece = MovingPiece(move);
   const i32 captured = CapturedPiece(move);
   const i32 promotion = PromotionPiece(move);
-  halfmoveClock = (captured != NoPiece || piece == Pawn) ? 0 : static_cast<u8>(halfmoveClock + 1);
+  // The clock stops at 255 rather than wrapping back to small values.
+  if (captured != NoPiece || piece == Pawn)
+    halfmoveClock = 0;
+  else if (halfmoveClock < 255)
+    ++halfmoveClock;
 
   i32 landing = to;
   i32 rookTo = 0;

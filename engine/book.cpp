@@ -100,20 +100,10 @@ void Engine::ReleaseBook() {
   bookEnabled = 0;
 }
 
-Move Engine::ProbeBook(const ScoredMove* rootMoves, i32 rootMoveCount) {
-  if (!bookEnabled || !(static_cast<i32>(gameHistory.size()) < bookPlyLimit) || bookCount <= 0)
+Move Engine::ProbeBook() {
+  if (!bookEnabled || bookCount <= 0 || !(static_cast<i32>(gameHistory.size()) < bookPlyLimit))
     return 0;
   const i32 first = FindBookKey(bookEntries.data(), bookCount, board.key);
   if (first < 0) return 0;
-  const Move move = bookEntries[ChooseBookEntry(bookEntries.data(), bookCount, first,
-                                                bookSelectivity)].move;
-  for (i32 i = 0; i < rootMoveCount; ++i) {
-    if (rootMoves[i].move != move) continue;
-    UndoInfo undo;
-    board.MakeMove(move, undo);
-    const bool legal = !board.IsAttacked(board.kingSquare[board.opponent], board.sideToMove);
-    board.UnmakeMove(move, undo);
-    return legal ? move : 0;
-  }
-  return 0;
+  return bookEntries[ChooseBookEntry(bookEntries.data(), bookCount, first, bookSelectivity)].move;
 }

@@ -99,7 +99,9 @@ class Engine : public EvalSettings {
   bool ReportIllegalMove(const char* text);
 
   // Searches the game position under limits and plays the best move (think.cpp).
-  i32 Think(i32 ponder);
+  // A caller that has already cleared stopReason before a stop could arrive
+  // passes resetStopReason 0, so that an early stop is not lost.
+  i32 Think(i32 ponder, bool resetStopReason = true);
 
   // Strength limit and polling (poll.cpp).
   void SetStrengthElo(u32 eloSetting);
@@ -108,9 +110,9 @@ class Engine : public EvalSettings {
   // Opening book (book.cpp).
   bool LoadBook(const std::string& fileName);
   void ReleaseBook();
-  // The book move for the game position while the game is young enough, if
-  // it is one of the legal root moves; else 0.
-  Move ProbeBook(const ScoredMove* rootMoves, i32 rootMoveCount);
+  // A book move for the game position, or 0. Think checks it against the
+  // legal root moves before playing it.
+  Move ProbeBook();
 
   Board board{};  // the game position
   TranspositionTable tt;
@@ -135,11 +137,8 @@ class Engine : public EvalSettings {
   i32 rootSide = 1;
   std::atomic<u8> ponderEnabled{0};
   std::atomic<u8> pondering{0};
-  // A stop (StopNormal or StopQuit) or a ponder hit that reached a requested
-  // search before Think had started it: Think clears stopReason and sets
-  // pondering when it starts, then applies these (a stop once the first
-  // iteration has given it a move, a quit at once).
-  std::atomic<i32> stopLatch{0};
+  // A ponder hit that reached a requested search before Think had set
+  // pondering: Think starts it as an ordinary search.
   std::atomic<u8> ponderHitLatch{0};
 
   i32 multiPv = 1;
@@ -155,4 +154,22 @@ class Engine : public EvalSettings {
   EngineListener defaultListener;
   EngineListener* listener = &defaultListener;  // not owned
   ToolContext tools{};
+
+ private:
+  // The game record: the key stack keeps its newest keys when a run of
+  // reversible moves outgrows it.
+  void PushGameKey(u64 key);
+  void RecordGameMove(Move move);  // plays a legal move into the game
+  Move BuildGameMove(i32 from, i32 to, i32 promotion) const;
+  bool PlayGameMove(Move move);    // false when not legal; the game is then unchanged
+
+  // Root search (think.cpp).
+  void LoadSearchKeys();
+  i32 SearchRootMoves(MovePicker& list, i32 iteration, i32 alpha, i32 beta);
+  void ReportLine(i32 line, i32 score, double elapsed);
+  void ReportFailedLine(i32 score, i32 bound, double elapsed);
 };
+
+// Microseconds allowed for a search under these limits with this side to
+// move: the clock allocation in mode 3, no limit in mode 4, else moveTime.
+u32 SearchTimeLimit(const SearchLimits& limits, i32 sideToMove);

@@ -68,8 +68,10 @@ i32 ProtocolManager::StartSearch(i32 ponder) {
 }
 
 void ProtocolManager::StartSearchLocked(i32 ponder) {
+  // The stop reason is cleared here rather than when Think starts, so that a
+  // stop arriving before the search has started is not lost.
+  engine->stopReason = StopNone;
   searchRequestPonder = ponder;
-  searchRequestStop = 0;
   searchPending = 1;
   searchBusy = 1;
   ponderSearchOpen = ponder != 0 && engine->ponderEnabled != 0;
@@ -80,20 +82,12 @@ void ProtocolManager::StartSearchLocked(i32 ponder) {
 
 void ProtocolManager::StopSearchLocked(i32 kind) {
   if (!searchBusy) return;
-  if (searchPending) {
-    // Not taken yet: the search stops when it starts.
-    if (kind > searchRequestStop) searchRequestStop = kind;
-    return;
-  }
-  // Taken by the main thread: Think may not have cleared its stop reason yet,
-  // so the latch carries the stop over that point.
-  if (kind > engine->stopLatch) engine->stopLatch = kind;
-  if (engine->searching) {
-    if (kind == StopQuit)
-      engine->stopReason = StopQuit;
-    else
-      engine->stopReason = engine->pondering ? StopPonder : StopNormal;
-  }
+  // A search that has not started yet keeps the stop and answers once its
+  // first iteration has given it a move (a quit ends it at once).
+  if (kind == StopQuit)
+    engine->stopReason = StopQuit;
+  else if (engine->stopReason != StopQuit)
+    engine->stopReason = engine->searching && engine->pondering ? StopPonder : StopNormal;
 }
 
 bool ProtocolManager::PonderHitLocked() {
@@ -305,12 +299,10 @@ void ProtocolManager::RunCommandLoop() {
     }
     if (searchPending) {
       const i32 ponder = searchRequestPonder;
-      engine->stopLatch = searchRequestStop;
       engine->ponderHitLatch = 0;
-      searchRequestStop = 0;
       searchPending = 0;
       lock.Unlock();
-      engine->Think(ponder);
+      engine->Think(ponder, false);
       if (threadedInput) commandLock.Lock();
       protocol->AfterSearch();
       if (threadedInput) commandLock.Unlock();

@@ -143,7 +143,6 @@ class ProtocolManager {
 
   // Search hand-over beyond the request itself, under lock.
   i32 searchBusy = 0;          // a search is requested or running
-  i32 searchRequestStop = 0;   // a stop for the request not yet taken
   u8 ponderSearchOpen = 0;     // the newest ponder search has not reported its end
   i32 ponderReply = 0;         // what reached it meanwhile: 0 nothing, 1 hit or answer, 2 miss
   u8 ponderResultWaiting = 0;  // a ponder search ended at its depth; its move is owed

@@ -8,6 +8,7 @@
 #include "common/build_info.h"
 #include "common/log.h"
 #include "engine/engine.h"
+#include "engine/evaluate.h"
 #include "protocol/engine_setup.h"
 #include "tools/perft_tools.h"
 
@@ -408,7 +409,8 @@ void UciProtocol::SetOption(const char* line) {
 }
 
 void UciProtocol::Evaluate() {
-  // Filled in with the evaluation.
+  const i32 score = EvaluateLazy(*engine, engine->board, -MateScore, MateScore);
+  manager->SendFormatted("eval = %.2f", static_cast<double>(score) * 0.01);
 }
 
 // ---------------------------------------------------------------------------

@@ -9,6 +9,7 @@
 #include "common/build_info.h"
 #include "common/log.h"
 #include "engine/engine.h"
+#include "engine/evaluate.h"
 #include "protocol/engine_setup.h"
 #include "tools/perft_tools.h"
 
@@ -365,7 +366,8 @@ void XBoardProtocol::HandleMove(const char* line) {
 }
 
 void XBoardProtocol::Evaluate() {
-  // Filled in with the evaluation.
+  const i32 score = EvaluateLazy(*engine, engine->board, -MateScore, MateScore);
+  manager->SendFormatted("eval = %.2f", static_cast<double>(score) / 100.0);
 }
 
 // ---------------------------------------------------------------------------

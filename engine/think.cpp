@@ -1,0 +1,534 @@
+// The root search driver: root moves, book, time allocation, root ordering,
+// iterative deepening with aspiration windows and several lines, reports,
+// and the end of the search with the best and the ponder move.
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+#include "board/movegen.h"
+#include "board/movepicker.h"
+#include "engine/engine.h"
+#include "engine/search_internal.h"
+
+namespace {
+
+constexpr i32 MaxIterations = MaxPly - 1;  // 127 plies: the TT depth field and PV rows
+constexpr double ProgressDelay = 2000000.0;  // microseconds before progress reports begin
+// What a clock-mode search leaves on the clock: a tenth of it, at least 50 ms.
+constexpr float ClockMarginMinimumMs = 50.0f;
+constexpr float ClockMarginShare = 0.1f;
+
+// A float count of microseconds as an unsigned 32-bit number: negative gives
+// 0 and values beyond the range give the largest.
+u32 SaturateMicroseconds(float t) {
+  if (!(t > 0.0f)) return 0;
+  if (t >= 4294967296.0f) return 0xFFFFFFFFu;
+  return static_cast<u32>(t);
+}
+
+bool LeavesKingSafe(Board& b, Move m) {
+  UndoInfo undo;
+  b.MakeMove(m, undo);
+  const bool safe = !b.IsAttacked(b.kingSquare[b.opponent], b.sideToMove);
+  b.UnmakeMove(m, undo);
+  return safe;
+}
+
+// The first legal move in generation order, 0 when there is none.
+Move FirstLegalMove(Board& b) {
+  ScoredMove list[MaxMoves];
+  const bool inCheck = b.IsAttacked(b.kingSquare[b.sideToMove], b.opponent);
+  const i32 count = GenerateMoves(b, list, inCheck);
+  for (i32 i = 0; i < count; ++i)
+    if (LeavesKingSafe(b, list[i].move)) return list[i].move;
+  return 0;
+}
+
+// Stable insertion sort of the root list, highest score first.
+void SortRootMoves(MovePicker& list) {
+  for (u32 i = 1; i < list.end; ++i) {
+    const ScoredMove item = list.moves[i];
+    i32 j = static_cast<i32>(i) - 1;
+    while (j >= 0 && list.moves[j].score < item.score) {
+      list.moves[j + 1] = list.moves[j];
+      --j;
+    }
+    list.moves[j + 1] = item;
+  }
+}
+
+// Brings a move to the front of the root list, the moves before it each
+// moving one place back.
+void MoveToFront(MovePicker& list, Move m) {
+  u32 k = 0;
+  while (k < list.end && list.moves[k].move != m) ++k;
+  if (k == 0 || k == list.end) return;
+  const ScoredMove item = list.moves[k];
+  for (; k > 0; --k) list.moves[k] = list.moves[k - 1];
+  list.moves[0] = item;
+}
+
+}  // namespace
+
+i32 WidenAspiration(AspirationWindow& w, i32 score) {
+  i32 bound = BoundExact;
+  if (score <= w.alpha) {
+    w.alpha = 2 * w.delta > AspirationOpen ? -InfiniteScore : std::max(w.alpha - w.delta, -InfiniteScore);
+    w.delta *= 2;
+    bound = BoundUpper;
+  } else if (score >= w.beta) {
+    w.beta = 2 * w.delta > AspirationOpen ? InfiniteScore : std::min(w.beta + w.delta, InfiniteScore);
+    w.delta *= 2;
+    bound = BoundLower;
+  }
+  // After a mate score only the full window is trustworthy.
+  if (score >= MateBound || score <= -MateBound) {
+    w.alpha = -InfiniteScore;
+    w.beta = InfiniteScore;
+    w.delta = AspirationOpen + 1;
+  }
+  return bound;
+}
+
+u32 SearchTimeLimit(const SearchLimits& limits, i32 sideToMove) {
+  if (limits.mode == ModeInfinite) return 0xFFFFFFFFu;
+  if (limits.mode != ModeClock) return limits.moveTime > 0 ? static_cast<u32>(limits.moveTime) : 0u;
+
+  // Clock mode, in single precision. 33.333336f is the float 0x42055556.
+  const float clock = limits.clock[sideToMove];
+  const i32 increment = limits.increment[sideToMove];
+  float t;
+  if (limits.movesToGo == 0)
+    t = increment > 0 ? static_cast<float>(increment) * 1000.0f + clock * 33.333336f
+                      : clock * 25.0f;
+  else if (limits.movesToGo == 1)
+    t = clock * 500.0f;
+  else
+    t = clock * 1000.0f / static_cast<float>(limits.movesToGo);
+  u32 limit = SaturateMicroseconds(t);
+
+  // The first searches of a game get more: twice the time, then 0.1 less
+  // each search up to the tenth.
+  const i32 n = limits.searchesThisGame;
+  if (n >= 0 && n < 10)
+    limit = SaturateMicroseconds(static_cast<float>(limit) * (2.0f - 0.1f * static_cast<float>(n)));
+
+  // Never more than the clock holds less a margin for the time checks and
+  // the way to the interface ("movestogo 1" would give the whole clock, and
+  // a large increment more than the clock holds).
+  const float marginMs = std::max(ClockMarginMinimumMs, clock * ClockMarginShare);
+  const u32 cap = SaturateMicroseconds((clock - marginMs) * 1000.0f);
+  return limit < cap ? limit : cap;
+}
+
+void Engine::LoadSearchKeys() {
+  // The search path needs room for up to MaxPly keys on top of the game's.
+  constexpr i32 GameRoom = KeyStackSize - MaxPly;
+  const i32 count = gameKeyCount < GameRoom ? gameKeyCount : GameRoom;
+  std::memcpy(mainContext.keys, gameKeys + (gameKeyCount - count), sizeof(u64) * count);
+  mainContext.keyCount = count;
+}
+
+void Engine::ReportLine(i32 line, i32 score, double elapsed) {
+  SearchContext& c = mainContext;
+  if (lineCount == 1) {
+    const RootLine& best = rootLines[0];
+    listener->OnPvInfo(best.depth, score, best.pv, best.pvLength, c.nodes, c.selDepth, BoundExact,
+                       elapsed);
+    return;
+  }
+  // Deeper lines first, then higher scores.
+  for (i32 i = 0; i < lineCount; ++i) {
+    for (i32 j = i + 1; j < lineCount; ++j) {
+      const u32 di = static_cast<u32>(rootLines[i].depth);
+      const u32 dj = static_cast<u32>(rootLines[j].depth);
+      if (dj > di || (dj == di && rootLines[j].score > rootLines[i].score))
+        std::swap(rootLines[i], rootLines[j]);
+    }
+  }
+  if (line == lineCount - 1 || limits.reportProgress) {
+    for (i32 i = 0; i < lineCount; ++i) {
+      const RootLine& l = rootLines[i];
+      listener->OnMultiPvInfo(i + 1, l.depth, l.score, l.pv, l.pvLength, c.nodes, c.selDepth,
+                              BoundExact, elapsed);
+    }
+  }
+}
+
+void Engine::ReportFailedLine(i32 score, i32 bound, double elapsed) {
+  SearchContext& c = mainContext;
+  if (lineCount == 1) {
+    const RootLine& best = rootLines[0];
+    listener->OnPvInfo(best.depth, score, best.pv, best.pvLength, c.nodes, c.selDepth, bound,
+                       elapsed);
+    return;
+  }
+  for (i32 i = 0; i < lineCount; ++i) {
+    const RootLine& l = rootLines[i];
+    listener->OnMultiPvInfo(i + 1, l.depth, l.score, l.pv, l.pvLength, c.nodes, c.selDepth, bound,
+                            elapsed);
+  }
+}
+
+i32 Engine::SearchRootMoves(MovePicker& list, i32 iteration, i32 alpha, i32 beta) {
+  SearchContext& c = mainContext;
+  SearchThread* const main = c.thread;
+  Board& root = c.board;
+  const i32 depth = 4 * iteration;
+  const u64 rootKey = root.key;
+
+  c.pvLength[0] = 0;
+  c.pv[0][0] = 0;
+  if (limits.reportProgress) listener->OnDepth(iteration);
+  main->booked = 1;
+  const u8 rootInCheck = root.IsAttacked(root.kingSquare[root.sideToMove], root.opponent) ? 1 : 0;
+  i32 bestScore = alpha;
+  Move best = 0;
+  const i32 count = static_cast<i32>(list.end);
+
+  for (i32 i = 0; i < count; ++i) {
+    const Move m = list.moves[i].move;
+    if (multiPv >= 2 && linesDone >= 1) {
+      bool excluded = false;
+      for (i32 k = 0; k < linesDone; ++k) excluded |= excludedMoves[k] == m;
+      if (excluded) continue;
+    }
+    c.PushKey(rootKey);
+    UndoInfo undo;
+    root.MakeMove(m, undo);
+    c.currentMove[0] = m;
+    ++c.nodes;
+    main->AddNode();
+    if (limits.reportProgress) listener->OnCurrMove(m, i + 1);
+
+    const u8 givesCheck = root.IsAttacked(root.kingSquare[root.sideToMove], root.opponent) ? 1 : 0;
+    const i32 toRank = RankOf(ToSquare(m));
+    const bool pawnPush = MovingPiece(m) == Pawn && (toRank == 1 || toRank == 6);
+    const i32 extension = (givesCheck || pawnPush || rootMoveCount == 1) ? 4 : 0;
+    const i32 nd = depth + extension - 4;
+
+    i32 score;
+    if (i == 0) {
+      score = nd >= 4 ? -c.SearchPly1(root, -beta, -alpha, nd, 1, givesCheck)
+                      : -c.QuiescePly1(root, -beta, -alpha, 0, 1, givesCheck);
+    } else {
+      score = nd >= 4 ? -c.SearchPly1(root, -alpha - 1, -alpha, nd, 0, givesCheck)
+                      : -c.QuiescePly1(root, -alpha - 1, -alpha, 0, 0, givesCheck);
+      if (score > alpha && score < beta) {
+        score = nd >= 4 ? -c.SearchPly1(root, -beta, -alpha, nd, 1, givesCheck)
+                        : -c.QuiescePly1(root, -beta, -alpha, 0, 1, givesCheck);
+      }
+    }
+    root.UnmakeMove(m, undo);
+    c.PopKey();
+    if (MustUnwind(c)) return bestScore;
+
+    if (score > alpha) {
+      UpdatePv(c, 0, m);
+      if (score >= beta) {
+        tt.Store(rootKey, m, score, depth, 0, BoundLower);
+        if (!rootInCheck && CapturedPiece(m) == NoPiece && PromotionPiece(m) == NoPiece)
+          UpdateQuietCutoff(c, root, m, 0, iteration);
+        return score;
+      }
+      best = m;
+      alpha = bestScore = score;
+    }
+
+    // Offer the remaining root moves to idle threads.
+    if (pool.threadCount > 1 && depth > minSplitDepth && i + 1 < rootMoveCount - 1 &&
+        main->splitPointCount < MaxSplitPoints && HelperAvailable(c)) {
+      if (c.Split(root, &list, alpha, beta, depth, 0, i + 1, rootInCheck, NodeKindRoot, 0, 0,
+                  &bestScore, &best)) {
+        if (MustUnwind(c)) return bestScore;
+        if (bestScore >= beta) {
+          // The split point does not say which move refuted; credit the last
+          // one searched here.
+          tt.Store(rootKey, m, bestScore, depth, 0, BoundLower);
+          if (!rootInCheck && CapturedPiece(m) == NoPiece && PromotionPiece(m) == NoPiece)
+            UpdateQuietCutoff(c, root, m, 0, iteration);
+          return bestScore;
+        }
+        break;
+      }
+    }
+  }
+  tt.Store(rootKey, best, bestScore, depth, 0, best ? BoundExact : BoundUpper);
+  return bestScore;
+}
+
+i32 Engine::Think(i32 ponder, bool resetStopReason) {
+  SearchContext& c = mainContext;
+  SearchThread* const main = c.thread;
+
+  // 1. Start.
+  limits.searchStart.Start();
+  Timer passStart;
+  passStart.Start();
+  rootSide = board.sideToMove;
+  evalRootSide = rootSide;
+  pondering = (ponder && ponderEnabled) ? 1 : 0;
+  bestMove = 0;
+  ponderMove = 0;
+  searching = 1;
+  // A ponder hit that came after the request but before pondering was set.
+  if (ponderHitLatch.exchange(0)) pondering = 0;
+  c.board = board;
+  c.board.owner = main;
+  Board& root = c.board;
+
+  // 2. Legal root moves in generation order.
+  MovePicker rootList;
+  std::memset(&rootList, 0, sizeof rootList);
+  {
+    ScoredMove scratch[MaxMoves];
+    const bool inCheck = board.IsAttacked(board.kingSquare[board.sideToMove], board.opponent);
+    const i32 count = GenerateMoves(board, scratch, inCheck);
+    for (i32 i = 0; i < count; ++i)
+      if (LeavesKingSafe(board, scratch[i].move)) rootList.moves[rootList.end++] = {scratch[i].move, 0};
+  }
+  rootMoveCount = static_cast<i32>(rootList.end);
+
+  // 3. Mate or stalemate: nothing to search.
+  if (rootMoveCount == 0) {
+    listener->OnSearchDone(StopNormal);
+    searching = 0;
+    return 1;
+  }
+
+  Move best = 0;
+  i32 maxDepth = MaxIterations;
+
+  // 4. A legal book move is played without searching.
+  Move bookMove = ProbeBook();
+  if (bookMove) {
+    bool isRootMove = false;
+    for (u32 i = 0; i < rootList.end; ++i) isRootMove |= rootList.moves[i].move == bookMove;
+    if (!isRootMove || !LeavesKingSafe(board, bookMove)) bookMove = 0;
+  }
+
+  if (bookMove) {
+    c.nodes = 0;
+    c.selDepth = 0;
+    for (SearchThread* t : pool.threads)
+      if (t) t->nodes = 0;
+    limits.depthReached = 1;
+    best = bookMove;
+    if (!pondering) stopReason = StopNormal;
+  } else {
+    // 5. Fresh counters and move-ordering tables.
+    c.nodes = 0;
+    c.selDepth = 0;
+    for (SearchThread* t : pool.threads)
+      if (t) {
+        t->nodes = 0;
+        std::memset(t->history, 0, sizeof t->history);
+      }
+    for (SearchThread* t : pool.threads)
+      if (t) std::memset(t->killers, 0, sizeof t->killers);
+
+    // 6. Limits.
+    limits.pollCounter = 0;
+    // A stop that came before the search started ends it once the first
+    // iteration has found a move; a quit ends it at once.
+    i32 earlyStop = StopNone;
+    if (resetStopReason)
+      stopReason = StopNone;
+    else
+      earlyStop = stopReason.exchange(StopNone);
+    if (earlyStop == StopQuit) stopReason = StopQuit;
+    limits.timeLimit = SearchTimeLimit(limits, board.sideToMove);
+    i32 lines = multiPv;
+    if (limits.mode == ModeClock) lines = 1;
+    if (limits.mode == ModeDepth) maxDepth = limits.depthLimit < MaxIterations ? limits.depthLimit
+                                                                               : MaxIterations;
+    limits.reportProgress = 0;
+    ponderMove = 0;
+    tt.age = (tt.age + 1) % 32;
+    ++limits.searchesThisGame;
+    if (lines < 1) lines = 1;
+    if (lines > MaxRootLines) lines = MaxRootLines;
+    lineCount = lines < rootMoveCount ? lines : rootMoveCount;
+    for (i32 l = 0; l < lineCount; ++l) {
+      rootLines[l].prevScore = rootLines[l].score = 0;
+      rootLines[l].depth = rootLines[l].pvLength = 0;
+      rootLines[l].pv[0] = 0;
+    }
+
+    // 7. Order the root moves once by a quiescence search of each.
+    c.rootMoves = &rootList;
+    c.pvLength[0] = 0;
+    c.pv[0][0] = 0;
+    LoadSearchKeys();
+    for (u32 i = 0; i < rootList.end; ++i) {
+      const Move m = rootList.moves[i].move;
+      c.PushKey(root.key);
+      UndoInfo undo;
+      root.MakeMove(m, undo);
+      const u8 givesCheck =
+          root.IsAttacked(root.kingSquare[root.sideToMove], root.opponent) ? 1 : 0;
+      c.pvLength[1] = 0;
+      c.pv[1][0] = 0;
+      rootList.moves[i].score =
+          PollTimeAndInput() ? -c.Quiesce(root, -MateScore, MateScore, -1, 1, 1, givesCheck) : 0;
+      root.UnmakeMove(m, undo);
+      c.PopKey();
+    }
+    SortRootMoves(rootList);
+    c.nodes = 0;
+    c.selDepth = 0;
+    for (SearchThread* t : pool.threads)
+      if (t) t->nodes = 0;
+    LoadSearchKeys();
+
+    // 8. Iterative deepening.
+    double elapsed = 0.0;
+    passStart.Start();
+    i32 iteration = 1;
+    bool completed = false;
+    for (; iteration <= maxDepth; ++iteration) {
+      linesDone = 0;
+      for (i32 l = 0; l < lineCount; ++l) rootLines[l].prevScore = rootLines[l].score;
+      i32 lastScore = 0;
+      bool interrupted = false;
+
+      for (i32 line = 0; line < lineCount; ++line) {
+        AspirationWindow window{-InfiniteScore, InfiniteScore, AspirationStep};
+        if (iteration > 5) {
+          const i32 centre = rootLines[line].prevScore;
+          window.alpha = std::max(centre - AspirationStep, -InfiniteScore);
+          window.beta = std::min(centre + AspirationStep, InfiniteScore);
+        }
+
+        for (;;) {
+          const i32 score = SearchRootMoves(rootList, iteration, window.alpha, window.beta);
+          main->booked = 0;
+          elapsed += passStart.ElapsedMicroseconds();
+          passStart.Start();
+          lastScore = score;
+
+          if (stopReason != StopNone) {
+            // A stopped pass keeps the line it found, if any.
+            if (c.pvLength[0] > 0) {
+              RootLine& l = rootLines[line];
+              l.pvLength = c.pvLength[0];
+              std::memcpy(l.pv, c.pv[0], sizeof(Move) * l.pvLength);
+              l.depth = iteration;
+              ReportLine(line, score, elapsed);
+            }
+            interrupted = true;
+            break;
+          }
+
+          if (elapsed > ProgressDelay) limits.reportProgress = 1;
+          rootLines[line].score = score;
+          const i32 bound = WidenAspiration(window, score);
+          const bool inside = bound == BoundExact;
+          if (c.pvLength[0] > 0) {
+            RootLine& l = rootLines[line];
+            l.pvLength = c.pvLength[0];
+            std::memcpy(l.pv, c.pv[0], sizeof(Move) * l.pvLength);
+            l.depth = iteration;
+          }
+          if (inside) {
+            if (c.pvLength[0] > 0) ReportLine(line, score, elapsed);
+            if (stopReason != StopNone) interrupted = true;
+            break;
+          }
+          if (limits.reportProgress || testSuiteMode) ReportFailedLine(score, bound, elapsed);
+          if (stopReason != StopNone) {
+            interrupted = true;
+            break;
+          }
+        }
+        if (interrupted || line == lineCount - 1) break;
+        excludedMoves[linesDone++] = c.pv[0][0];
+      }
+
+      // Clock mode ends early when more time cannot change the move.
+      if (limits.mode == ModeClock && !pondering && stopReason == StopNone) {
+        if (rootMoveCount == 1) stopReason = StopNormal;
+        if (iteration >= 6 && (lastScore >= MateBound || lastScore <= -MateBound))
+          stopReason = StopNormal;
+        if (iteration >= 2 && elapsed > 0.6 * static_cast<double>(limits.timeLimit))
+          stopReason = StopNormal;
+      }
+
+      if (earlyStop != StopNone && stopReason == StopNone)
+        stopReason = pondering ? StopPonder : StopNormal;
+
+      if (rootLines[0].pvLength > 0) {
+        best = rootLines[0].pv[0];
+        ponderMove = rootLines[0].pvLength >= 2 ? rootLines[0].pv[1] : 0;
+        MoveToFront(rootList, best);
+      }
+
+      if (stopReason != StopNone) break;
+      if (iteration == maxDepth) {
+        stopReason = StopNormal;
+        limits.depthReached = maxDepth;
+        completed = true;
+        break;
+      }
+    }
+    c.rootMoves = nullptr;
+    // Stopped before any root move raised alpha: the first of the ordered
+    // list is still a legal answer, where no move would be none.
+    if (!best && stopReason != StopQuit && maxDepth >= 1) best = rootList.moves[0].move;
+
+    // 9. Quit or abort: nothing is played.
+    if (stopReason == StopQuit) {
+      searching = 0;
+      if (pondering) UndoMove();
+      listener->OnSearchDone(stopReason);
+      return 1;
+    }
+
+    // 10. The iteration in which the stop came does not count.
+    if (!completed) {
+      if (maxDepth < 1) {
+        limits.depthReached = 0;
+        if (stopReason == StopNone) stopReason = StopNormal;
+      } else {
+        limits.depthReached = iteration - 1;
+      }
+    }
+  }
+
+  // 11. A move to ponder on: the table's reply, else the first legal one.
+  if (ponderEnabled && ponderMove == 0 && best) {
+    UndoInfo undo;
+    board.MakeMove(best, undo);
+    if (!board.IsAttacked(board.kingSquare[board.opponent], board.sideToMove)) {
+      Move reply = 0;
+      i32 score = 0;
+      tt.Probe(board.key, 0, 0, -InfiniteScore, InfiniteScore, reply, score);
+      if (!reply || !board.IsPseudoLegal(reply) || !LeavesKingSafe(board, reply))
+        reply = FirstLegalMove(board);
+      ponderMove = reply;
+    }
+    board.UnmakeMove(best, undo);
+  }
+
+  // 12. Play the move, or end the ponder search.
+  if (!pondering) {
+    // An infinite search reports its move without playing it.
+    if (best && limits.mode != ModeInfinite) RecordGameMove(best);
+    bestMove = best;
+  } else {
+    pondering = 0;
+    if (stopReason == StopPonder) {
+      bestMove = best;
+      UndoMove();
+    } else {
+      stopReason = limits.depthReached < maxDepth ? StopPonder : StopPonderDepth;
+      UndoMove();
+      bestMove = best;
+    }
+  }
+
+  // 13. Done.
+  listener->OnSearchDone(stopReason);
+  searching = 0;
+  return 1;
+}
