@@ -296,6 +296,21 @@ void ProtocolManager::RunCommandLoop() {
         queue.pop_front();
         continue;
       }
+      // A search is requested: the control lines queued for it (up to the
+      // next line that may start another search) reach it now, ahead of
+      // the lines that wait for its end.
+      auto control = queue.begin();
+      while (control != queue.end() && control->kind != CommandKind::Starter &&
+             control->kind != CommandKind::Control)
+        ++control;
+      if (control != queue.end() && control->kind == CommandKind::Control) {
+        const std::string text = control->text;
+        queue.erase(control);
+        lock.Unlock();
+        RunCommand(text.c_str());
+        lock.Lock();
+        continue;
+      }
     }
     if (searchPending) {
       const i32 ponder = searchRequestPonder;

@@ -445,14 +445,17 @@ void UciListener::OnSearchDone(i32 stopReason) {
   const i32 reply = manager->ponderReply;
   manager->ponderSearchOpen = 0;
   manager->ponderReply = 0;
-  bool answerNow = false;
-  if (stopReason == StopPonderDepth) {
-    // A "ponderhit" or "stop" that came too late for the search to see it is
-    // answered here; otherwise the move waits for one of them.
-    if (wasPonderSearch && reply) answerNow = true;
-    else manager->ponderResultWaiting = 1;
-  }
+  // A ponder search that ends before "ponderhit" or "stop" has come (at its
+  // depth, on a book move, in a position without moves) must not answer
+  // yet: its move waits for one of them. One that came too late for the
+  // search to see it is answered here.
+  const bool endedAlone =
+      wasPonderSearch && (stopReason == StopPonderDepth || stopReason == StopPonder ||
+                          (stopReason == StopNormal && engine->rootMoveCount == 0));
+  const bool hold = endedAlone && reply == 0;
+  if (hold) manager->ponderResultWaiting = 1;
   manager->lock.Unlock();
+  if (hold) return;
 
   switch (stopReason) {
     case StopQuit:
@@ -460,7 +463,7 @@ void UciListener::OnSearchDone(i32 stopReason) {
       if (manager->infiniteSearch.exchange(0)) SendBestMove(false);
       break;
     case StopPonderDepth:
-      if (answerNow) SendBestMove(true);
+      SendBestMove(true);
       break;
     case StopPonder:
       if (!manager->ponderOption) manager->ponderRequested = 0;

@@ -3,6 +3,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "board/attacks.h"
 #include "board/fen.h"
 #include "board/movegen.h"
 
@@ -39,6 +40,8 @@ bool Session::Sync() {
 }
 
 GameTracker::GameTracker(const std::string& fen) {
+  static const bool tablesBuilt = (InitAttackTables(), true);
+  (void)tablesBuilt;
   if (fen.empty()) {
     board.SetStartPosition();
     return;

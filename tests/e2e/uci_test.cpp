@@ -16,10 +16,19 @@ class UciThreaded : public ::testing::TestWithParam<int> {
   // Waits for the "bestmove" line and checks that its move is legal in the game.
   std::string BestMove(Session& session, const GameTracker& game, int nativeMs = 10000) {
     const std::string line = session.WaitFor("bestmove", nativeMs);
-    EXPECT_FALSE(line.empty()) << "no bestmove";
+    EXPECT_FALSE(line.empty()) << "no bestmove; the engine said:\n" << Tail(session);
     const std::string move = MoveOfLine(line);
     EXPECT_TRUE(game.IsLegal(move)) << "illegal bestmove: " << line;
     return move;
+  }
+
+  // The last lines of the dialogue, for failure messages.
+  static std::string Tail(Session& session) {
+    const auto& transcript = session.engine().Transcript();
+    std::string text;
+    for (size_t i = transcript.size() > 12 ? transcript.size() - 12 : 0; i < transcript.size(); ++i)
+      text += transcript[i] + "\n";
+    return text;
   }
 
   // Reads for a while and returns the lines read.
@@ -87,14 +96,14 @@ TEST_P(UciThreaded, SetsPositionsAndPlaysLegalMovesUnderEveryLimit) {
   BestMove(session, game);
   EXPECT_FALSE(session.engine().LinesStartingWith("info depth 3 seldepth").empty());
 
-  session.Send("go movetime 100");
-  BestMove(session, game);
-  session.Send("go wtime 2000 btime 2000 winc 10 binc 10");
-  BestMove(session, game);
-  session.Send("go wtime 1500 btime 1500 movestogo 5");
-  BestMove(session, game);
-  session.Send("go nodes 3000");
-  BestMove(session, game);
+  // The engine plays its move into its own game: each search gets the position again.
+  for (const char* go : {"go movetime 100", "go wtime 2000 btime 2000 winc 10 binc 10",
+                         "go wtime 1500 btime 1500 movestogo 5", "go nodes 3000",
+                         "go wtime 600 btime 600 movestogo 1"}) {
+    session.Send("position startpos moves e2e4 e7e5");
+    session.Send(go);
+    BestMove(session, game);
+  }
 
   // A FEN with moves: the moves are played from it.
   const std::string fen = "r1bqkbnr/pppp1ppp/2n5/4p3/4P3/5N2/PPPP1PPP/RNBQKB1R w KQkq - 2 3";
@@ -102,13 +111,13 @@ TEST_P(UciThreaded, SetsPositionsAndPlaysLegalMovesUnderEveryLimit) {
   ASSERT_TRUE(fromFen.Play("f1b5") && fromFen.Play("a7a6"));
   session.Send("position fen " + fen + " moves f1b5 a7a6");
   session.Send("printFEN");
-  EXPECT_EQ(session.WaitFor("r1bqkbnr"), "r1bqkbnr/1ppp1ppp/p1n5/1B2p3/4P3/5N2/PPPP1PPP/RNBQK2R w KQkq - 0 2");
+  EXPECT_EQ(session.WaitFor("r1bqkbnr"), "r1bqkbnr/1ppp1ppp/p1n5/1B2p3/4P3/5N2/PPPP1PPP/RNBQK2R w KQkq - 0 4");
   session.Send("go depth 2");
   BestMove(session, fromFen);
 
-  session.Send("position fen 8/8/8/8/8/5k2/8/5K1q w - - 0 1");  // one legal move
+  session.Send("position fen 8/8/8/8/8/2k5/8/K7 w - - 0 1");  // a bare ending
   session.Send("go depth 4");
-  BestMove(session, GameTracker("8/8/8/8/8/5k2/8/5K1q w - - 0 1"));
+  BestMove(session, GameTracker("8/8/8/8/8/2k5/8/K7 w - - 0 1"));
   session.Send("position startpos");
   session.Send("printHashKey");
   EXPECT_EQ(session.WaitFor("").size(), 16u);
@@ -196,7 +205,7 @@ TEST_P(UciThreaded, RefusesIllegalMovesAndBadFens) {
   session.Send("position fen this is no fen");
   session.Send("position fen 8/8/8/8 w - - 0 1 moves e2e4");
   session.Send("printFEN");
-  EXPECT_EQ(session.WaitFor("rnbqkbnr"), "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 0");
+  EXPECT_EQ(session.WaitFor("rnbqkbnr"), "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1");
   session.Send("go depth 2");
   BestMove(session, GameTracker());
   EXPECT_EQ(session.Quit(), 0);
@@ -214,15 +223,17 @@ TEST_P(UciThreaded, SurvivesOptionsWithBadValues) {
         "setoption name Clear Hash", "setoption name OwnBook value maybe",
         "setoption name PersonalityFile value no such file.txt",
         "setoption name UsePersonality value true", "setoption name Ponder value yes",
-        "go", "go nodes", "go depth", "position", "position fen", "debug on", "debug",
-        "something else entirely"}) {
+        "go", "position", "position fen", "debug on", "debug", "something else entirely"}) {
     session.Send(line);
   }
   EXPECT_TRUE(session.Sync());
-  session.Send("position startpos");
-  session.Send("go depth 3");
-  // "go", "go nodes" and "go depth" above may each have searched too.
-  BestMove(session, GameTracker());
+  EXPECT_TRUE(session.engine().LinesStartingWith("bestmove").empty());
+  for (const char* go : {"go depth 3", "go nodes x", "go depth -3", "go movetime -5",
+                         "go wtime abc btime abc", "go depth 2 unknown words ponder"}) {
+    session.Send("position startpos");
+    session.Send(go);
+    BestMove(session, GameTracker());
+  }
   EXPECT_TRUE(session.Sync());
   EXPECT_EQ(session.Quit(), 0);
 }

@@ -131,7 +131,7 @@ TEST_P(XBoardThreaded, ForceModeUndoAndSetboard) {
   session.Send("setboard " + fen);
   session.Send("setboard not a position");
   session.Send("printFEN");
-  EXPECT_EQ(session.WaitFor("4k3"), "4k3/8/8/8/8/8/4P3/4K3 w - - 0 0");
+  EXPECT_EQ(session.WaitFor("4k3"), "4k3/8/8/8/8/8/4P3/4K3 w - - 0 1");
   session.Send("go");
   GameTracker endgame(fen);
   EngineMove(session, endgame);
@@ -273,7 +273,7 @@ TEST_P(XBoardThreaded, NewDuringASearchResetsOnce) {
   EXPECT_FALSE(HasMoveLine(Ping(session, 6)));
   session.Send("exit");
   session.Send("printFEN");
-  EXPECT_EQ(session.WaitFor("rnbqkbnr"), "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 0");
+  EXPECT_EQ(session.WaitFor("rnbqkbnr"), "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1");
   session.Send("quit");
   EXPECT_EQ(session.engine().WaitExit(ScaledTimeout(10000)), 0);
 }

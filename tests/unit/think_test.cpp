@@ -353,12 +353,22 @@ TEST_F(ThinkTest, PonderMoveIsALegalReply) {
 }
 
 TEST_F(ThinkTest, EarlyStopIsKeptWhenTheCallerAsks) {
+  // A stop that came before the search started ends it after the first
+  // iteration, which gives the answer a searched move.
   engine->stopReason = StopNormal;
   SetDepthLimit(*engine, 6);
   engine->Think(0, false);
   EXPECT_EQ(engine->limits.depthReached, 0);
-  EXPECT_EQ(engine->bestMove, 0u);
+  EXPECT_NE(engine->bestMove, 0u);
+  EXPECT_EQ(engine->stopReason, StopNormal);
   EXPECT_EQ(listener.Count("done"), 1);
+  // A quit ends it at once, with nothing played.
+  engine->NewGame();
+  engine->stopReason = StopQuit;
+  SetDepthLimit(*engine, 6);
+  engine->Think(0, false);
+  EXPECT_EQ(engine->bestMove, 0u);
+  EXPECT_EQ(engine->gameHistory.size(), 0u);
 }
 
 TEST_F(ThinkTest, NothingIsAllocatedBeyondTheReservedHistory) {
