@@ -164,9 +164,13 @@ void ProtocolManager::RunProtocolMode() {
   SendFormatted("Zorvel %s (%s) by Vesquet", EngineVersion, settings.wordSizeLabel);
   if (settings.UseInputThread != 0) {
     searchPending = 0;
-    threadedInput = LaunchInputThread() ? 1 : 0;
-    // Without it the main thread reads, and the search polls the input.
-    if (!threadedInput) engine->useInputThread = 0;
+    // Set before the thread runs, which reads it; cleared only if it never ran.
+    threadedInput = 1;
+    if (!LaunchInputThread()) {
+      // Without it the main thread reads, and the search polls the input.
+      threadedInput = 0;
+      engine->useInputThread = 0;
+    }
   }
   RunCommandLoop();
 }
