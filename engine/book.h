@@ -1,4 +1,5 @@
-// The opening-book record, the same in the file and in memory.
+// The opening-book record, the same in the file and in memory, and the
+// byte-level form of the book file.
 #pragma once
 
 #include "common/types.h"
@@ -15,3 +16,20 @@ struct BookEntry {
   u16 count;   // games in which the move was played from the position
   u16 points;  // 2 for a win, 1 for a draw, 0 for a loss, for the side that moved
 };
+
+// The file is written and read byte by byte in little-endian order, so one
+// book serves every target whatever its byte order and alignment rules.
+void EncodeBookHeader(u32 entryCount, u8 out[BookHeaderBytes]);
+
+// False unless the bytes start with "BOOK" and the version word; the entry
+// count is stored only for a valid header.
+bool DecodeBookHeader(const u8 in[BookHeaderBytes], u32* entryCount);
+
+void EncodeBookEntry(const BookEntry& entry, u8 out[BookEntryBytes]);
+BookEntry DecodeBookEntry(const u8 in[BookEntryBytes]);
+
+// The file order: keys ascending as unsigned numbers, then points descending.
+inline bool BookEntryBefore(const BookEntry& a, const BookEntry& b) {
+  if (a.key != b.key) return a.key < b.key;
+  return a.points > b.points;
+}

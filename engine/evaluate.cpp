@@ -38,7 +38,6 @@ constexpr u64 Bit(i32 sq) { return 1ULL << sq; }
 // Every square of bits is in set.
 constexpr bool All(u64 set, u64 bits) { return (set & bits) == bits; }
 
-inline i32 PopCount(u64 bb) { return __builtin_popcountll(bb); }
 inline i32 HighestSquare(u64 bb) { return 63 - __builtin_clzll(bb); }
 
 inline i32 Distance(i32 a, i32 b) {
@@ -70,34 +69,41 @@ constexpr u64 PawnAttackSet(u64 pawns) {
 // ---------------------------------------------------------------------------
 // Endgames recognised by the material signature.
 
-enum EndingRule : u8 { EndingDraw, EndingScale2, EndingScale4, EndingScale8, EndingLoneKing, EndingKingPawn };
+enum EndingRule : u8 {
+  EndingDraw,
+  EndingScale2,
+  EndingScale4,
+  EndingScale8,
+  EndingLoneKing,
+  EndingKingPawn
+};
 
 struct EndingSignature {
-  u32 first;  // one side's half of the signature...
-  u32 second; // ...and the other's, with either colour on either side
+  u32 first;   // one side's half of the signature...
+  u32 second;  // ...and the other's, with either colour on either side
   EndingRule rule;
 };
 
 // Halves count pawns 0x1, knights 0x10, bishops 0x100, rooks 0x1000, queens 0x10000.
 constexpr EndingSignature EndingSignatures[] = {
-    {0x0, 0x20, EndingDraw},          // K v KNN
-    {0x10, 0x10, EndingDraw},         // KN v KN
-    {0x100, 0x100, EndingDraw},       // KB v KB
-    {0x100, 0x10, EndingDraw},        // KB v KN
-    {0x20, 0x20, EndingScale2},       // KNN v KNN
-    {0x10, 0x20, EndingScale2},       // KN v KNN
-    {0x100, 0x20, EndingScale2},      // KB v KNN
-    {0x110, 0x10, EndingScale2},      // KBN v KN
-    {0x110, 0x100, EndingScale2},     // KBN v KB
-    {0x200, 0x10, EndingScale4},      // KBB v KN
-    {0x200, 0x100, EndingScale4},     // KBB v KB
-    {0x10, 0x1, EndingScale8},        // KN v KP
-    {0x100, 0x1, EndingScale8},       // KB v KP
-    {0x1000, 0x10, EndingScale8},     // KR v KN
-    {0x1000, 0x100, EndingScale8},    // KR v KB
-    {0x10000, 0x0, EndingLoneKing},   // KQ v K
-    {0x1000, 0x0, EndingLoneKing},    // KR v K
-    {0x1, 0x0, EndingKingPawn},       // KP v K
+    {0x0, 0x20, EndingDraw},         // K v KNN
+    {0x10, 0x10, EndingDraw},        // KN v KN
+    {0x100, 0x100, EndingDraw},      // KB v KB
+    {0x100, 0x10, EndingDraw},       // KB v KN
+    {0x20, 0x20, EndingScale2},      // KNN v KNN
+    {0x10, 0x20, EndingScale2},      // KN v KNN
+    {0x100, 0x20, EndingScale2},     // KB v KNN
+    {0x110, 0x10, EndingScale2},     // KBN v KN
+    {0x110, 0x100, EndingScale2},    // KBN v KB
+    {0x200, 0x10, EndingScale4},     // KBB v KN
+    {0x200, 0x100, EndingScale4},    // KBB v KB
+    {0x10, 0x1, EndingScale8},       // KN v KP
+    {0x100, 0x1, EndingScale8},      // KB v KP
+    {0x1000, 0x10, EndingScale8},    // KR v KN
+    {0x1000, 0x100, EndingScale8},   // KR v KB
+    {0x10000, 0x0, EndingLoneKing},  // KQ v K
+    {0x1000, 0x0, EndingLoneKing},   // KR v K
+    {0x1, 0x0, EndingKingPawn},      // KP v K
 };
 
 // Queen or rook against a bare king: drive the king to the edge with the
@@ -173,7 +179,8 @@ bool RecogniseEnding(const Board& board, i32& score, i32& scale) {
 // ---------------------------------------------------------------------------
 // Pawn structure.
 
-// One side's pawn terms, own minus nothing: the caller subtracts Black's.
+// One side's pawn scores (piece-square values and penalties) and its passed
+// pawns that are not doubled.
 template <i32 Us>
 void ScorePawnSide(const Board& board, u64 enemyPawnAttacks, u32& mg, u32& eg, u64& passedOut) {
   constexpr i32 Them = Us ^ 1;
@@ -330,9 +337,10 @@ void ScorePieces(const Board& board, u64 enemyPawnAttacks, PieceTerms& t) {
     }
     // The seventh rank counts while it holds enemy pawns or cuts off the king.
     const bool seventh =
-        Us == White
-            ? RankOf(sq) == 6 && (RankOf(board.kingSquare[Black]) == 7 || (enemyPawns & RankMask[6]))
-            : RankOf(sq) == 1 && (RankOf(board.kingSquare[White]) == 0 || (enemyPawns & RankMask[1]));
+        Us == White ? RankOf(sq) == 6 &&
+                          (RankOf(board.kingSquare[Black]) == 7 || (enemyPawns & RankMask[6]))
+                    : RankOf(sq) == 1 &&
+                          (RankOf(board.kingSquare[White]) == 0 || (enemyPawns & RankMask[1]));
     if (seventh) {
       t.mg += Wrap(RookSeventhRankBonus.mg);
       t.eg += Wrap(RookSeventhRankBonus.eg);
@@ -361,21 +369,24 @@ i32 KingSafety(const EvalSettings& settings, const Board& board, const PieceTerm
       // The file's rearmost own pawn, by relative rank; 0 for none.
       const u64 onFile = ownPawns & FileMask[file];
       i32 index = 0;
-      if (onFile) index = Us == White ? RankOf(LowestSquare(onFile)) : 7 - RankOf(HighestSquare(onFile));
+      if (onFile)
+        index = Us == White ? RankOf(LowestSquare(onFile)) : 7 - RankOf(HighestSquare(onFile));
       shelter -= Wrap(KingShieldPenalty[index]);
     }
   }
 
   const u64 zone = KingAttacks[king];
-  i32 units = 2 * PopCount(enemy.attacks[Knight] & zone) + 2 * PopCount(enemy.attacks[Bishop] & zone) +
+  i32 units = 2 * PopCount(enemy.attacks[Knight] & zone) +
+              2 * PopCount(enemy.attacks[Bishop] & zone) +
               3 * PopCount(enemy.attacks[Rook] & zone) + 5 * PopCount(enemy.attacks[Queen] & zone);
   if (units > 30) units = 31;
 
-  i32 safety = DivideBy(Signed((shelter - Wrap(KingAttackPenalty[units])) * enemyMaterialMg),
-                        startMaterial);
+  i32 safety =
+      DivideBy(Signed((shelter - Wrap(KingAttackPenalty[units])) * enemyMaterialMg), startMaterial);
   const Personality& personality = settings.personality;
   if (personality.active) {
-    const i32 weight = Us == settings.evalRootSide ? personality.KingSafetyOwn : personality.KingSafetyOpp;
+    const i32 weight =
+        Us == settings.evalRootSide ? personality.KingSafetyOwn : personality.KingSafetyOpp;
     safety = Signed(Wrap(safety) * Wrap(weight)) / 100;
   }
   return safety;
@@ -455,8 +466,8 @@ i32 Evaluate(const EvalSettings& settings, const Board& board) {
     const PawnHashEntry* pawns = &uncached;
     SearchThread* owner = board.owner;
     if (owner && owner->pawnHash) {
-      PawnHashEntry& entry = owner->pawnHash[static_cast<u32>(board.pawnKey) &
-                                             static_cast<u32>(owner->pawnHashMask)];
+      PawnHashEntry& entry =
+          owner->pawnHash[static_cast<u32>(board.pawnKey) & static_cast<u32>(owner->pawnHashMask)];
       if (entry.key != board.pawnKey) ScorePawns(board, entry);
       pawns = &entry;
     } else {

@@ -4,7 +4,10 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
+#include <map>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -14,6 +17,7 @@
 #include "engine/eval_tables.h"
 #include "engine/kpk.h"
 #include "engine/personality.h"
+#include "engine/search_thread.h"
 #include "test_support.h"
 
 namespace {
@@ -45,8 +49,10 @@ i32 KingDistance(i32 a, i32 b) {
 }
 
 u64 Reach(const Board& b, i32 sq, i32 type) {
-  static const i32 knight[8][2] = {{1, 2}, {2, 1}, {2, -1}, {1, -2}, {-1, -2}, {-2, -1}, {-2, 1}, {-1, 2}};
-  static const i32 lines[8][2] = {{1, 1}, {1, -1}, {-1, 1}, {-1, -1}, {1, 0}, {-1, 0}, {0, 1}, {0, -1}};
+  static const i32 knight[8][2] = {{1, 2},   {2, 1},   {2, -1}, {1, -2},
+                                   {-1, -2}, {-2, -1}, {-2, 1}, {-1, 2}};
+  static const i32 lines[8][2] = {{1, 1}, {1, -1}, {-1, 1}, {-1, -1},
+                                  {1, 0}, {-1, 0}, {0, 1},  {0, -1}};
   u64 reach = 0;
   if (type == Knight) {
     for (const auto& d : knight)
@@ -130,8 +136,10 @@ i32 ReferenceEvaluate(const EvalSettings& s, const Board& b, i32 scale = 32) {
   }
   for (i32 f : {0, 7}) {
     const i32 in = f == 0 ? 1 : 6;  // the neighbouring file toward the centre
-    if (Has(b, White, Knight, f, 6) && pawnAt(Black, in, 6) && pawnAt(Black, f, 5)) mg -= TrappedKnightPenalty;
-    if (Has(b, Black, Knight, f, 1) && pawnAt(White, f, 2) && pawnAt(White, in, 1)) mg += TrappedKnightPenalty;
+    if (Has(b, White, Knight, f, 6) && pawnAt(Black, in, 6) && pawnAt(Black, f, 5))
+      mg -= TrappedKnightPenalty;
+    if (Has(b, Black, Knight, f, 1) && pawnAt(White, f, 2) && pawnAt(White, in, 1))
+      mg += TrappedKnightPenalty;
     if (Has(b, White, Bishop, f, 6) && pawnAt(Black, in, 5)) mg -= TrappedBishopPenalty;
     if (Has(b, Black, Bishop, f, 1) && pawnAt(White, in, 2)) mg += TrappedBishopPenalty;
   }
@@ -172,11 +180,14 @@ i32 ReferenceEvaluate(const EvalSettings& s, const Board& b, i32 scale = 32) {
     const i32 type = b.squares[sq];
     if (type < Knight || type > Queen) continue;
     const i32 c = (b.occupiedBy[White] >> sq) & 1 ? White : Black, sign = c == White ? 1 : -1;
-    const u64 reach = type == Queen ? Reach(b, sq, Bishop) | Reach(b, sq, Rook) : Reach(b, sq, type);
+    const u64 reach =
+        type == Queen ? Reach(b, sq, Bishop) | Reach(b, sq, Rook) : Reach(b, sq, type);
     unions[c][type] |= reach;
     i32 n = 0;
     for (i32 t = 0; t < 64; ++t)
-      if ((reach & Sq(t)) && !((b.occupiedBy[c] >> t) & 1) && !PawnHits(b, c ^ 1, FileOf(t), RankOf(t))) ++n;
+      if ((reach & Sq(t)) && !((b.occupiedBy[c] >> t) & 1) &&
+          !PawnHits(b, c ^ 1, FileOf(t), RankOf(t)))
+        ++n;
     mobMg[c] += MobilityBonus[type][n].mg;
     mobEg[c] += MobilityBonus[type][n].eg;
     i32 pmg = PieceSquareTable[c][type][sq].mg, peg = PieceSquareTable[c][type][sq].eg;
@@ -185,7 +196,8 @@ i32 ReferenceEvaluate(const EvalSettings& s, const Board& b, i32 scale = 32) {
       pmg += KnightOutpostBonus[c][sq], peg += KnightOutpostBonus[c][sq];
     if (type == Rook) {
       bool own = false, enemy = false, seventh = false;
-      for (i32 r = 0; r < 8; ++r) own |= pawnAt(c, FileOf(sq), r), enemy |= pawnAt(c ^ 1, FileOf(sq), r);
+      for (i32 r = 0; r < 8; ++r)
+        own |= pawnAt(c, FileOf(sq), r), enemy |= pawnAt(c ^ 1, FileOf(sq), r);
       if (!own && enemy) pmg += RookSemiOpenFileBonus.mg, peg += RookSemiOpenFileBonus.eg;
       if (!own && !enemy) pmg += RookOpenFileBonus.mg, peg += RookOpenFileBonus.eg;
       if (RelativeRank(c, RankOf(sq)) == 6) {
@@ -228,7 +240,8 @@ i32 ReferenceEvaluate(const EvalSettings& s, const Board& b, i32 scale = 32) {
     }
     units = std::min(units, 31);
     safety[c] = (shelter - KingAttackPenalty[units]) * matMg[c ^ 1] / startMaterial;
-    if (p.active) safety[c] = safety[c] * (c == s.evalRootSide ? p.KingSafetyOwn : p.KingSafetyOpp) / 100;
+    if (p.active)
+      safety[c] = safety[c] * (c == s.evalRootSide ? p.KingSafetyOwn : p.KingSafetyOpp) / 100;
   }
 
   const i32 mgTotal = safety[White] + PieceSquareTable[White][King][b.kingSquare[White]].mg + mg -
@@ -243,7 +256,8 @@ i32 ReferenceEvaluate(const EvalSettings& s, const Board& b, i32 scale = 32) {
     const i32 strength = s.elo * 100 / 2000;
     score = ((100 - strength) * noise + strength * score) / 100;
   }
-  if (p.active && p.Randomness != 0) score = (p.Randomness * noise + (100 - p.Randomness) * score) / 100;
+  if (p.active && p.Randomness != 0)
+    score = (p.Randomness * noise + (100 - p.Randomness) * score) / 100;
   return b.sideToMove == White ? score : -score;
 }
 
@@ -375,10 +389,11 @@ TEST_F(Evaluation, ColourMirrorsEvaluateEqualForTheSideToMove) {
     }
   }
   // Every recogniser as well.
-  for (const char* fen : {"8/8/8/4k3/8/8/2N5/4K3 w - - 0 1", "k7/2K5/8/8/8/8/8/7Q b - - 0 1",
-                          "8/8/1k6/8/8/2K5/8/3R4 w - - 0 1", "8/8/8/8/k7/8/P7/7K w - - 0 1",
-                          "8/8/8/k3P3/8/8/8/7K b - - 0 1", "8/3n4/1k6/1n6/8/4N3/2K1N3/8 w - - 0 1",
-                          "8/1b6/1k6/8/8/4N3/2KB4/8 b - - 0 1", "8/1p6/1k6/8/8/4N3/2K5/8 w - - 0 1"}) {
+  for (const char* fen :
+       {"8/8/8/4k3/8/8/2N5/4K3 w - - 0 1", "k7/2K5/8/8/8/8/8/7Q b - - 0 1",
+        "8/8/1k6/8/8/2K5/8/3R4 w - - 0 1", "8/8/8/8/k7/8/P7/7K w - - 0 1",
+        "8/8/8/k3P3/8/8/8/7K b - - 0 1", "8/3n4/1k6/1n6/8/4N3/2K1N3/8 w - - 0 1",
+        "8/1b6/1k6/8/8/4N3/2KB4/8 b - - 0 1", "8/1p6/1k6/8/8/4N3/2K5/8 w - - 0 1"}) {
     const Board b = BoardFromFen(fen);
     EXPECT_EQ(Evaluate(plain, b), Evaluate(plain, Mirrored(b))) << fen;
   }
@@ -389,7 +404,8 @@ TEST_F(Evaluation, SideToMoveChangesOnlyTheTempo) {
     if (b.phase <= 8) continue;
     const Board other = OtherSideToMove(b);
     const i32 whiteView = b.sideToMove == White ? Evaluate(plain, b) : -Evaluate(plain, b);
-    const i32 otherView = other.sideToMove == White ? Evaluate(plain, other) : -Evaluate(plain, other);
+    const i32 otherView =
+        other.sideToMove == White ? Evaluate(plain, other) : -Evaluate(plain, other);
     // Twice the tempo bonus, blended by phase; each score is rounded toward zero.
     const i32 tempo = 2 * TempoBonus.mg;
     ASSERT_EQ(TempoBonus.mg, TempoBonus.eg);
@@ -398,12 +414,13 @@ TEST_F(Evaluation, SideToMoveChangesOnlyTheTempo) {
 }
 
 TEST_F(Evaluation, InsufficientMaterialIsADraw) {
-  for (const char* fen : {"8/8/8/4k3/8/8/8/4K3 w - - 0 1", "8/8/8/4k3/8/8/2N5/4K3 w - - 0 1",
-                          "8/8/8/4k3/8/8/2B5/4K3 b - - 0 1", "8/8/2n5/4k3/8/8/8/4K3 w - - 0 1",
-                          "8/8/2b5/4k3/8/8/8/4K3 b - - 0 1",
-                          // Signatures that return a draw: K v KNN, KN v KN, KB v KB, KB v KN.
-                          "8/8/2n5/4k3/8/8/2N5/4K3 w - - 0 1", "8/8/2b5/4k3/8/8/2N5/4K3 w - - 0 1",
-                          "8/8/2b5/4k3/8/8/2B5/4K3 w - - 0 1", "8/8/2nn4/4k3/8/8/8/4K3 w - - 0 1"}) {
+  for (const char* fen :
+       {"8/8/8/4k3/8/8/8/4K3 w - - 0 1", "8/8/8/4k3/8/8/2N5/4K3 w - - 0 1",
+        "8/8/8/4k3/8/8/2B5/4K3 b - - 0 1", "8/8/2n5/4k3/8/8/8/4K3 w - - 0 1",
+        "8/8/2b5/4k3/8/8/8/4K3 b - - 0 1",
+        // Signatures that return a draw: K v KNN, KN v KN, KB v KB, KB v KN.
+        "8/8/2n5/4k3/8/8/2N5/4K3 w - - 0 1", "8/8/2b5/4k3/8/8/2N5/4K3 w - - 0 1",
+        "8/8/2b5/4k3/8/8/2B5/4K3 w - - 0 1", "8/8/2nn4/4k3/8/8/8/4K3 w - - 0 1"}) {
     for (i32 side = Black; side <= White; ++side) {
       Board b = BoardFromFen(fen);
       if (b.sideToMove != side) b = OtherSideToMove(b);
@@ -431,13 +448,13 @@ TEST_F(Evaluation, KingAndPawnAgainstKing) {
     i32 whiteToMove, blackToMove;  // scores for the side to move
   };
   const Case cases[] = {
-      {"k7/8/8/8/8/P7/8/7K w - - 0 1", 0, 0},   // rook pawn, defender in the corner
-      {"7k/8/p7/8/8/8/8/K7 w - - 0 1", 0, 0},   // the same for a Black pawn
+      {"k7/8/8/8/8/P7/8/7K w - - 0 1", 0, 0},     // rook pawn, defender in the corner
+      {"7k/8/p7/8/8/8/8/K7 w - - 0 1", 0, 0},     // the same for a Black pawn
       {"8/8/8/P3k3/8/8/8/7K w - - 0 1", 132, 0},  // outside the square unless White moves
       {"7k/8/8/8/p3K3/8/8/8 w - - 0 1", 0, 132},
-      {"8/8/8/8/8/3k4/3P4/3K4 w - - 0 1", 0, 0},  // opposition: a draw whoever moves
+      {"8/8/8/8/8/3k4/3P4/3K4 w - - 0 1", 0, 0},       // opposition: a draw whoever moves
       {"3k4/8/3K4/3P4/8/8/8/8 b - - 0 1", 132, -132},  // king in front on the sixth: won
-      {"8/8/8/8/3K4/8/3P4/3k4 b - - 0 1", 108, 0},    // the pawn falls with Black to move
+      {"8/8/8/8/3K4/8/3P4/3k4 b - - 0 1", 108, 0},     // the pawn falls with Black to move
   };
   for (const Case& c : cases) {
     Board b = BoardFromFen(c.fen);
@@ -475,8 +492,9 @@ TEST_F(Evaluation, DrawishEndingsAreScaled) {
 }
 
 TEST_F(Evaluation, NoRecogniserFromPhaseNine) {
-  for (const char* fen : {"k7/2K5/8/8/8/8/8/7Q w - - 0 1", "8/8/2nn4/4k3/8/8/8/4K3 w - - 0 1",
-                          "8/3n4/1k6/1n6/8/4N3/2K1N3/8 w - - 0 1", "8/8/8/P3k3/8/8/8/7K w - - 0 1"}) {
+  for (const char* fen :
+       {"k7/2K5/8/8/8/8/8/7Q w - - 0 1", "8/8/2nn4/4k3/8/8/8/4K3 w - - 0 1",
+        "8/3n4/1k6/1n6/8/4N3/2K1N3/8 w - - 0 1", "8/8/8/P3k3/8/8/8/7K w - - 0 1"}) {
     Board b = BoardFromFen(fen);
     b.phase = 9;  // the recognisers look only at this field
     EXPECT_EQ(Evaluate(plain, b), ReferenceEvaluate(plain, b)) << fen;
@@ -566,23 +584,173 @@ TEST_F(Evaluation, AbsurdPersonalityWeightsStayDefined) {
   startMaterial = savedStart;
 }
 
-// Evaluations per second over the sample positions, one thread, no cache.
+// ---------------------------------------------------------------------------
+// The pawn hash of the owning search thread.
+
+void* NoMemory(std::size_t) { return nullptr; }
+
+class EvaluationPawnHash : public Evaluation {
+ protected:
+  void SetUp() override {
+    thread_ = std::make_unique<SearchThread>(0, nullptr, nullptr);
+    ASSERT_NE(thread_->pawnHash, nullptr);
+  }
+
+  Board Owned(const Board& b) const {
+    Board owned = b;
+    owned.owner = thread_.get();
+    return owned;
+  }
+
+  PawnHashEntry& EntryOf(const Board& b) const {
+    return thread_->pawnHash[static_cast<u32>(b.pawnKey) & static_cast<u32>(thread_->pawnHashMask)];
+  }
+
+  std::unique_ptr<SearchThread> thread_;
+};
+
+TEST_F(EvaluationPawnHash, CachedAndUncachedScoresAgree) {
+  EvalSettings scaled = NeutralPersonality();
+  scaled.personality.MobilityOwn = 120;
+  scaled.personality.KingSafetyOpp = 90;
+  for (const Board& b : SamplePositions()) {
+    const Board owned = Owned(b);
+    for (const EvalSettings* s : {&plain, &scaled}) {
+      const i32 uncached = Evaluate(*s, b);
+      ASSERT_EQ(Evaluate(*s, owned), uncached);  // a miss, or a hit left by an earlier position
+      ASSERT_EQ(Evaluate(*s, owned), uncached);  // a hit
+    }
+    if (b.pawnKey != 0 && b.phase > 8) {  // a recognised ending returns before the pawns
+      ASSERT_EQ(EntryOf(b).key, b.pawnKey);
+    }
+  }
+}
+
+TEST_F(EvaluationPawnHash, ThreadWithoutPawnHashEvaluatesUncached) {
+  void* (*const allocate)(std::size_t) = SearchThread::allocateZeroed;
+  SearchThread::allocateZeroed = NoMemory;
+  SearchThread starved(1, nullptr, nullptr);
+  SearchThread::allocateZeroed = allocate;
+  ASSERT_EQ(starved.pawnHash, nullptr);
+  for (const Board& b : SamplePositions()) {
+    Board owned = b;
+    owned.owner = &starved;
+    ASSERT_EQ(Evaluate(plain, owned), Evaluate(plain, b));
+  }
+}
+
+TEST_F(EvaluationPawnHash, EntryHoldsThePawnStructure) {
+  // White: e4 and e5 are doubled and isolated; both are passed, but only the
+  // front one counts as passed and the rear one pays the doubled penalty.
+  // Black: a7 is isolated and passed.
+  Board b = Owned(BoardFromFen("k7/p7/8/4P3/4P3/8/8/6K1 w - - 0 1"));
+  Evaluate(plain, b);
+  const auto pst = [](i32 c, const char* sq) { return PieceSquareTable[c][Pawn][S(sq)]; };
+  PawnHashEntry e = EntryOf(b);
+  EXPECT_EQ(e.key, b.pawnKey);
+  EXPECT_EQ(e.whitePassed, Sq(S("e5")));
+  EXPECT_EQ(e.blackPassed, Sq(S("a7")));
+  EXPECT_EQ(e.mg, pst(White, "e4").mg + pst(White, "e5").mg - DoubledPawnPenalty.mg -
+                      2 * IsolatedPawnPenalty.mg - (pst(Black, "a7").mg - IsolatedPawnPenalty.mg));
+  EXPECT_EQ(e.eg, pst(White, "e4").eg + pst(White, "e5").eg - DoubledPawnPenalty.eg -
+                      2 * IsolatedPawnPenalty.eg - (pst(Black, "a7").eg - IsolatedPawnPenalty.eg));
+
+  // White d2 is backward: its neighbours c3 and e3 stand ahead of it and e4
+  // covers d3. c3 is passed; e3 has e4 in front. Black e4 is isolated.
+  b = Owned(BoardFromFen("k7/8/8/8/4p3/2P1P3/3P4/6K1 w - - 0 1"));
+  Evaluate(plain, b);
+  e = EntryOf(b);
+  EXPECT_EQ(e.whitePassed, Sq(S("c3")));
+  EXPECT_EQ(e.blackPassed, 0u);
+  EXPECT_EQ(e.mg, pst(White, "c3").mg + pst(White, "d2").mg + pst(White, "e3").mg -
+                      BackwardPawnPenalty.mg - (pst(Black, "e4").mg - IsolatedPawnPenalty.mg));
+  // With a White pawn on c2 as well, d2 has a neighbour beside it and is not backward.
+  b = Owned(BoardFromFen("k7/8/8/8/4p3/2P1P3/2PP4/6K1 w - - 0 1"));
+  Evaluate(plain, b);
+  e = EntryOf(b);
+  EXPECT_EQ(e.whitePassed, Sq(S("c3")));  // c2 is behind it on the file
+  EXPECT_EQ(e.mg, pst(White, "c2").mg + pst(White, "c3").mg + pst(White, "d2").mg +
+                      pst(White, "e3").mg - DoubledPawnPenalty.mg -
+                      (pst(Black, "e4").mg - IsolatedPawnPenalty.mg));
+}
+
+TEST_F(EvaluationPawnHash, EntryIsReplacedOnKeyMismatch) {
+  const Board b = Owned(BoardFromFen(StartFens[2]));
+  const i32 uncached = Evaluate(plain, b);
+  Evaluate(plain, b);
+  const PawnHashEntry good = EntryOf(b);
+
+  // A stale entry under another key is recomputed and overwritten.
+  EntryOf(b) = PawnHashEntry{b.pawnKey ^ 1, ~0ULL, ~0ULL, 5000, -5000};
+  EXPECT_EQ(Evaluate(plain, b), uncached);
+  EXPECT_EQ(std::memcmp(&EntryOf(b), &good, sizeof good), 0);
+
+  // An entry under the right key is trusted as it is (100 per phase point;
+  // the blend rounds toward zero).
+  EntryOf(b).mg += 2400;
+  EXPECT_NEAR(Evaluate(plain, b), uncached + 100 * b.phase, 1);
+  EntryOf(b) = good;
+
+  // Two pawn structures sharing a slot take turns in it.
+  std::map<u32, const Board*> slots;
+  for (const Board& other : SamplePositions()) {
+    if (other.pawnKey == 0) continue;
+    const auto [it, fresh] = slots.emplace(static_cast<u32>(other.pawnKey) & PawnHashMask, &other);
+    if (fresh || it->second->pawnKey == other.pawnKey) continue;
+    const Board first = Owned(*it->second), second = Owned(other);
+    Evaluate(plain, first);
+    EXPECT_EQ(EntryOf(first).key, first.pawnKey);
+    EXPECT_EQ(Evaluate(plain, second), Evaluate(plain, other));
+    EXPECT_EQ(EntryOf(first).key, second.pawnKey);
+    EXPECT_EQ(Evaluate(plain, first), Evaluate(plain, *it->second));
+    EXPECT_EQ(EntryOf(second).key, first.pawnKey);
+    return;
+  }
+  ADD_FAILURE() << "no two sample pawn structures share a slot";
+}
+
+TEST_F(EvaluationPawnHash, PawnlessPositionsLeaveTheHashAlone) {
+  for (i32 i = 0; i < PawnHashEntries; ++i)
+    thread_->pawnHash[i] = PawnHashEntry{static_cast<u64>(i) * 0x9E3779B97F4A7C15ULL, 1, 2, 3, 4};
+  const std::vector<PawnHashEntry> before(thread_->pawnHash, thread_->pawnHash + PawnHashEntries);
+  for (const char* fen :
+       {"rnbqkbnr/8/8/8/8/8/8/RNBQKBNR w KQkq - 0 1", "r3k3/8/8/8/8/8/8/R3K2R b KQq - 0 1",
+        "k7/2K5/8/8/8/8/8/7Q w - - 0 1", "8/3n4/1k6/1n6/8/4N3/2K1N3/8 w - - 0 1"}) {
+    const Board b = Owned(BoardFromFen(fen));
+    ASSERT_EQ(b.pawnKey, 0u);
+    Board asPhaseNine = b;
+    asPhaseNine.phase = 9;
+    // No pawn terms at all: the same as the reference, whose pawn terms are skipped too.
+    EXPECT_EQ(Evaluate(plain, asPhaseNine), ReferenceEvaluate(plain, asPhaseNine)) << fen;
+    Evaluate(plain, b);
+  }
+  EXPECT_EQ(std::memcmp(before.data(), thread_->pawnHash, before.size() * sizeof(PawnHashEntry)),
+            0);
+}
+
+// Evaluations per second over the sample positions, one thread, with the
+// pawn hash (each pawn structure is computed once, then read), and without.
 // Run by hand on a Release build:
 //   zorvel_unit_tests --gtest_also_run_disabled_tests --gtest_filter='*EvaluationSpeed*'
-TEST_F(Evaluation, DISABLED_EvaluationSpeed) {
-  const std::vector<Board>& positions = SamplePositions();
-  i64 sum = 0;
-  u64 count = 0;
-  Timer timer;
-  timer.Start();
-  while (timer.ElapsedMicroseconds() < 3e6) {
-    for (const Board& b : positions) sum += Evaluate(plain, b);
-    count += positions.size();
+TEST_F(EvaluationPawnHash, DISABLED_EvaluationSpeed) {
+  std::vector<Board> positions = SamplePositions();
+  for (const bool cached : {true, false}) {
+    for (Board& b : positions) b.owner = cached ? thread_.get() : nullptr;
+    i64 sum = 0;
+    u64 count = 0;
+    Timer timer;
+    timer.Start();
+    while (timer.ElapsedMicroseconds() < 3e6) {
+      for (const Board& b : positions) sum += Evaluate(plain, b);
+      count += positions.size();
+    }
+    const double seconds = timer.ElapsedMicroseconds() / 1e6;
+    std::printf(
+        "%s: %llu evaluations of %zu positions in %.2f s: %.0f per second (checksum %lld)\n",
+        cached ? "pawn hash" : "no pawn hash", static_cast<unsigned long long>(count),
+        positions.size(), seconds, static_cast<double>(count) / seconds,
+        static_cast<long long>(sum));
   }
-  const double seconds = timer.ElapsedMicroseconds() / 1e6;
-  std::printf("%llu evaluations of %zu positions in %.2f s: %.0f per second (checksum %lld)\n",
-              static_cast<unsigned long long>(count), positions.size(), seconds,
-              static_cast<double>(count) / seconds, static_cast<long long>(sum));
 }
 
 }  // namespace

@@ -1,0 +1,421 @@
+#include "tools/book_builder.h"
+
+#include <gtest/gtest.h>
+#include <malloc.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "board_helpers.h"
+#include "file_helpers.h"
+#include "test_support.h"
+
+namespace {
+
+const char* const EcoFile = "/usr/share/pgn-extract/eco.pgn";
+
+struct Book {
+  bool valid = false;
+  u32 count = 0;
+  std::vector<BookEntry> entries;
+};
+
+Book ReadBook(const std::string& path) {
+  Book book;
+  const std::string bytes = ReadWholeFile(path);
+  if (bytes.size() < BookHeaderBytes) return book;
+  const u8* data = reinterpret_cast<const u8*>(bytes.data());
+  book.valid = DecodeBookHeader(data, &book.count);
+  for (size_t at = BookHeaderBytes; at + BookEntryBytes <= bytes.size(); at += BookEntryBytes)
+    book.entries.push_back(DecodeBookEntry(data + at));
+  return book;
+}
+
+// Little-endian bytes written out by hand, independent of the encoder.
+void AppendLittleEndian(std::string& out, u64 value, int bytes) {
+  for (int i = 0; i < bytes; ++i) out += static_cast<char>((value >> (8 * i)) & 0xff);
+}
+
+std::string EntryBytes(u64 key, Move move, u16 count, u16 points) {
+  std::string out;
+  AppendLittleEndian(out, key, 8);
+  AppendLittleEndian(out, move, 4);
+  AppendLittleEndian(out, count, 2);
+  AppendLittleEndian(out, points, 2);
+  return out;
+}
+
+std::string HeaderBytes(u32 n) {
+  std::string out = "BOOK";
+  AppendLittleEndian(out, BookFileVersion, 4);
+  AppendLittleEndian(out, n, 4);
+  return out;
+}
+
+Board Start() {
+  InitAttackTables();
+  Board b{};
+  b.SetStartPosition();
+  return b;
+}
+
+// The board after the moves, each given as from-square and to-square.
+Board After(const std::vector<std::pair<const char*, const char*>>& moves) {
+  Board b = Start();
+  for (const auto& fromTo : moves) {
+    Move found = 0;
+    for (const Move m : LegalMoves(b))
+      if (FromSquare(m) == S(fromTo.first) && ToSquare(m) == S(fromTo.second)) found = m;
+    EXPECT_NE(found, 0u) << fromTo.first << fromTo.second;
+    UndoInfo undo;
+    b.MakeMove(found, undo);
+  }
+  return b;
+}
+
+const Move E4 = EncodeMove(S("e2"), S("e4"), Pawn, 0, 0, MoveFlagDoublePush);
+const Move E5 = EncodeMove(S("e7"), S("e5"), Pawn, 0, 0, MoveFlagDoublePush);
+const Move D4 = EncodeMove(S("d2"), S("d4"), Pawn, 0, 0, MoveFlagDoublePush);
+const Move C4 = EncodeMove(S("c2"), S("c4"), Pawn, 0, 0, MoveFlagDoublePush);
+const Move C5 = EncodeMove(S("c7"), S("c5"), Pawn, 0, 0, MoveFlagDoublePush);
+
+class BookBuilderTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(dir_.Ok()); }
+
+  Book Build(const std::string& pgn, i32 maxPly, i32 minCount, i32* result = nullptr) {
+    const std::string pgnFile = dir_.Write("games.pgn", pgn);
+    const std::string bookFile = dir_.File("book.bin");
+    std::remove(bookFile.c_str());
+    const i32 r = RunBuildBook(pgnFile.c_str(), bookFile.c_str(), maxPly, minCount);
+    if (result) *result = r;
+    return ReadBook(bookFile);
+  }
+
+  // Entries of one position in file order.
+  static std::vector<BookEntry> Of(const Book& book, u64 key) {
+    std::vector<BookEntry> out;
+    for (const BookEntry& e : book.entries)
+      if (e.key == key) out.push_back(e);
+    return out;
+  }
+
+  TempDir dir_;
+};
+
+// Text of a quiet opening move: a pawn push or an unambiguous piece move.
+std::string OpeningSan(Move m) {
+  std::string s;
+  if (MovingPiece(m) != Pawn) s += "  NBRQK"[MovingPiece(m)];
+  s += static_cast<char>('a' + FileOf(ToSquare(m)));
+  s += static_cast<char>('1' + RankOf(ToSquare(m)));
+  return s;
+}
+
+std::string Game(const std::string& result, const std::string& moves) {
+  std::string tags = "[Event \"t\"]\n";
+  if (!result.empty()) tags += "[Result \"" + result + "\"]\n";
+  return tags + "\n" + moves + "\n\n";
+}
+
+}  // namespace
+
+TEST(BookFormat, HeaderAndEntriesAreLittleEndian) {
+  u8 header[BookHeaderBytes];
+  EncodeBookHeader(0x01020304u, header);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(header), sizeof header), HeaderBytes(0x01020304u));
+  u32 n = 0;
+  ASSERT_TRUE(DecodeBookHeader(header, &n));
+  EXPECT_EQ(n, 0x01020304u);
+  header[6] = 3;  // another version
+  EXPECT_FALSE(DecodeBookHeader(header, &n));
+  EncodeBookHeader(5, header);
+  header[0] = 'b';
+  EXPECT_FALSE(DecodeBookHeader(header, &n));
+
+  const BookEntry entry{0x8877665544332211ull, 0xa1b2c3d4u, 0xfffe, 0x0102};
+  u8 bytes[BookEntryBytes];
+  EncodeBookEntry(entry, bytes);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(bytes), sizeof bytes),
+            EntryBytes(0x8877665544332211ull, 0xa1b2c3d4u, 0xfffe, 0x0102));
+  const BookEntry back = DecodeBookEntry(bytes);
+  EXPECT_EQ(back.key, entry.key);
+  EXPECT_EQ(back.move, entry.move);
+  EXPECT_EQ(back.count, entry.count);
+  EXPECT_EQ(back.points, entry.points);
+}
+
+TEST_F(BookBuilderTest, OneWonGameGivesTheExactFile) {
+  i32 result = 0;
+  Build(Game("1-0", "1. e4 e5 1-0"), 2, 1, &result);
+  EXPECT_EQ(result, 1);
+  const u64 startKey = Start().key;
+  const u64 afterE4 = After({{"e2", "e4"}}).key;
+  std::string first = EntryBytes(startKey, E4, 1, 2);
+  std::string second = EntryBytes(afterE4, E5, 1, 0);
+  if (afterE4 < startKey) std::swap(first, second);
+  const std::string bytes = ReadWholeFile(dir_.File("book.bin"));
+  EXPECT_EQ(bytes.size(), 12u + 32u);
+  EXPECT_EQ(bytes, HeaderBytes(2) + first + second);
+}
+
+TEST_F(BookBuilderTest, GamesAddUpCountsAndPoints) {
+  const Book book = Build(Game("1-0", "1. e4 e5 *") + Game("1/2-1/2", "1. e4 e5 *") +
+                              Game("0-1", "1. d4 *") + Game("", "1. d4 *") + Game("*", "1. d4 *"),
+                          10, 1);
+  ASSERT_TRUE(book.valid);
+  EXPECT_EQ(book.count, book.entries.size());
+  const std::vector<BookEntry> start = Of(book, Start().key);
+  ASSERT_EQ(start.size(), 2u);
+  EXPECT_EQ(start[0].move, E4);  // points 3 before points 2
+  EXPECT_EQ(start[0].count, 2);
+  EXPECT_EQ(start[0].points, 3);
+  // d4: lost once, then twice without a known result, which counts as a draw.
+  EXPECT_EQ(start[1].move, D4);
+  EXPECT_EQ(start[1].count, 3);
+  EXPECT_EQ(start[1].points, 2);
+  const std::vector<BookEntry> reply = Of(book, After({{"e2", "e4"}}).key);
+  ASSERT_EQ(reply.size(), 1u);
+  EXPECT_EQ(reply[0].move, E5);
+  EXPECT_EQ(reply[0].count, 2);
+  EXPECT_EQ(reply[0].points, 1);
+}
+
+TEST_F(BookBuilderTest, MinimumCountDropsRareMoves) {
+  const std::string pgn = Game("1-0", "1. e4 e5 *") + Game("1-0", "1. e4 c5 *");
+  for (const i32 minCount : {0, 1}) {
+    const Book all = Build(pgn, 10, minCount);
+    EXPECT_EQ(all.entries.size(), 3u);
+  }
+  const Book common = Build(pgn, 10, 2);
+  ASSERT_EQ(common.entries.size(), 1u);
+  EXPECT_EQ(common.entries[0].move, E4);
+  EXPECT_EQ(common.entries[0].points, 4);
+  const Book none = Build(pgn, 10, 3);
+  EXPECT_TRUE(none.valid);
+  EXPECT_EQ(ReadWholeFile(dir_.File("book.bin")), HeaderBytes(0));
+}
+
+TEST_F(BookBuilderTest, MaximumPlyCountsTheParsersPlyNumber) {
+  const std::string pgn = Game("1-0", "1. e4 e5 2. Nf3 Nc6 3. Bb5 *");
+  const Book one = Build(pgn, 1, 1);
+  ASSERT_EQ(one.entries.size(), 1u);
+  EXPECT_EQ(one.entries[0].move, E4);
+  EXPECT_EQ(one.entries[0].key, Start().key);
+  // The ply number is 0 for White's first move, 1 for Black's reply and
+  // White's second move, 2 for Black's second move.
+  const Book two = Build(pgn, 2, 1);
+  EXPECT_EQ(two.entries.size(), 3u);
+  EXPECT_EQ(Of(two, After({{"e2", "e4"}, {"e7", "e5"}}).key).size(), 1u);
+  EXPECT_EQ(Build(pgn, 0, 1).entries.size(), 0u);
+}
+
+TEST_F(BookBuilderTest, EntriesOfOnePositionComeBestFirstWhateverTheirCount) {
+  const Book book = Build(Game("1-0", "1. e4 *") + Game("0-1", "1. d4 *") + Game("0-1", "1. d4 *") +
+                              Game("0-1", "1. d4 *") + Game("1/2-1/2", "1. c4 *") +
+                              Game("1/2-1/2", "1. c4 *") + Game("1-0", "1. c4 *"),
+                          10, 1);
+  const std::vector<BookEntry> start = Of(book, Start().key);
+  ASSERT_EQ(start.size(), 3u);
+  EXPECT_EQ(start[0].move, C4);
+  EXPECT_EQ(start[0].points, 4);
+  EXPECT_EQ(start[1].move, E4);
+  EXPECT_EQ(start[1].points, 2);
+  EXPECT_EQ(start[2].move, D4);
+  EXPECT_EQ(start[2].count, 3);
+  EXPECT_EQ(start[2].points, 0);
+}
+
+TEST_F(BookBuilderTest, KeysSortAsUnsignedNumbers) {
+  // Black's replies to each of White's twenty first moves: twenty keys,
+  // some with the top bit set.
+  std::string pgn;
+  Board start = Start();
+  for (const Move m : LegalMoves(start)) {
+    Board b = start;
+    UndoInfo undo;
+    b.MakeMove(m, undo);
+    const std::vector<Move> replies = LegalMoves(b);
+    pgn += Game("1-0", "1. " + OpeningSan(m) + " " + OpeningSan(replies[0]) + " *");
+  }
+  const Book book = Build(pgn, 10, 1);
+  ASSERT_EQ(book.entries.size(), 40u);
+  bool high = false, low = false;
+  for (const BookEntry& e : book.entries) (e.key >> 63 ? high : low) = true;
+  ASSERT_TRUE(high && low);
+  EXPECT_TRUE(std::is_sorted(book.entries.begin(), book.entries.end(),
+                             [](const BookEntry& a, const BookEntry& b) { return a.key < b.key; }));
+}
+
+TEST_F(BookBuilderTest, EndSortsTheTableIntoFileOrder) {
+  // Entries written straight into the table: keys with and without the top
+  // bit, equal keys with different points, rare entries and free slots.
+  const std::string bookFile = dir_.File("direct.bin");
+  BookBuilder builder(bookFile, 2, 10);
+  Board board = Start();
+  PgnParser parser("unused.pgn", 0, &board, &builder);
+  builder.Begin(parser);
+  ASSERT_NE(builder.table, nullptr);
+  EXPECT_EQ(builder.entrySize, 16u);
+  EXPECT_EQ(builder.capacity, 1048576u);
+  EXPECT_EQ(builder.mask, 0xFFFFFu);
+  const BookEntry entries[] = {
+      {0x8000000000000001ull, 11, 5, 1}, {0x7fffffffffffffffull, 12, 2, 0},
+      {0x0000000000000005ull, 13, 3, 1}, {0xffffffffffffffffull, 14, 9, 9},
+      {0x0000000000000005ull, 15, 2, 4}, {0x0000000000000005ull, 16, 1, 9},  // count 1: dropped
+      {0x0000000000000005ull, 17, 4, 2},
+  };
+  u32 slot = 77;
+  for (const BookEntry& e : entries) builder.table[slot += 1000] = e;
+  builder.End(parser);
+  EXPECT_EQ(builder.table, nullptr);
+  const Book book = ReadBook(bookFile);
+  std::vector<Move> order;
+  for (const BookEntry& e : book.entries) order.push_back(e.move);
+  EXPECT_EQ(order, (std::vector<Move>{15, 17, 13, 12, 11, 14}));
+  EXPECT_EQ(book.count, 6u);
+}
+
+TEST_F(BookBuilderTest, CountsAndPointsStopAtTheirLimit) {
+  const std::string bookFile = dir_.File("saturated.bin");
+  BookBuilder builder(bookFile, 1, 10);
+  Board board = After({{"e2", "e4"}});  // the move is made: Black to move
+  PgnParser parser("unused.pgn", 0, &board, &builder);
+  builder.Begin(parser);
+  builder.result = 1;
+  for (i32 game = 0; game < 70000; ++game) {
+    builder.previousKey = 0x1234;
+    builder.OnMove(parser, MoveToken{}, E4, nullptr);
+  }
+  // Points alone reach the limit first.
+  builder.result = 0;
+  for (i32 game = 0; game < 10; ++game) {
+    builder.previousKey = 0x5678;
+    builder.OnMove(parser, MoveToken{}, D4, nullptr);
+  }
+  builder.End(parser);
+  const Book book = ReadBook(bookFile);
+  ASSERT_EQ(book.entries.size(), 2u);
+  EXPECT_EQ(book.entries[0].count, 65535);
+  EXPECT_EQ(book.entries[0].points, 65535);
+  EXPECT_EQ(book.entries[1].count, 10);
+  EXPECT_EQ(book.entries[1].points, 10);
+}
+
+TEST_F(BookBuilderTest, FullTableIsLoggedAndRecordsNothing) {
+  // A builder whose table is cut to four slots after it is allocated.
+  struct SmallBuilder : BookBuilder {
+    using BookBuilder::BookBuilder;
+    void Begin(PgnParser& parser) override {
+      BookBuilder::Begin(parser);
+      capacity = 4;
+      mask = 3;
+    }
+  };
+  ErrorLogCapture log;
+  SmallBuilder builder(dir_.File("small.bin"), 1, 100);
+  Board board = Start();
+  const std::string pgn = dir_.Write("small.pgn", Game("1-0", "1. e4 e5 2. Nf3 Nc6 3. Bb5 a6 *"));
+  PgnParser parser(pgn, 0, &board, &builder);
+  ASSERT_EQ(parser.Read(), 1);
+  EXPECT_EQ(log.Messages(), (std::vector<std::string>{"build opening book : not enough memory !",
+                                                      "build opening book : not enough memory !"}));
+  EXPECT_EQ(ReadBook(dir_.File("small.bin")).entries.size(), 4u);
+}
+
+TEST_F(BookBuilderTest, MissingPgnWritesNoBook) {
+  ErrorLogCapture log;
+  const std::string missing = dir_.File("missing.pgn");
+  EXPECT_EQ(RunBuildBook(missing.c_str(), dir_.File("book.bin").c_str(), 10, 1), 0);
+  EXPECT_FALSE(FileExists(dir_.File("book.bin")));
+  EXPECT_EQ(log.Messages(),
+            std::vector<std::string>{"Chess PGN : File not found \"" + missing + "\""});
+}
+
+TEST_F(BookBuilderTest, UnwritableBookIsLogged) {
+  ErrorLogCapture log;
+  const std::string pgn = dir_.Write("games.pgn", Game("1-0", "1. e4 *"));
+  const std::string nowhere = dir_.File("no/such/dir/book.bin");
+  EXPECT_EQ(RunBuildBook(pgn.c_str(), nowhere.c_str(), 10, 1), 1);
+  std::vector<std::string> expected = {"error saving book file : " + nowhere};
+  // A device that refuses every byte: the failed write is reported too.
+  if (FileExists("/dev/full")) {
+    EXPECT_EQ(RunBuildBook(pgn.c_str(), "/dev/full", 10, 1), 1);
+    expected.push_back("error saving book file : /dev/full");
+  }
+  EXPECT_EQ(log.Messages(), expected);
+}
+
+TEST_F(BookBuilderTest, IllegalMoveEndsTheGameButEarlierMovesCount) {
+  const Book book = Build(Game("1-0", "1. e4 e5 2. Ke3 Nc6 *") + Game("1-0", "1. d4 *"), 10, 1);
+  EXPECT_EQ(book.entries.size(), 3u);  // e4, e5, d4
+}
+
+TEST_F(BookBuilderTest, FailedTableAllocationIsOutOfMemoryAndWritesNoBook) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "sanitizer allocators do not fail softly";
+#else
+  const std::string pgn = dir_.Write("games.pgn", Game("1-0", "1. e4 *"));
+  const std::string bookFile = dir_.File("book.bin");
+  const std::string logDir = dir_.Path();
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // Room for the log but not for the 16 MiB table. Earlier tables of this
+    // process may have left free heap behind, which a large request would
+    // reuse: hand it back and send large requests to fresh mappings.
+    mallopt(M_MMAP_THRESHOLD, 1 << 20);
+    malloc_trim(0);
+    if (chdir(logDir.c_str()) != 0) _exit(2);
+    gLog.Open(1 << LogError, 0, 0);
+    std::FILE* status = std::fopen("/proc/self/statm", "r");
+    unsigned long pages = 0;
+    if (!status || std::fscanf(status, "%lu", &pages) != 1) _exit(2);
+    std::fclose(status);
+    const rlim_t limit = static_cast<rlim_t>(pages) * sysconf(_SC_PAGESIZE) + (8u << 20);
+    const rlimit cap = {limit, limit};
+    if (setrlimit(RLIMIT_AS, &cap) != 0) _exit(2);
+    void* probe = std::malloc(16u << 20);
+    if (probe != nullptr) _exit(77);  // the limit does not hold here (an emulator)
+    RunBuildBook(pgn.c_str(), bookFile.c_str(), 10, 1);
+    gLog.Close();
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "address-space limit not enforced";
+  ASSERT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_FALSE(FileExists(bookFile));
+  EXPECT_NE(ReadWholeFile(dir_.File("logfile.txt")).find("Chess PGN : Out of memory\n"),
+            std::string::npos);
+#endif
+}
+
+TEST_F(BookBuilderTest, EcoCollectionGivesASortedBookOfLegalMoves) {
+  if (!FileExists(EcoFile)) GTEST_SKIP() << EcoFile << " missing (package pgn-extract)";
+  const std::string bookFile = dir_.File("eco.bin");
+  ASSERT_EQ(RunBuildBook(EcoFile, bookFile.c_str(), 40, 1), 1);
+  const Book book = ReadBook(bookFile);
+  ASSERT_TRUE(book.valid);
+  EXPECT_EQ(book.count, book.entries.size());
+  EXPECT_GT(book.entries.size(), 3000u);
+  EXPECT_TRUE(std::is_sorted(book.entries.begin(), book.entries.end(), BookEntryBefore));
+  // The start position's entries are legal moves of the start position,
+  // each once, as the move generator writes them.
+  const std::vector<Move> legal = LegalMoves(Start());
+  const std::vector<BookEntry> start = Of(book, Start().key);
+  EXPECT_GE(start.size(), 15u);
+  std::vector<Move> seen;
+  for (const BookEntry& e : start) {
+    EXPECT_NE(std::find(legal.begin(), legal.end(), e.move), legal.end()) << MoveText(e.move);
+    EXPECT_EQ(std::find(seen.begin(), seen.end(), e.move), seen.end());
+    seen.push_back(e.move);
+    EXPECT_EQ(e.points, e.count);  // no results: every game counts as a draw
+  }
+}

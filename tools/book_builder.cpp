@@ -1,0 +1,134 @@
+#include "tools/book_builder.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+#include "board/attacks.h"
+#include "common/log.h"
+
+namespace {
+
+constexpr u16 CounterLimit = 0xFFFF;
+
+// Game counts and points stop at the top of their 16 bits instead of
+// wrapping round to a small number.
+u16 SaturatedAdd(u16 value, i32 add) {
+  const i32 sum = value + add;
+  return static_cast<u16>(sum > CounterLimit ? CounterLimit : sum);
+}
+
+// Writes the header and the entries in little-endian order. False when the
+// file cannot be written completely.
+bool WriteBook(std::FILE* file, const BookEntry* entries, u32 count) {
+  u8 header[BookHeaderBytes];
+  EncodeBookHeader(count, header);
+  bool ok = std::fwrite(header, 1, sizeof header, file) == sizeof header;
+  constexpr u32 ChunkEntries = 256;
+  u8 chunk[ChunkEntries * BookEntryBytes];
+  for (u32 first = 0; ok && first < count; first += ChunkEntries) {
+    const u32 n = std::min(ChunkEntries, count - first);
+    for (u32 i = 0; i < n; ++i) EncodeBookEntry(entries[first + i], chunk + i * BookEntryBytes);
+    ok = std::fwrite(chunk, BookEntryBytes, n, file) == n;
+  }
+  return ok;
+}
+
+}  // namespace
+
+BookBuilder::BookBuilder(const std::string& bookFileIn, i32 minCountIn, i32 maxPlyIn)
+    : bookFile(bookFileIn),
+      minCount(minCountIn),
+      maxPly(maxPlyIn),
+      result(0),
+      entrySize(BookEntryBytes),
+      capacity(BookTableCapacity),
+      mask(BookTableCapacity - 1),
+      table(nullptr),
+      previousKey(0) {}
+
+BookBuilder::~BookBuilder() { std::free(table); }
+
+void BookBuilder::Begin(PgnParser& parser) {
+  entrySize = BookEntryBytes;
+  capacity = BookTableCapacity;
+  mask = capacity - 1;
+  std::free(table);
+  table = static_cast<BookEntry*>(std::calloc(capacity, sizeof(BookEntry)));
+  if (table == nullptr) OnError(parser, PgnErrorOutOfMemory, nullptr);
+}
+
+void BookBuilder::OnGameStart(PgnParser& parser) {
+  result = 0;
+  for (const PgnTag& tag : parser.tags) {
+    if (tag.name == "Result") {
+      if (tag.value == "1-0") result = 1;
+      if (tag.value == "0-1") result = 2;
+      break;
+    }
+  }
+  previousKey = parser.board->key;
+}
+
+void BookBuilder::OnMove(PgnParser& parser, const MoveToken&, Move move, const char*) {
+  const u64 key = previousKey;
+  previousKey = parser.board->key;
+  if (parser.plyNumber >= maxPly || table == nullptr) return;
+
+  // The board holds the position after the move, so the mover is the side
+  // not to move now.
+  const bool whiteMoved = parser.board->sideToMove == Black;
+  i32 score = 1;
+  if (result != 0) score = (result == 1) == whiteMoved ? 2 : 0;
+
+  const u32 start = static_cast<u32>(key) & mask;
+  u32 i = start;
+  do {
+    BookEntry& entry = table[i];
+    if (entry.key == key && entry.move == move) {
+      entry.count = SaturatedAdd(entry.count, 1);
+      entry.points = SaturatedAdd(entry.points, score);
+      return;
+    }
+    if (entry.key == 0) {
+      entry.key = key;
+      entry.move = move;
+      entry.count = 1;
+      entry.points = static_cast<u16>(score);
+      return;
+    }
+    i = (i + 1) & mask;
+  } while (i != start);
+  gLog.Error("build opening book : not enough memory !");
+}
+
+void BookBuilder::End(PgnParser&) {
+  if (table == nullptr) return;
+  u32 n = 0;
+  for (u32 i = 0; i < capacity; ++i) {
+    const BookEntry& entry = table[i];
+    if (entry.key != 0 && entry.count >= minCount) table[n++] = entry;
+  }
+  std::sort(table, table + n, BookEntryBefore);
+
+  std::FILE* file = std::fopen(bookFile.c_str(), "wb");
+  if (file == nullptr) {
+    gLog.Error("error saving book file : %s", bookFile.c_str());
+  } else {
+    // A short write or a failed close (a full disk) is a failure too.
+    const bool written = WriteBook(file, table, n);
+    if (std::fclose(file) != 0 || !written)
+      gLog.Error("error saving book file : %s", bookFile.c_str());
+  }
+  std::free(table);
+  table = nullptr;
+}
+
+i32 RunBuildBook(const char* pgnFile, const char* bookFile, i32 maxPly, i32 minCount) {
+  InitAttackTables();
+  Board board{};
+  board.SetStartPosition();
+  BookBuilder builder(bookFile, minCount, maxPly);
+  PgnParser parser(pgnFile, 0, &board, &builder);
+  return parser.Read();
+}

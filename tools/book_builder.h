@@ -1,0 +1,46 @@
+// The "-buildbook" tool: counts, over a PGN collection, every move played
+// from every position of the games' openings with the points it scored, and
+// writes the moves played often enough as an opening-book file.
+#pragma once
+
+#include <string>
+
+#include "engine/book.h"
+#include "tools/pgn_reader.h"
+
+class BookBuilder : public PgnReader {
+ public:
+  BookBuilder(const std::string& bookFile, i32 minCount, i32 maxPly);
+  ~BookBuilder() override;
+  BookBuilder(const BookBuilder&) = delete;
+  BookBuilder& operator=(const BookBuilder&) = delete;
+
+  // Allocates the zeroed table; a failed allocation is error 1 and no book
+  // is written.
+  void Begin(PgnParser& parser) override;
+  // Keeps the entries played in at least minCount games, sorts them into
+  // the file order and writes the book; frees the table.
+  void End(PgnParser& parser) override;
+  // Takes the game's result from its "Result" tag and its start key.
+  void OnGameStart(PgnParser& parser) override;
+  void OnGameEnd(PgnParser&) override {}
+  // Counts the move while the parser's ply number is below maxPly.
+  void OnMove(PgnParser& parser, const MoveToken& token, Move move, const char* comment) override;
+
+  std::string bookFile;
+  i32 minCount;  // entries played in fewer games are not written
+  i32 maxPly;    // moves are counted while the parser's ply number is below it
+  i32 result;    // 0 draw or unknown, 1 White won, 2 Black won
+  u32 entrySize;
+  u32 capacity;
+  u32 mask;
+  BookEntry* table;  // capacity entries from Begin to End; key 0 marks a free slot
+  u64 previousKey;   // the position before the next move of the game
+};
+
+constexpr u32 BookTableCapacity = 1u << 20;
+
+// Reads the PGN file and writes the book. Returns 1 when the PGN file was
+// read, 0 when it did not open (no book is written then). Failures are
+// only logged.
+i32 RunBuildBook(const char* pgnFile, const char* bookFile, i32 maxPly, i32 minCount);
