@@ -3,6 +3,7 @@
 // search.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <set>
@@ -372,6 +373,30 @@ TEST_F(ThinkTest, NothingIsAllocatedBeyondTheReservedHistory) {
   EXPECT_EQ(engine->gameHistory.size(), 6u);
   EXPECT_EQ(static_cast<const void*>(engine->gameHistory.data()), static_cast<const void*>(before));
   EXPECT_TRUE(engine->board.IsConsistent());
+}
+
+}  // namespace
+
+namespace {
+
+// The command side stops a running search from another thread, as the
+// input thread does.
+TEST(ThinkThreaded, StopFromAnotherThread) {
+  RecordingListener listener;
+  std::atomic<i32> reportedDepth{0};
+  listener.onPv = [&](const RecordingListener::Report& r) { reportedDepth = r.depth; };
+  auto engine = MakeEngine(&listener);
+  engine->limits.mode = ModeInfinite;
+  std::thread searcher([&] { engine->Think(0); });
+  while (reportedDepth.load() < 3) std::this_thread::yield();
+  EXPECT_EQ(engine->searching, 1);
+  engine->stopReason = StopNormal;
+  searcher.join();
+  EXPECT_EQ(engine->searching, 0);
+  EXPECT_NE(engine->bestMove, 0u);
+  EXPECT_GE(engine->limits.depthReached, 2);
+  EXPECT_EQ(listener.Count("done"), 1);
+  EXPECT_TRUE(engine->gameHistory.empty());
 }
 
 }  // namespace
