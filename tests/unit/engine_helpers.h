@@ -105,13 +105,13 @@ inline void SetDepthLimit(Engine& engine, i32 depth) {
 }
 
 // Sets the game position; fails the test when the FEN is rejected.
-inline void SetPosition(Engine& engine, const char* fen) {
+inline void SetGamePosition(Engine& engine, const char* fen) {
   ASSERT_TRUE(engine.SetFen(fen)) << fen;
 }
 
 // The coordinate text of a move, "e2e4", "e7e8q", castling as the king's
 // move onto its rook.
-inline std::string MoveText(Move m) {
+inline std::string CoordinateText(Move m) {
   if (m == 0) return "0000";
   std::string s;
   s += static_cast<char>('a' + FileOf(FromSquare(m)));

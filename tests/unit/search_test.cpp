@@ -80,7 +80,7 @@ TEST_F(SearchTest, RepetitionInTheGameRecord) {
   engine->NewGame();
   ASSERT_TRUE(engine->PlayMoveList("g1f3 g8f6 f3g1 f6g8 g1f3 g8f6 f3g1"));
   EXPECT_EQ(SearchTo(3), 500);
-  EXPECT_EQ(MoveText(engine->bestMove), "f6g8");
+  EXPECT_EQ(CoordinateText(engine->bestMove), "f6g8");
   // The same position without its history holds no repetition.
   ASSERT_TRUE(engine->SetFen("rnbqkb1r/pppppppp/5n2/8/8/8/PPPPPPPP/RNBQKBNR b KQkq - 7 4"));
   EXPECT_LT(SearchTo(3), 100);
@@ -90,7 +90,7 @@ TEST_F(SearchTest, RepetitionInsideTheSearch) {
   // Down a queen and a rook, White draws by perpetual check: Qe8+ Kh7 Qh5+
   // Kg8 Qe8+ repeats.
   EXPECT_EQ(SearchTo("6k1/3Q2p1/8/8/8/7K/1r6/q7 w - - 0 1", ForTarget(8, 5)), 0);
-  EXPECT_EQ(MoveText(engine->bestMove), "d7e8");
+  EXPECT_EQ(CoordinateText(engine->bestMove), "d7e8");
   drawScore = 30;  // the side that started the search pays for the draw
   engine->tt.Clear();
   EXPECT_EQ(SearchTo("6k1/3Q2p1/8/8/8/7K/1r6/q7 w - - 0 1", ForTarget(8, 5)), -30);
@@ -116,7 +116,7 @@ TEST_F(SearchTest, InsufficientMaterialAndStalemate) {
   EXPECT_GT(SearchTo("8/8/3k4/8/8/8/8/KR6 w - - 0 1", 6), 300);
   // Stalemating the lone king throws the win away: the queen keeps it.
   EXPECT_GT(SearchTo("k7/8/1K6/2Q5/8/8/8/8 w - - 0 1", 4), 500);
-  EXPECT_NE(MoveText(engine->bestMove), "c5c7");
+  EXPECT_NE(CoordinateText(engine->bestMove), "c5c7");
 }
 
 TEST_F(SearchTest, StalemateAndMateAtTheRoot) {

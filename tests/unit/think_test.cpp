@@ -3,6 +3,7 @@
 // search.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <set>
@@ -181,16 +182,16 @@ TEST_F(ThinkTest, NodeLimitStopsAtTheLimit) {
 }
 
 TEST_F(ThinkTest, SingleLegalMoveInClockMode) {
-  SetPosition(*engine, "7k/8/8/8/8/8/6q1/7K w - - 0 1");
+  SetGamePosition(*engine, "7k/8/8/8/8/8/6q1/7K w - - 0 1");
   engine->limits.mode = ModeClock;
   engine->limits.clock[White] = 600000.0f;
   engine->Think(0);
   EXPECT_EQ(engine->limits.depthReached, 0);
   EXPECT_EQ(listener.Count("pv"), 1);
-  EXPECT_EQ(MoveText(engine->bestMove), "h1g2");
+  EXPECT_EQ(CoordinateText(engine->bestMove), "h1g2");
   EXPECT_EQ(engine->gameHistory.size(), 1u);
   // Outside clock mode the single move is searched to the depth asked.
-  SetPosition(*engine, "7k/8/8/8/8/8/6q1/7K w - - 0 1");
+  SetGamePosition(*engine, "7k/8/8/8/8/8/6q1/7K w - - 0 1");
   SetDepthLimit(*engine, 3);
   engine->Think(0);
   EXPECT_EQ(engine->limits.depthReached, 3);
@@ -215,19 +216,19 @@ TEST_F(ThinkTest, TheTimeRuleAppliesInClockModeOnly) {
 }
 
 TEST_F(ThinkTest, MateStopsClockSearchesAfterIterationSix) {
-  SetPosition(*engine, "6k1/5ppp/8/8/8/8/5PPP/R5K1 w - - 0 1");
+  SetGamePosition(*engine, "6k1/5ppp/8/8/8/8/5PPP/R5K1 w - - 0 1");
   engine->limits.mode = ModeClock;
   engine->limits.clock[White] = 1.0e7f;
   engine->limits.movesToGo = 1;
   engine->Think(0);
   EXPECT_EQ(engine->limits.depthReached, 5);
   EXPECT_EQ(engine->rootLines[0].score, MateScore - 1);
-  EXPECT_EQ(MoveText(engine->bestMove), "a1a8");
+  EXPECT_EQ(CoordinateText(engine->bestMove), "a1a8");
 }
 
 TEST_F(ThinkTest, MultiPvLinesSkipTheFirstMovesOfFinishedLines) {
   // Three legal moves: the king takes the rook, or the knight moves.
-  SetPosition(*engine, "k7/8/8/8/8/8/1r6/K6N w - - 0 1");
+  SetGamePosition(*engine, "k7/8/8/8/8/8/1r6/K6N w - - 0 1");
   engine->multiPv = 5;
   SetDepthLimit(*engine, 4);
   engine->Think(0);
@@ -242,7 +243,7 @@ TEST_F(ThinkTest, MultiPvLinesSkipTheFirstMovesOfFinishedLines) {
     }
   }
   EXPECT_EQ(firsts.size(), 3u);
-  EXPECT_EQ(MoveText(engine->rootLines[0].pv[0]), "a1b2");
+  EXPECT_EQ(CoordinateText(engine->rootLines[0].pv[0]), "a1b2");
   EXPECT_EQ(engine->bestMove, engine->rootLines[0].pv[0]);
   // Each iteration reports all three lines once, numbered and sorted.
   const auto reports = listener.Of("multipv");
@@ -258,7 +259,7 @@ TEST_F(ThinkTest, MultiPvLinesSkipTheFirstMovesOfFinishedLines) {
 
   // In clock mode only one line is searched.
   listener.reports.clear();
-  SetPosition(*engine, "k7/8/8/8/8/8/1r6/K6N w - - 0 1");
+  SetGamePosition(*engine, "k7/8/8/8/8/8/1r6/K6N w - - 0 1");
   engine->limits.mode = ModeClock;
   engine->limits.clock[White] = 0.0f;
   engine->Think(0);
@@ -343,7 +344,7 @@ TEST_F(ThinkTest, PonderMoveIsALegalReply) {
   const Move ponder = engine->ponderMove;
   ASSERT_NE(ponder, 0u);
   EXPECT_TRUE(engine->board.IsPseudoLegal(ponder));
-  EXPECT_TRUE(engine->ParseAndMakeMove(MoveText(ponder).c_str()));
+  EXPECT_TRUE(engine->ParseAndMakeMove(CoordinateText(ponder).c_str()));
   // A one-ply search leaves no reply in its line: the table or the first
   // legal reply supplies one.
   SetDepthLimit(*engine, 1);
@@ -382,6 +383,30 @@ TEST_F(ThinkTest, NothingIsAllocatedBeyondTheReservedHistory) {
   EXPECT_EQ(engine->gameHistory.size(), 6u);
   EXPECT_EQ(static_cast<const void*>(engine->gameHistory.data()), static_cast<const void*>(before));
   EXPECT_TRUE(engine->board.IsConsistent());
+}
+
+}  // namespace
+
+namespace {
+
+// The command side stops a running search from another thread, as the
+// input thread does.
+TEST(ThinkThreaded, StopFromAnotherThread) {
+  RecordingListener listener;
+  std::atomic<i32> reportedDepth{0};
+  listener.onPv = [&](const RecordingListener::Report& r) { reportedDepth = r.depth; };
+  auto engine = MakeEngine(&listener);
+  engine->limits.mode = ModeInfinite;
+  std::thread searcher([&] { engine->Think(0); });
+  while (reportedDepth.load() < 3) std::this_thread::yield();
+  EXPECT_EQ(engine->searching, 1);
+  engine->stopReason = StopNormal;
+  searcher.join();
+  EXPECT_EQ(engine->searching, 0);
+  EXPECT_NE(engine->bestMove, 0u);
+  EXPECT_GE(engine->limits.depthReached, 2);
+  EXPECT_EQ(listener.Count("done"), 1);
+  EXPECT_TRUE(engine->gameHistory.empty());
 }
 
 }  // namespace
