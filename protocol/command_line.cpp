@@ -41,7 +41,15 @@ CommandLineResult ProtocolMode() { return {CommandLineOutcome::ProtocolMode, 0};
 CommandLineResult Orderly(bool success) {
   return {CommandLineOutcome::OrderlyShutdown, success ? ExitSuccess : ExitFailure};
 }
-CommandLineResult AtOnce(bool success) {
+// Ends without the orderly shutdown (no "End." in the log), but with the
+// engine's threads joined and its memory released, so that nothing runs or
+// leaks while the process exits.
+CommandLineResult AtOnce(ProtocolManager& manager, bool success) {
+  if (manager.engine) manager.engine->Shutdown();
+  delete manager.protocol;
+  manager.protocol = nullptr;
+  delete manager.engine;
+  manager.engine = nullptr;
   return {CommandLineOutcome::EndAtOnce, success ? ExitSuccess : ExitFailure};
 }
 
@@ -87,7 +95,7 @@ CommandLineResult Count(ProtocolManager& manager, int argc, char** argv,
   SetUpEngine(manager, manager.settings.Hash);
   if (fen && !manager.engine->SetFen(fen)) {
     std::puts("Bad FEN string !");
-    return AtOnce(false);
+    return AtOnce(manager, false);
   }
   const bool counted = run(manager, Number(argv[2])) != 0;
   manager.engine->Shutdown();
@@ -138,7 +146,7 @@ CommandLineResult TestSuite(ProtocolManager& manager, int argc, char** argv) {
   // Without its file there is nothing to run.
   if (argc < 7) {
     std::puts(UsageLines[0]);
-    return AtOnce(false);
+    return AtOnce(manager, false);
   }
   hashMb = Clamp(hashMb, 1, 16384);
   threads = Clamp(threads, 1, 64);
@@ -154,7 +162,7 @@ CommandLineResult TestSuite(ProtocolManager& manager, int argc, char** argv) {
   SetSearchLimits(engine, timeMode, value);
   const i32 result = RunTestSuite(engine.tools, argv[6]);
   engine.Shutdown();
-  return AtOnce(result != 0);
+  return AtOnce(manager, result != 0);
 }
 
 CommandLineResult PerftSuite(ProtocolManager& manager, int argc, char** argv) {
@@ -183,7 +191,7 @@ CommandLineResult Benchmark(ProtocolManager& manager, int argc, char** argv) {
   if (argc >= 6) value = Number(argv[5]);
   if (argc >= 7) file = argv[6];
   if (RunBenchmark(manager, hashMb, threads, mode, value, file) == 0) return ProtocolMode();
-  return AtOnce(true);
+  return AtOnce(manager, true);
 }
 
 }  // namespace
