@@ -208,3 +208,30 @@ TEST(PerftSuite, WholeReferenceSuite) {
   RunPerftSuite(tools.engine().tools, TestDataPath("perft.epd").c_str(), depth, &result);
   EXPECT_EQ(out.Text(), "score = 27 / 27\n");
 }
+
+TEST(PerftSuite, CommandSetsUpTheEngineAndJudgesTheWholeFile) {
+  ProtocolManager manager;
+  manager.engine = new Engine();
+  manager.settings.Hash = 1;
+  TempDir dir;
+  const std::string good = dir.Write("good.epd", std::string(StartFen) + " ;D1 20 ;D5 4865609\n");
+  const std::string bad = dir.Write("bad.epd", std::string(StartFen) + " ;D1 20\n" + StartFen + " ;D1 19\n");
+  {
+    StdoutCapture out;
+    // A negative depth counts to depth 5.
+    EXPECT_EQ(PerftSuiteCommand(manager, good.c_str(), -1), 1);
+    EXPECT_EQ(PerftSuiteCommand(manager, good.c_str(), 1), 1);
+    EXPECT_EQ(PerftSuiteCommand(manager, bad.c_str(), 1), 0);
+    EXPECT_EQ(out.Text(), "score = 1 / 1\nscore = 1 / 1\nscore = 1 / 2\n");
+  }
+  {
+    StdoutCapture out;
+    EXPECT_EQ(PerftSuiteCommand(manager, good.c_str(), 0), 0);
+    EXPECT_EQ(PerftSuiteCommand(manager, dir.File("missing.epd").c_str(), 1), 0);
+    EXPECT_EQ(out.Text(), "perft suite : invalid depth 0, the depth must be at least 1\n");
+  }
+  // The engine is shut down after each run.
+  EXPECT_EQ(manager.engine->tools.board, nullptr);
+  delete manager.engine;
+  manager.engine = nullptr;
+}

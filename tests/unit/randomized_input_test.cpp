@@ -101,7 +101,7 @@ TEST(RandomizedInput, FenTexts) {
   std::vector<std::string> seeds = FileLines(TestDataPath("perft.epd"), 27);
   for (const std::string& line : FileLines(TestDataPath("wac.epd"), 40)) seeds.push_back(line);
   std::mt19937 rng(20240611u);
-  const int rounds = ForTarget(3000, 400);
+  const int rounds = ForTarget(5000, 2000);
   for (int i = 0; i < rounds; ++i) {
     const std::string text = Mutate(seeds[rng() % seeds.size()], FenWords, rng);
     SCOPED_TRACE(text);
@@ -118,7 +118,7 @@ TEST(RandomizedInput, PgnFiles) {
       "b5 4. a4 c6 5. axb5 cxb5 *\n\n[FEN \"8/P7/8/8/8/8/1p6/k6K w - - 0 1\"]\n\n1. a8=Q b1=N "
       "2. Qh8# 1-0\n";
   std::mt19937 rng(77u);
-  const int rounds = ForTarget(400, 60);
+  const int rounds = ForTarget(1000, 300);
   for (int i = 0; i < rounds; ++i) {
     std::string text = games;
     const int generations = 1 + static_cast<int>(rng() % 6);
@@ -146,7 +146,7 @@ TEST(RandomizedInput, ProtocolDialogues) {
       "level 40 5 0\ntime 3000\notim 3000\ngo\nhard\ne1g1\neasy\nresult 1-0 {x}\n",
       "xboard\nnew\nanalyze\n.\nexit\npost\nnopost\nperft 2\ndivide 1\neval\n?\n"};
   std::mt19937 rng(4242u);
-  const int rounds = ForTarget(120, 24);
+  const int rounds = ForTarget(400, 150);
   StdoutCapture out;  // the dialogues' answers are not looked at
   for (int i = 0; i < rounds; ++i) {
     const bool isXBoard = i % 2 != 0;
