@@ -181,14 +181,9 @@ bool ProtocolManager::LaunchInputThread() {
 }
 
 void ProtocolManager::Shutdown() {
-  if (engine) {
-    ponderOption = 0;
-    engine->ponderEnabled = 0;
-    engine->pondering = 0;
-    engine->ponderMove = 0;
-    if (engine->searching) engine->stopReason = StopQuit;
-    engine->Shutdown();
-  }
+  // The input thread goes first: once it has ended no command can reach the
+  // engine while it is taken down. It ends within its poll interval of the
+  // quit flag.
   if (inputThread) {
     if (inputThread->started) {
       inputThread->RequestStop();
@@ -198,6 +193,14 @@ void ProtocolManager::Shutdown() {
     }
     delete inputThread;
     inputThread = nullptr;
+  }
+  if (engine) {
+    ponderOption = 0;
+    engine->ponderEnabled = 0;
+    engine->pondering = 0;
+    engine->ponderMove = 0;
+    if (engine->searching) engine->stopReason = StopQuit;
+    engine->Shutdown();
   }
   delete protocol;
   protocol = nullptr;

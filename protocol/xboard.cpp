@@ -52,6 +52,12 @@ bool SameMove(const ProtocolManager& manager, const char* line, Move move) {
 
 constexpr int PvTextSize = MaxPly * 6 + 8;
 
+// A clock given in centiseconds, in milliseconds; negative reads as 0.
+i32 CentisecondsToMs(i32 centiseconds) {
+  if (centiseconds < 0) return 0;
+  return centiseconds > INT32_MAX / 10 ? INT32_MAX : centiseconds * 10;
+}
+
 }  // namespace
 
 bool IsCoordinateMove(const char* line) {
@@ -79,7 +85,9 @@ CommandKind XBoardProtocol::Classify(const char* line) const {
     return CommandKind::Starter;
   }
   if (Is(line, "go") || Is(line, "analyze")) return CommandKind::Starter;
-  if (Is(line, "quit")) return CommandKind::Immediate;
+  // The clocks are kept aside until a search starts.
+  if (Is(line, "quit") || StartsWith(line, "time ") || StartsWith(line, "otim "))
+    return CommandKind::Immediate;
   if (Is(line, "?") || Is(line, "easy") || Is(line, "hard") || Is(line, "new") ||
       Is(line, "post") || Is(line, "nopost") || Is(line, "result") ||
       StartsWith(line, "result ") || Is(line, "exit") || StartsWith(line, "ping "))
@@ -96,10 +104,9 @@ i32 XBoardProtocol::ProcessCommand(const char* line) {
   if (IsCoordinateMove(line)) {
     HandleMove(line);
   } else if (StartsWith(line, "time ")) {
-    limits.clock[engine->board.opponent] = static_cast<float>(static_cast<double>(Argument(line)) * 10.0);
+    engineClockMs = CentisecondsToMs(Argument(line));
   } else if (StartsWith(line, "otim ")) {
-    limits.clock[engine->board.sideToMove] =
-        static_cast<float>(static_cast<double>(Argument(line)) * 10.0);
+    opponentClockMs = CentisecondsToMs(Argument(line));
   } else if (Is(line, "go")) {
     Go();
   } else if (Is(line, "quit")) {
@@ -124,6 +131,7 @@ i32 XBoardProtocol::ProcessCommand(const char* line) {
   } else if (Is(line, "analyze")) {
     manager->infiniteSearch = 1;
     limits.mode = ModeInfinite;
+    SetClocks();
     manager->StartSearch(0);
   } else if (StartsWith(line, "setboard ")) {
     engine->SetFen(line + 9);
@@ -235,7 +243,18 @@ void XBoardProtocol::Go() {
     }
   }
   forceMode = 0;
+  SetClocks();
   manager->StartSearch(0);
+}
+
+void XBoardProtocol::SetClocks() {
+  // The engine searches for the side to move, also in a ponder search, whose
+  // guessed move is on the board.
+  SearchLimits& limits = engine->limits;
+  const i32 engineMs = engineClockMs;
+  const i32 opponentMs = opponentClockMs;
+  if (engineMs >= 0) limits.clock[engine->board.sideToMove] = static_cast<float>(engineMs);
+  if (opponentMs >= 0) limits.clock[engine->board.opponent] = static_cast<float>(opponentMs);
 }
 
 void XBoardProtocol::NewGame() {
@@ -246,6 +265,8 @@ void XBoardProtocol::NewGame() {
   engine->ponderMove = 0;
   manager->expectedPonderMove = 0;
   forceMode = 0;
+  engineClockMs = -1;
+  opponentClockMs = -1;
   if (manager->SearchBusyLocked()) {
     // The reset happens once, when the running search has ended.
     manager->StopSearchLocked(StopQuit);
@@ -280,8 +301,10 @@ void XBoardProtocol::Level(const char* arguments) {
   else
     std::sscanf(base, "%u", &minutes);
   SearchLimits& limits = engine->limits;
-  limits.clock[engine->board.sideToMove] =
-      static_cast<float>((static_cast<double>(minutes) * 60.0 + seconds) * 1000.0);
+  const double baseMs = (static_cast<double>(minutes) * 60.0 + seconds) * 1000.0;
+  limits.clock[engine->board.sideToMove] = static_cast<float>(baseMs);
+  // A new time control starts both clocks.
+  engineClockMs = opponentClockMs = baseMs < 2147483647.0 ? static_cast<i32>(baseMs) : INT32_MAX;
   limits.mode = ModeClock;
   const double milliseconds = static_cast<double>(increment) * 1000.0;
   const i32 incrementMs = milliseconds > -2147483648.0 && milliseconds < 2147483647.0
@@ -315,6 +338,7 @@ bool XBoardProtocol::PlayAndSearch(const char* line, i32 requestedPonder, bool h
     if (forceMode) return true;
     engine->limits.movesToGo = manager->movesLeft;
   }
+  SetClocks();
   manager->StartSearch(0);
   return true;
 }
@@ -456,6 +480,7 @@ void XBoardListener::SendBestMove(i32 stopReason) {
     return;
   }
   manager->ponderRequested = 1;
+  protocol->SetClocks();
   manager->StartSearchLocked(1);
   manager->lock.Unlock();
 }

@@ -55,6 +55,13 @@ class XBoardProtocol : public ProtocolHandler {
   std::atomic<u8> goSeen{0};          // "go" has come since "xboard" or "new"
   std::atomic<u8> post{1};            // thinking lines are sent
   char pendingMove[9] = {};           // the opponent's move that reached a ponder search
+  // The clocks of "time" (the engine's) and "otim" (the opponent's) in
+  // milliseconds, -1 until given; they go to the colours when a search starts.
+  std::atomic<i32> engineClockMs{-1};
+  std::atomic<i32> opponentClockMs{-1};
+
+  // Gives the engine's clock to the side to move and the opponent's to the other.
+  void SetClocks();
 
  private:
   void SetUp();

@@ -6,6 +6,7 @@
 
 #include "common/build_info.h"
 #include "e2e/e2e_support.h"
+#include "tools/book_builder.h"
 
 namespace {
 
@@ -412,6 +413,30 @@ TEST(UciBook, RefusesTruncatedAndForeignFiles) {
     const std::string move = MoveOfLine(session.WaitFor("bestmove"));
     EXPECT_TRUE(start.IsLegal(move)) << file;
     EXPECT_NE(move, "g1h3") << file;
+  }
+  EXPECT_EQ(session.Quit(), 0);
+}
+
+TEST(UciBook, PlaysFromABookBuiltFromGames) {
+  // Three games open 1. Nh3; the builder turns them into a book the engine
+  // then follows with every selectivity.
+  Session session(BookIni("games.bin", 1));
+  const std::string pgn =
+      "[Event \"a\"]\n[Result \"1-0\"]\n\n1. Nh3 h5 2. Ng1 Rh6 1-0\n\n"
+      "[Event \"b\"]\n[Result \"1/2-1/2\"]\n\n1. Nh3 h5 2. Nf4 1/2-1/2\n\n"
+      "[Event \"c\"]\n[Result \"0-1\"]\n\n1. Nh3 h5 0-1\n";
+  session.dir().Write("games.pgn", pgn);
+  ASSERT_EQ(RunBuildBook(session.dir().File("games.pgn").c_str(),
+                         session.dir().File("games.bin").c_str(), 10, 1),
+            1);
+  ASSERT_TRUE(session.StartUci());
+  for (int i = 0; i < 3; ++i) {
+    session.Send("position startpos");
+    session.Send("go depth 1");
+    EXPECT_EQ(MoveOfLine(session.WaitFor("bestmove")), "g1h3");
+    session.Send("position startpos moves g1h3");
+    session.Send("go depth 1");
+    EXPECT_EQ(MoveOfLine(session.WaitFor("bestmove")), "h7h5");
   }
   EXPECT_EQ(session.Quit(), 0);
 }

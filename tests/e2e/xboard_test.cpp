@@ -296,3 +296,25 @@ TEST_P(XBoardThreaded, QuitAndEndOfInputDuringASearch) {
     EXPECT_EQ(session.engine().WaitExit(ScaledTimeout(10000)), 0);
   }
 }
+
+TEST_P(XBoardThreaded, TimeIsTheEnginesClockAndOtimTheOpponents) {
+  Session session(Ini());
+  ASSERT_TRUE(session.StartXBoard());
+  session.Send("new");
+  session.Send("level 0 10 0");
+  // The engine plays White with half a second left against the opponent's
+  // thousand: it must answer from its own clock, not from the other one.
+  session.Send("time 50");
+  session.Send("otim 100000");
+  session.Send("go");
+  GameTracker game;
+  EngineMove(session, game, 2000);
+  // And after the opponent's reply.
+  session.Send("time 40");
+  session.Send("otim 100000");
+  const std::string reply = game.LegalMoves().front();
+  ASSERT_TRUE(game.Play(reply));
+  session.Send(reply);
+  EngineMove(session, game, 2000);
+  EXPECT_EQ(session.Quit(), 0);
+}

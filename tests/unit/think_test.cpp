@@ -372,6 +372,29 @@ TEST_F(ThinkTest, EarlyStopIsKeptWhenTheCallerAsks) {
   EXPECT_EQ(engine->gameHistory.size(), 0u);
 }
 
+TEST_F(ThinkTest, APonderHitBeforeTheStartMakesAnOrdinarySearch) {
+  engine->ponderEnabled = 1;
+  engine->ponderHitLatch = 1;
+  SetDepthLimit(*engine, 3);
+  engine->Think(1);
+  EXPECT_EQ(engine->ponderHitLatch, 0);
+  EXPECT_EQ(engine->pondering, 0);
+  // Played like the engine's own move, not taken back as a ponder search is.
+  EXPECT_EQ(engine->gameHistory.size(), 1u);
+  ASSERT_EQ(listener.Count("done"), 1);
+  EXPECT_EQ(listener.reports.back().score, StopNormal);
+}
+
+TEST_F(ThinkTest, AStopBeforeAnyMoveRaisedAlphaStillAnswersWithAMove) {
+  // The node limit stops the search at its first poll, during the root ordering.
+  engine->limits.mode = ModeNodes;
+  engine->limits.nodeLimit = 0;
+  engine->Think(0);
+  EXPECT_NE(engine->bestMove, 0u);
+  EXPECT_EQ(engine->gameHistory.size(), 1u);
+  EXPECT_EQ(engine->limits.depthReached, 0);
+}
+
 TEST_F(ThinkTest, NothingIsAllocatedBeyondTheReservedHistory) {
   // The game record grows by one move per search; its reserved room is not
   // exceeded in a short game.
