@@ -38,9 +38,11 @@ const char* const UsageLines[] = {
 };
 
 CommandLineResult ProtocolMode() { return {CommandLineOutcome::ProtocolMode, 0}; }
+
 CommandLineResult Orderly(bool success) {
   return {CommandLineOutcome::OrderlyShutdown, success ? ExitSuccess : ExitFailure};
 }
+
 // Ends without the orderly shutdown (no "End." in the log), but with the
 // engine's threads joined and its memory released, so that nothing runs or
 // leaks while the process exits.
