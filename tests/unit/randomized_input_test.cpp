@@ -198,3 +198,19 @@ TEST(FuzzRegression, KingThatTheSideToMoveCouldTakeIsRefused) {
   ASSERT_FALSE(messages.empty());
   EXPECT_EQ(messages[0], "Invalid FEN string : 'k7/2K5/8/8/8/8/8/7Q w - - 0 1'");
 }
+
+TEST(FuzzRegression, PawnOnTheFirstOrLastRankIsMalformed) {
+  // Found by the FEN target: a Black pawn on b1 made the quiet-check
+  // generation of the quiescence search shift by a negative amount.
+  const std::string found("r3k2r/p/1ppqpb1/bPr//P1PPP/R2K1Rb/qpQ b110\xcc\xce" "2\x01\x00\x00\x05" "1 w",
+                          53);
+  RunFen(found);
+  ToolManager tools;
+  ErrorLogCapture log;
+  EXPECT_FALSE(tools.engine().SetFen("r3k2r/p/1ppqpb1/bPr//P1PPP/R2K1Rb/qpQ b"));
+  EXPECT_FALSE(tools.engine().SetFen("4k3/8/8/8/8/8/8/1p2K3 b - - 0 1"));
+  EXPECT_FALSE(tools.engine().SetFen("1P2k3/8/8/8/8/8/8/4K3 w - - 0 1"));
+  EXPECT_FALSE(tools.engine().SetFen("p3k3/8/8/8/8/8/8/4K3 b - - 0 1"));
+  EXPECT_FALSE(tools.engine().SetFen("4k3/8/8/8/8/8/8/P3K3 w - - 0 1"));
+  EXPECT_TRUE(tools.engine().SetFen("4k3/P7/8/8/8/8/p7/4K3 w - - 0 1"));
+}
