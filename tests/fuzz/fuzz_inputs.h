@@ -125,8 +125,9 @@ inline std::string ScratchFile(const char* suffix) {
 // builder, whose book is then loaded and probed by the engine.
 inline void PgnInput(const u8* data, size_t size) {
   if (size == 0) return;
-  // The builder's table is large: one input in four goes through it.
-  const bool buildBook = (data[0] & 3) == 1;
+  // The builder's table is large and slow to set up: one input in sixteen
+  // goes through it.
+  const bool buildBook = (data[0] & 15) == 1;
   const std::string pgnFile = ScratchFile(".pgn");
   std::FILE* file = std::fopen(pgnFile.c_str(), "wb");
   if (!file) return;
