@@ -348,7 +348,6 @@ TEST(ToolBenchmark, FilesClampsAndTimeMode) {
   TempDir data;
   data.Write("mated.epd", "rnb1kbnr/pppp1ppp/8/4p3/6Pq/5P2/PPPPP2P/RNBQKBNR w KQkq - 1 3\n");
   data.Write("nothing.epd", "\na\n\n");  // no line longer than 2 characters
-  data.Write("one.epd", "4k3/8/8/8/8/8/4P3/4K3 w - - 0 1\n");
   // A mated position needs no search, whatever the depth.
   ToolRun run = RunTool({"-benchmark", "0", "-5", "depth", "200", data.File("mated.epd")});
   ASSERT_EQ(run.lines.size(), 7u);
@@ -367,13 +366,18 @@ TEST(ToolBenchmark, FilesClampsAndTimeMode) {
   EXPECT_EQ(run.lines[5], "Average speed : 0 nodes/s");
   EXPECT_EQ(run.lines[6], "Average depth = 0, min = 128, max = 1");
   EXPECT_EQ(run.status, 0);
+}
 
-  run = RunTool({"-benchmark", "4", "2", "time", "1", data.File("one.epd")});
+TEST(ToolBenchmarkThreaded, TwoThreadsInTimeMode) {
+  TempDir data;
+  data.Write("one.epd", "4k3/8/8/8/8/8/4P3/4K3 w - - 0 1\n");
+  const ToolRun run = RunTool({"-benchmark", "4", "2", "time", "1", data.File("one.epd")});
   ASSERT_EQ(run.lines.size(), 8u);
   EXPECT_EQ(run.lines[2], "Number of threads : 2");
   const std::string& depths = run.lines[7];
   EXPECT_EQ(depths.rfind("Average depth = ", 0), 0u) << depths;
   EXPECT_TRUE(Contains(depths, ", min = ") && Contains(depths, ", max = ")) << depths;
+  EXPECT_EQ(run.status, 0);
 }
 
 TEST(ToolPositionSuites, FenCheckSeeTestAndEvalSuite) {
