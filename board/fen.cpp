@@ -28,13 +28,15 @@ i32 PieceCode(char c) {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-// One king per side and no more material than promotions can give: the
-// move lists have room for every position a game can reach, and the board
-// operations need both kings.
+// One king per side, no pawn on the first or last rank and no more material
+// than promotions can give: the move lists have room for every position a
+// game can reach, and the board operations need both kings.
 bool PlausibleMaterial(const i8 pieces[64]) {
   i32 count[2][8] = {};
   for (i32 sq = 0; sq < 64; ++sq) {
     const i32 code = pieces[sq];
+    // A pawn on the first or last rank could step off the board.
+    if ((code == Pawn || code == -Pawn) && (sq < 8 || sq >= 56)) return false;
     if (code > 0) ++count[White][code];
     if (code < 0) ++count[Black][-code];
   }

@@ -14,9 +14,10 @@
 //   castleRookFiles: Black long, Black short, White long, White short (default a, h, a, h)
 //   consumed:        index just after the full-move field, 0 when it was not reached
 // Besides the syntax, a placement is malformed unless each side has one
-// king and no more pieces than a game can produce (at most eight pawns,
-// and no more promoted pieces than missing pawns): move lists and board
-// operations are sized and written for such positions.
+// king, no pawn stands on the first or last rank, and no side has more
+// pieces than a game can produce (at most eight pawns, and no more
+// promoted pieces than missing pawns): move lists and board operations are
+// sized and written for such positions.
 i32 ParseFen(const char* text, i8 pieces[64], i32* side, i32* castleRights, i32* epFile,
              i32* fullmoveNumber, i32* halfmoveClock, i32 castleRookFiles[4], i32* consumed);
 

@@ -315,8 +315,17 @@ bool Engine::UndoMove() {
 bool Engine::SetFen(const char* fen) {
   i8 pieces[64];
   i32 side, rights, epFile, fullmove, halfmove, rookFiles[4], consumed;
-  if (!fen ||
-      !ParseFen(fen, pieces, &side, &rights, &epFile, &fullmove, &halfmove, rookFiles, &consumed)) {
+  bool valid = fen && ParseFen(fen, pieces, &side, &rights, &epFile, &fullmove, &halfmove,
+                               rookFiles, &consumed);
+  Board position = board;
+  if (valid) {
+    position.SetPosition(pieces, side, static_cast<u8>(rights), static_cast<u8>(epFile),
+                         static_cast<u8>(halfmove));
+    // The side to move must not be able to take a king: no board operation
+    // or search is made for a position without one.
+    valid = !position.IsAttacked(position.kingSquare[position.opponent], position.sideToMove);
+  }
+  if (!valid) {
     gLog.Error("Invalid FEN string : '%s'", fen ? fen : "");
     return false;
   }
@@ -324,8 +333,7 @@ bool Engine::SetFen(const char* fen) {
   startMoveNumber = fullmove;
   gameKeyCount = 0;
   bestMove = 0;
-  board.SetPosition(pieces, side, static_cast<u8>(rights), static_cast<u8>(epFile),
-                    static_cast<u8>(halfmove));
+  board = position;
   return true;
 }
 

@@ -1,7 +1,217 @@
 #include "protocol/command_line.h"
 
-// The tools are not part of the program yet: every argument list leads to
-// protocol mode.
-CommandLineResult DispatchCommandLine(ProtocolManager&, int, char**) {
-  return CommandLineResult{CommandLineOutcome::ProtocolMode, 0};
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "common/build_info.h"
+#include "common/log.h"
+#include "engine/engine.h"
+#include "protocol/engine_setup.h"
+#include "protocol/protocol_manager.h"
+#include "tools/benchmark.h"
+#include "tools/book_builder.h"
+#include "tools/check_fen_suite.h"
+#include "tools/eval_suite.h"
+#include "tools/perft_tools.h"
+#include "tools/see_test.h"
+#include "tools/test_suite.h"
+
+namespace {
+
+constexpr int ExitSuccess = 0;
+constexpr int ExitFailure = 1;
+
+const char* const UsageLines[] = {
+    "Zorvel -testsuite <filename.epd> <time>",
+    "Zorvel -perftsuite <filename.epd> <depth>",
+    "Zorvel -perft <depth>",
+    "Zorvel -perft <depth> -fen \"<fen-string>\"",
+    "Zorvel -perftd <depth>",
+    "Zorvel -perftd <depth> -fen \"<fen-string>\"",
+    "Zorvel -divide <depth>",
+    "Zorvel -divide <depth> -fen \"<fen-string>\"",
+    "Zorvel -buildbook <file.pgn> <file.bin> <depth> <count>",
+    "Zorvel -benchmark <htsize> <nbthreads> [depth|time] <value> <filename.epd>",
+};
+
+CommandLineResult ProtocolMode() { return {CommandLineOutcome::ProtocolMode, 0}; }
+
+CommandLineResult Orderly(bool success) {
+  return {CommandLineOutcome::OrderlyShutdown, success ? ExitSuccess : ExitFailure};
+}
+
+// Ends without the orderly shutdown (no "End." in the log), but with the
+// engine's threads joined and its memory released, so that nothing runs or
+// leaks while the process exits.
+CommandLineResult AtOnce(ProtocolManager& manager, bool success) {
+  if (manager.engine) manager.engine->Shutdown();
+  delete manager.protocol;
+  manager.protocol = nullptr;
+  delete manager.engine;
+  manager.engine = nullptr;
+  return {CommandLineOutcome::EndAtOnce, success ? ExitSuccess : ExitFailure};
+}
+
+// A decimal argument, held to 32 bits so that every target reads an
+// oversized value alike; text that is no number reads as 0.
+i32 Number(const char* text) {
+  const long value = std::strtol(text, nullptr, 10);
+  if (value > INT_MAX) return INT_MAX;
+  if (value < INT_MIN) return INT_MIN;
+  return static_cast<i32>(value);
+}
+
+i32 Clamp(i32 value, i32 low, i32 high) {
+  if (value < low) return low;
+  if (value > high) return high;
+  return value;
+}
+
+// The set-up of the tools that take the configured hash size.
+void SetUpEngine(ProtocolManager& manager, i32 hashMb) {
+  manager.engine->Init(hashMb);
+  manager.engine->NewGame();
+  manager.infiniteSearch = 0;
+}
+
+CommandLineResult Help(ProtocolManager& manager) {
+  std::printf("Zorvel %s (%s) by Vesquet\n", EngineVersion, manager.settings.wordSizeLabel);
+  std::puts((std::string("Built on ") + BuildDate + " at " + BuildTime).c_str());
+  std::puts("Using software popcount");
+  std::puts("");
+  for (const char* line : UsageLines) std::puts(line);
+  return Orderly(true);
+}
+
+// "-perft", "-perftd" and "-divide": a depth and optionally "-fen" and a FEN.
+CommandLineResult Count(ProtocolManager& manager, int argc, char** argv,
+                        i32 (*run)(ProtocolManager&, i32)) {
+  const char* fen = nullptr;
+  if (argc == 5 && std::strcmp(argv[3], "-fen") == 0)
+    fen = argv[4];
+  else if (argc != 3)
+    return ProtocolMode();
+  SetUpEngine(manager, manager.settings.Hash);
+  if (fen && !manager.engine->SetFen(fen)) {
+    std::puts("Bad FEN string !");
+    return AtOnce(manager, false);
+  }
+  const bool counted = run(manager, Number(argv[2])) != 0;
+  manager.engine->Shutdown();
+  return Orderly(counted);
+}
+
+enum class FileTool { EvalSuite, CheckFenSuite, SeeTest };
+
+// "-evalsuite", "-checkfensuite" and "-testsee": one file argument.
+CommandLineResult RunFileTool(ProtocolManager& manager, int argc, char** argv, FileTool tool) {
+  if (argc != 3) return ProtocolMode();
+  SetUpEngine(manager, manager.settings.Hash);
+  Engine& engine = *manager.engine;
+  engine.limits.mode = ModeMoveTime;
+  engine.limits.moveTime = 10000000;
+  i32 result = 0;
+  switch (tool) {
+    case FileTool::EvalSuite: result = RunEvalSuite(engine.tools, argv[2]); break;
+    case FileTool::CheckFenSuite: result = RunCheckFenSuite(argv[2]); break;
+    case FileTool::SeeTest: result = RunSeeTest(engine.tools, argv[2]); break;
+  }
+  engine.Shutdown();
+  return Orderly(result != 0);
+}
+
+// Search limits of a test run: fixed time in seconds or fixed depth in plies.
+void SetSearchLimits(Engine& engine, bool timeMode, i32 value) {
+  if (timeMode) {
+    engine.limits.mode = ModeMoveTime;
+    // Microseconds in 32 bits: longer times are held to the largest that fits.
+    const i64 micros = static_cast<i64>(value) * 1000000;
+    engine.limits.moveTime = micros > INT_MAX ? INT_MAX : static_cast<i32>(micros);
+  } else {
+    engine.limits.mode = ModeDepth;
+    engine.limits.depthLimit = value < 127 ? value : 127;
+  }
+}
+
+CommandLineResult TestSuite(ProtocolManager& manager, int argc, char** argv) {
+  i32 hashMb = 256;
+  i32 threads = 1;
+  bool timeMode = false;
+  i32 value = 12;
+  if (argc >= 3) hashMb = Number(argv[2]);
+  if (argc >= 4) threads = Number(argv[3]);
+  if (argc >= 5) timeMode = std::strcmp(argv[4], "time") == 0;
+  if (argc >= 6) value = Number(argv[5]);
+  // Without its file there is nothing to run.
+  if (argc < 7) {
+    std::puts(UsageLines[0]);
+    return AtOnce(manager, false);
+  }
+  hashMb = Clamp(hashMb, 1, 16384);
+  threads = Clamp(threads, 1, 64);
+  value = timeMode ? (value < 1 ? 1 : value) : Clamp(value, 1, 128);
+
+  Engine& engine = *manager.engine;
+  engine.Init(hashMb);
+  engine.pool.SetThreadCount(threads);
+  RelinkMainThread(engine);
+  engine.NewGame();
+  manager.infiniteSearch = 0;
+  engine.testSuiteMode = 1;
+  SetSearchLimits(engine, timeMode, value);
+  const i32 result = RunTestSuite(engine.tools, argv[6]);
+  engine.Shutdown();
+  return AtOnce(manager, result != 0);
+}
+
+CommandLineResult PerftSuite(ProtocolManager& manager, int argc, char** argv) {
+  if (argc != 3 && argc != 4) return ProtocolMode();
+  const i32 depth = argc == 4 ? Number(argv[3]) : 1;
+  return Orderly(PerftSuiteCommand(manager, argv[2], depth) != 0);
+}
+
+CommandLineResult BuildBook(ProtocolManager& manager, int argc, char** argv) {
+  if (argc != 6) return ProtocolMode();
+  SetUpEngine(manager, 32);
+  bool written = false;
+  const i32 read = RunBuildBook(argv[2], argv[3], Number(argv[4]), Number(argv[5]), &written);
+  return Orderly(read != 0 && written);
+}
+
+CommandLineResult Benchmark(ProtocolManager& manager, int argc, char** argv) {
+  i32 hashMb = 256;
+  i32 threads = 1;
+  i32 mode = 0;
+  i32 value = 12;
+  std::string file;
+  if (argc >= 3) hashMb = Number(argv[2]);
+  if (argc >= 4) threads = Number(argv[3]);
+  if (argc >= 5) mode = std::strcmp(argv[4], "time") == 0 ? 1 : 0;
+  if (argc >= 6) value = Number(argv[5]);
+  if (argc >= 7) file = argv[6];
+  if (RunBenchmark(manager, hashMb, threads, mode, value, file) == 0) return ProtocolMode();
+  return AtOnce(manager, true);
+}
+
+}  // namespace
+
+CommandLineResult DispatchCommandLine(ProtocolManager& manager, int argc, char** argv) {
+  if (argc < 2) return ProtocolMode();
+  const char* tool = argv[1];
+  if (std::strcmp(tool, "-help") == 0) return Help(manager);
+  if (std::strcmp(tool, "-testsuite") == 0) return TestSuite(manager, argc, argv);
+  if (std::strcmp(tool, "-perftsuite") == 0) return PerftSuite(manager, argc, argv);
+  if (std::strcmp(tool, "-evalsuite") == 0) return RunFileTool(manager, argc, argv, FileTool::EvalSuite);
+  if (std::strcmp(tool, "-checkfensuite") == 0) return RunFileTool(manager, argc, argv, FileTool::CheckFenSuite);
+  if (std::strcmp(tool, "-testsee") == 0) return RunFileTool(manager, argc, argv, FileTool::SeeTest);
+  if (std::strcmp(tool, "-perftd") == 0) return Count(manager, argc, argv, RunPerftDetailed);
+  if (std::strcmp(tool, "-perft") == 0) return Count(manager, argc, argv, RunPerft);
+  if (std::strcmp(tool, "-divide") == 0) return Count(manager, argc, argv, RunDivide);
+  if (std::strcmp(tool, "-buildbook") == 0) return BuildBook(manager, argc, argv);
+  if (std::strcmp(tool, "-benchmark") == 0) return Benchmark(manager, argc, argv);
+  gLog.Warning("Unknown command line parameter '%s'", tool);
+  return ProtocolMode();
 }

@@ -12,7 +12,7 @@ enum class CommandLineOutcome {
 
 struct CommandLineResult {
   CommandLineOutcome outcome;
-  int exitStatus;  // for EndAtOnce and OrderlyShutdown
+  int exitStatus;  // for EndAtOnce and OrderlyShutdown: 0 the tool ran to its end, 1 it failed
 };
 
 // Runs at start-up with two or more arguments, after the engine and the

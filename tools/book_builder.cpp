@@ -45,7 +45,8 @@ BookBuilder::BookBuilder(const std::string& bookFileIn, i32 minCountIn, i32 maxP
       capacity(BookTableCapacity),
       mask(BookTableCapacity - 1),
       table(nullptr),
-      previousKey(0) {}
+      previousKey(0),
+      written(0) {}
 
 BookBuilder::~BookBuilder() { std::free(table); }
 
@@ -103,6 +104,7 @@ void BookBuilder::OnMove(PgnParser& parser, const MoveToken&, Move move, const c
 }
 
 void BookBuilder::End(PgnParser&) {
+  written = 0;
   if (table == nullptr) return;
   u32 n = 0;
   for (u32 i = 0; i < capacity; ++i) {
@@ -116,19 +118,24 @@ void BookBuilder::End(PgnParser&) {
     gLog.Error("error saving book file : %s", bookFile.c_str());
   } else {
     // A short write or a failed close (a full disk) is a failure too.
-    const bool written = WriteBook(file, table, n);
-    if (std::fclose(file) != 0 || !written)
+    const bool complete = WriteBook(file, table, n);
+    if (std::fclose(file) != 0 || !complete)
       gLog.Error("error saving book file : %s", bookFile.c_str());
+    else
+      written = 1;
   }
   std::free(table);
   table = nullptr;
 }
 
-i32 RunBuildBook(const char* pgnFile, const char* bookFile, i32 maxPly, i32 minCount) {
+i32 RunBuildBook(const char* pgnFile, const char* bookFile, i32 maxPly, i32 minCount,
+                 bool* bookWritten) {
   InitAttackTables();
   Board board{};
   board.SetStartPosition();
   BookBuilder builder(bookFile, minCount, maxPly);
   PgnParser parser(pgnFile, 0, &board, &builder);
-  return parser.Read();
+  const i32 read = parser.Read();
+  if (bookWritten) *bookWritten = builder.written != 0;
+  return read;
 }

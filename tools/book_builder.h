@@ -36,11 +36,14 @@ class BookBuilder : public PgnReader {
   u32 mask;
   BookEntry* table;  // capacity entries from Begin to End; key 0 marks a free slot
   u64 previousKey;   // the position before the next move of the game
+  u8 written;        // End wrote the whole book file
 };
 
 constexpr u32 BookTableCapacity = 1u << 20;
 
 // Reads the PGN file and writes the book. Returns 1 when the PGN file was
 // read, 0 when it did not open (no book is written then). Failures are
-// only logged.
-i32 RunBuildBook(const char* pgnFile, const char* bookFile, i32 maxPly, i32 minCount);
+// only logged; bookWritten, when given, tells whether the book file was
+// written completely.
+i32 RunBuildBook(const char* pgnFile, const char* bookFile, i32 maxPly, i32 minCount,
+                 bool* bookWritten = nullptr);

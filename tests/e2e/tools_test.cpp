@@ -1,0 +1,464 @@
+// The command-line tools through the real binary: their reports, their exit
+// status and the argument lists that lead to protocol mode instead.
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <string>
+#include <vector>
+
+#include "common/build_info.h"
+#include "e2e/e2e_support.h"
+#include "test_support.h"
+
+namespace {
+
+const std::string StartFen = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1";
+const std::string Kiwipete = "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq - 0 1";
+const std::string Banner = std::string("Zorvel 2.0 (") + WordSizeLabel + ") by Vesquet";
+
+// A tool run to its end: every output line and the exit status.
+struct ToolRun {
+  std::vector<std::string> lines;
+  int status = -1;
+  std::string log;  // the log file, when the configuration asked for one
+};
+
+ToolRun RunTool(const std::vector<std::string>& args, const std::string& ini = TestIni(1),
+                int nativeMs = 20000) {
+  Session session(ini, args);
+  ToolRun run;
+  session.engine().ReadToEnd(ScaledTimeout(nativeMs));
+  run.status = session.engine().WaitExit(ScaledTimeout(5000));
+  run.lines = session.engine().Transcript();
+  if (session.dir().Exists("logfile.txt")) run.log = session.dir().Read("logfile.txt");
+  return run;
+}
+
+// The arguments did not fit a tool: the program speaks a protocol instead.
+void ExpectProtocolMode(const std::vector<std::string>& args, const std::string& ini = TestIni(1)) {
+  Session session(ini, args);
+  EXPECT_EQ(session.WaitFor("Zorvel"), Banner);
+  ASSERT_TRUE(session.StartUci());
+  session.Send("position startpos");
+  session.Send("perft 1");
+  EXPECT_EQ(session.WaitFor("Nodes"), "Nodes = 20");
+  EXPECT_EQ(session.Quit(), 0);
+  // Nothing of the tool ran before the banner.
+  ASSERT_FALSE(session.engine().Transcript().empty());
+  EXPECT_EQ(session.engine().Transcript()[0], Banner);
+}
+
+bool IsTimeLine(const std::string& line, const std::string& prefix) {
+  if (line.compare(0, prefix.size(), prefix) != 0 || line.size() != prefix.size() + 12) return false;
+  for (size_t i = prefix.size(); i < line.size(); ++i) {
+    const size_t k = i - prefix.size();
+    const bool separator = k == 2 || k == 5 || k == 8;
+    if (separator ? line[i] != (k == 8 ? '.' : ':') : !std::isdigit(static_cast<unsigned char>(line[i])))
+      return false;
+  }
+  return true;
+}
+
+bool IsNumberLine(const std::string& line, const std::string& prefix, const std::string& suffix = "") {
+  if (line.size() <= prefix.size() + suffix.size()) return false;
+  if (line.compare(0, prefix.size(), prefix) != 0) return false;
+  if (line.compare(line.size() - suffix.size(), suffix.size(), suffix) != 0) return false;
+  for (size_t i = prefix.size(); i < line.size() - suffix.size(); ++i)
+    if (!std::isdigit(static_cast<unsigned char>(line[i])) && !(i == prefix.size() && line[i] == '-'))
+      return false;
+  return true;
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+}  // namespace
+
+TEST(ToolHelp, BannerAndUsage) {
+  const ToolRun run = RunTool({"-help"});
+  const std::vector<std::string> expected = {
+      Banner,
+      std::string("Built on ") + BuildDate + " at " + BuildTime,
+      "Using software popcount",
+      "",
+      "Zorvel -testsuite <filename.epd> <time>",
+      "Zorvel -perftsuite <filename.epd> <depth>",
+      "Zorvel -perft <depth>",
+      "Zorvel -perft <depth> -fen \"<fen-string>\"",
+      "Zorvel -perftd <depth>",
+      "Zorvel -perftd <depth> -fen \"<fen-string>\"",
+      "Zorvel -divide <depth>",
+      "Zorvel -divide <depth> -fen \"<fen-string>\"",
+      "Zorvel -buildbook <file.pgn> <file.bin> <depth> <count>",
+      "Zorvel -benchmark <htsize> <nbthreads> [depth|time] <value> <filename.epd>",
+  };
+  EXPECT_EQ(run.lines, expected);
+  EXPECT_EQ(run.status, 0);
+  // Any further arguments change nothing.
+  EXPECT_EQ(RunTool({"-help", "more", "words"}).lines, expected);
+}
+
+TEST(ToolPerft, PerftFromTheStartAndFromAFen) {
+  ToolRun run = RunTool({"-perft", "3"});
+  ASSERT_EQ(run.lines.size(), 4u);
+  EXPECT_EQ(run.lines[0], "Depth 3");
+  EXPECT_EQ(run.lines[1], "Nodes = 8902");
+  EXPECT_TRUE(IsTimeLine(run.lines[2], "Time = ")) << run.lines[2];
+  EXPECT_TRUE(IsNumberLine(run.lines[3], "Speed = ")) << run.lines[3];
+  EXPECT_EQ(run.status, 0);
+
+  run = RunTool({"-perft", "3", "-fen", Kiwipete});
+  ASSERT_EQ(run.lines.size(), 4u);
+  EXPECT_EQ(run.lines[1], "Nodes = 97862");
+  EXPECT_EQ(run.status, 0);
+}
+
+TEST(ToolPerft, DivideAndDetailedPerft) {
+  ToolRun run = RunTool({"-divide", "2"});
+  ASSERT_EQ(run.lines.size(), 25u);
+  for (int i = 0; i < 20; ++i)
+    EXPECT_TRUE(run.lines[i].size() == 15 && run.lines[i].substr(10) == " : 20") << run.lines[i];
+  EXPECT_EQ(run.lines[0], "    Nb1-a3 : 20");
+  EXPECT_EQ(run.lines[16], "     e2-e4 : 20");
+  EXPECT_EQ(run.lines[20], "");
+  EXPECT_EQ(run.lines[21], "     total : 400");
+  EXPECT_EQ(run.lines[22], "");
+  EXPECT_TRUE(IsTimeLine(run.lines[23], "Time = "));
+  EXPECT_TRUE(IsNumberLine(run.lines[24], "Speed = "));
+  EXPECT_EQ(run.status, 0);
+
+  run = RunTool({"-divide", "1", "-fen", "rnb1kbnr/pppp1ppp/8/4p3/6Pq/5P2/PPPPP2P/RNBQKBNR w KQkq - 1 3"});
+  ASSERT_EQ(run.lines.size(), 5u);
+  EXPECT_EQ(run.lines[1], "     total : 0");
+  EXPECT_EQ(run.lines[4], "Speed = 0");
+
+  run = RunTool({"-perftd", "2", "-fen", Kiwipete});
+  const std::vector<std::string> counts = {
+      "Depth 2",           "Nodes = 2039",   "Nodes captures = 351", "Nodes e.p = 1",
+      "Nodes check = 3",   "Nodes mate = 0", "Nodes promotion = 0",  "Nodes castle = 91"};
+  ASSERT_EQ(run.lines.size(), 10u);
+  EXPECT_EQ(std::vector<std::string>(run.lines.begin(), run.lines.begin() + 8), counts);
+  EXPECT_TRUE(IsTimeLine(run.lines[8], "Time = "));
+  EXPECT_EQ(run.status, 0);
+}
+
+TEST(ToolPerft, Failures) {
+  ToolRun run = RunTool({"-perft", "0"});
+  EXPECT_EQ(run.lines, std::vector<std::string>{"perft : invalid depth 0, the depth must be at least 1"});
+  EXPECT_NE(run.status, 0);
+  run = RunTool({"-perftd", "-1"});
+  EXPECT_EQ(run.lines, std::vector<std::string>{"perftd : invalid depth -1, the depth must be at least 1"});
+  EXPECT_NE(run.status, 0);
+  run = RunTool({"-perft", "3", "-fen", "8/8/8/8 x - - 0 1"}, TestIni(1, "LogLevel=16\n"));
+  EXPECT_EQ(run.lines, std::vector<std::string>{"Bad FEN string !"});
+  EXPECT_NE(run.status, 0);
+  EXPECT_TRUE(Contains(run.log, "ERROR      Invalid FEN string : '8/8/8/8 x - - 0 1'"));
+  // Divide takes any depth.
+  run = RunTool({"-divide", "0"});
+  ASSERT_EQ(run.lines.size(), 25u);
+  EXPECT_EQ(run.lines[21], "     total : 20");
+  EXPECT_EQ(run.status, 0);
+}
+
+TEST(ToolPerft, ArgumentListsThatDoNotFit) {
+  ExpectProtocolMode({"-perft", "3", "-fen"});
+  ExpectProtocolMode({"-perftd", "3", "-fun", StartFen});
+  ExpectProtocolMode({"-divide"});
+  ExpectProtocolMode({"-perft", "3", "-fen", StartFen, "extra"});
+}
+
+TEST(ToolPerft, ProtocolCommands) {
+  {
+    Session session(TestIni(1));
+    ASSERT_TRUE(session.StartUci());
+    session.Send("perft 2");
+    EXPECT_EQ(session.WaitFor("Depth"), "Depth 2");
+    EXPECT_EQ(session.WaitFor("Nodes"), "Nodes = 400");
+    EXPECT_TRUE(IsTimeLine(session.WaitFor("Time"), "Time = "));
+    EXPECT_TRUE(IsNumberLine(session.WaitFor("Speed"), "Speed = "));
+    session.Send("position fen " + Kiwipete);
+    session.Send("perftd 1");
+    EXPECT_EQ(session.WaitFor("Nodes castle"), "Nodes castle = 2");
+    session.Send("divide 2");
+    EXPECT_EQ(session.WaitFor("     total"), "     total : 2039");
+    // A prefix without a blank is a command too; the number follows the first blank.
+    session.Send("perftx 1");
+    EXPECT_EQ(session.WaitFor("Nodes"), "Nodes = 48");
+    session.Send("perft 0");
+    EXPECT_EQ(session.WaitFor("perft :"), "perft : invalid depth 0, the depth must be at least 1");
+    session.Send("perft");  // no number: nothing
+    ASSERT_TRUE(session.Sync());
+    session.Send("go depth 1");
+    EXPECT_FALSE(MoveOfLine(session.WaitFor("bestmove")).empty());
+    EXPECT_EQ(session.Quit(), 0);
+  }
+  {
+    Session session(TestIni(0));
+    ASSERT_TRUE(session.StartXBoard());
+    session.Send("perft 2");
+    EXPECT_EQ(session.WaitFor("Nodes"), "Nodes = 400");
+    session.Send("divide 1");
+    EXPECT_EQ(session.WaitFor("     total"), "     total : 20");
+    session.Send("perftd 0");
+    EXPECT_EQ(session.WaitFor("perftd :"), "perftd : invalid depth 0, the depth must be at least 1");
+    session.Send("ping 3");
+    EXPECT_EQ(session.WaitFor("pong"), "pong 3");
+    EXPECT_EQ(session.Quit(), 0);
+  }
+}
+
+TEST(ToolPerftSuite, ReferenceSuiteAndFailures) {
+  const std::string suite = std::string(ZORVEL_TEST_DATA_DIR) + "/perft.epd";
+  ToolRun run = RunTool({"-perftsuite", suite, SlowTarget() ? "1" : "3"}, TestIni(1), 60000);
+  EXPECT_EQ(run.lines, std::vector<std::string>{"score = 27 / 27"});
+  EXPECT_EQ(run.status, 0);
+  // The depth defaults to 1.
+  run = RunTool({"-perftsuite", suite});
+  EXPECT_EQ(run.lines, std::vector<std::string>{"score = 27 / 27"});
+  EXPECT_EQ(run.status, 0);
+
+  TempDir data;
+  data.Write("short.epd", StartFen + " ;D1 20 ;D2 400\n");
+  run = RunTool({"-perftsuite", data.File("short.epd"), "2"});
+  EXPECT_EQ(run.lines, std::vector<std::string>{"score = 1 / 1"});
+  EXPECT_EQ(run.status, 0);
+  run = RunTool({"-perftsuite", data.File("short.epd"), "3"});  // no field for depth 3
+  EXPECT_EQ(run.lines, std::vector<std::string>{"score = 0 / 1"});
+  EXPECT_NE(run.status, 0);
+  data.Write("wrong.epd", StartFen + " ;D1 20\n" + StartFen + " ;D1 21\n");
+  run = RunTool({"-perftsuite", data.File("wrong.epd")});
+  EXPECT_EQ(run.lines, std::vector<std::string>{"score = 1 / 2"});
+  EXPECT_NE(run.status, 0);
+
+  run = RunTool({"-perftsuite", data.File("missing.epd"), "1"}, TestIni(1, "LogLevel=16\n"));
+  EXPECT_TRUE(run.lines.empty());
+  EXPECT_NE(run.status, 0);
+  EXPECT_TRUE(Contains(run.log, "ERROR      file not found : " + data.File("missing.epd")));
+  run = RunTool({"-perftsuite", suite, "0"});
+  EXPECT_EQ(run.lines, std::vector<std::string>{"perft suite : invalid depth 0, the depth must be at least 1"});
+  EXPECT_NE(run.status, 0);
+  ExpectProtocolMode({"-perftsuite"});
+  ExpectProtocolMode({"-perftsuite", suite, "1", "2"});
+}
+
+TEST(ToolTestSuite, ReportOfASmallSuite) {
+  TempDir data;
+  // Each line has one good answer that a shallow search finds: the only
+  // legal move, the only move that does not lose to mate, or a mate in one.
+  const std::string onlyKnightMove = "k7/8/8/8/q7/r6K/r7/6N1 w - - ";
+  const std::string onlyCastling = "8/7k/8/8/8/r7/1r4PP/4K2R w K - ";
+  const std::string scholarsMate = "r1bqkb1r/pppp1ppp/2n2n2/4p2Q/2B1P3/8/PPPP1PPP/RNB1K1NR w KQkq - ";
+  const std::string foolsMate = "rnb1kbnr/pppp1ppp/8/4p3/6Pq/5P2/PPPPP2P/RNBQKBNR w KQkq - ";
+  const std::string lines =
+      onlyKnightMove + "bm Nf3; id \"san\";\n" +
+      onlyKnightMove + "bm Ng1-f3; id \"long\";\n" +
+      onlyCastling + "bm 0-0; id \"castling\";\n" +
+      scholarsMate + "bm Qxf7+; id \"substring\";\n" +
+      onlyKnightMove + "am Qh5; id \"avoided\";\n" +
+      onlyKnightMove + "am Nf3; id \"not avoided\";\n" +
+      "\n" +
+      "no position here\n" +
+      "x7/8/8 w - - bm e4; id \"bad fen\";\n" +
+      foolsMate + "bm e4; id \"mated\";\n";
+  data.Write("suite.epd", lines);
+  const ToolRun run = RunTool({"-testsuite", "4", "1", "depth", "4", data.File("suite.epd")});
+  EXPECT_EQ(run.status, 0);
+  ASSERT_GE(run.lines.size(), 4u);
+  EXPECT_EQ(run.lines[0], "Zorvel version 2.0");
+  EXPECT_EQ(run.lines[1], "");
+  EXPECT_EQ(run.lines[2], "Test suite : " + data.File("suite.epd"));
+  EXPECT_EQ(run.lines[3], "");
+
+  std::vector<std::string> results;
+  for (const std::string& line : run.lines)
+    if (line.rfind("result => ", 0) == 0) results.push_back(line);
+  const std::vector<std::string> expectedResults = {
+      "result => 'Nf3' : ok",  "result => 'Nf3' : ok",  "result => 'O-O' : ok",
+      "result => 'Qxf7' : ok", "result => 'Nf3' : ok", "result => 'Nf3' : bad"};
+  EXPECT_EQ(results, expectedResults);
+
+  auto has = [&](const std::string& text) {
+    for (const std::string& line : run.lines)
+      if (line == text) return true;
+    return false;
+  };
+  EXPECT_TRUE(has(std::string(79, '-')));
+  EXPECT_TRUE(has(onlyKnightMove + " bm Nf3; id san;"));
+  EXPECT_TRUE(has(onlyCastling + " bm O-O; id castling;"));
+  EXPECT_TRUE(has(onlyKnightMove + " am Nf3; id not avoided;"));
+  EXPECT_TRUE(has("ERROR : bad FEN !"));
+
+  // The report: nine lines counted (the empty one is not), five solved.
+  size_t at = 0;
+  while (at < run.lines.size() && run.lines[at].rfind("Time : ", 0) != 0) ++at;
+  ASSERT_EQ(run.lines.size(), at + 12);
+  EXPECT_TRUE(IsTimeLine(run.lines[at], "Time : "));
+  EXPECT_EQ(run.lines[at + 1], "");
+  EXPECT_EQ(run.lines[at + 2].rfind("Total nodes = ", 0), 0u) << run.lines[at + 2];
+  EXPECT_EQ(run.lines[at + 3], "");
+  // Six searches to depth 4; the average divides by every counted line.
+  EXPECT_EQ(run.lines[at + 4], "Depth min = 4, max = 4, average = 2");
+  EXPECT_EQ(run.lines[at + 5], "");
+  EXPECT_EQ(run.lines[at + 6], "Score = 5 / 9");
+  EXPECT_EQ(run.lines[at + 7], "");
+  EXPECT_EQ(run.lines[at + 8], "Bad results : ");
+  const std::vector<std::string> bad(run.lines.begin() + static_cast<long>(at) + 9, run.lines.end());
+  const std::vector<std::string> expectedBad = {onlyKnightMove + "am Nf3; id \"not avoided\";",
+                                                "x7/8/8 w - - bm e4; id \"bad fen\";",
+                                                foolsMate + "bm e4; id \"mated\";"};
+  EXPECT_EQ(bad, expectedBad);
+}
+
+TEST(ToolTestSuite, EmptyMissingAndNoFile) {
+  TempDir data;
+  data.Write("empty.epd", "");
+  ToolRun run = RunTool({"-testsuite", "4", "1", "depth", "2", data.File("empty.epd")});
+  const std::vector<std::string> header = {"Zorvel version 2.0", "", "Test suite : " + data.File("empty.epd"), ""};
+  EXPECT_EQ(run.lines, header);
+  EXPECT_EQ(run.status, 0);
+  run = RunTool({"-testsuite", "4", "1", "depth", "2", data.File("missing.epd")}, TestIni(1, "LogLevel=16\n"));
+  EXPECT_TRUE(run.lines.empty());
+  EXPECT_NE(run.status, 0);
+  EXPECT_TRUE(Contains(run.log, "ERROR      file not found : " + data.File("missing.epd")));
+  // Without the file argument: the usage line.
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"-testsuite"}, {"-testsuite", "4", "1", "time", "1"}}) {
+    run = RunTool(args);
+    EXPECT_EQ(run.lines, std::vector<std::string>{"Zorvel -testsuite <filename.epd> <time>"});
+    EXPECT_NE(run.status, 0);
+  }
+}
+
+TEST(ToolBenchmark, NodeCountIsTheSearchSignature) {
+  const ToolRun run = RunTool({"-benchmark", "16", "1", "depth", "5"}, TestIni(1), 60000);
+  ASSERT_EQ(run.lines.size(), 3u + 24u + 3u);
+  EXPECT_EQ(run.lines[0], "Hash table size : 16 Mb");
+  EXPECT_EQ(run.lines[1], "Search depth : 5");
+  EXPECT_EQ(run.lines[2], "Number of threads : 1");
+  for (int i = 0; i < 24; ++i) EXPECT_EQ(run.lines[3 + i], "position " + std::to_string(i + 1) + " / 24");
+  EXPECT_EQ(run.lines[27].rfind("Time : ", 0), 0u) << run.lines[27];
+  // The same on every target: a changed count means a changed search.
+  EXPECT_EQ(run.lines[28], "Nodes : 350176");
+  EXPECT_TRUE(IsNumberLine(run.lines[29], "Average speed : ", " nodes/s")) << run.lines[29];
+  EXPECT_EQ(run.status, 0);
+}
+
+TEST(ToolBenchmark, FilesClampsAndTimeMode) {
+  TempDir data;
+  data.Write("mated.epd", "rnb1kbnr/pppp1ppp/8/4p3/6Pq/5P2/PPPPP2P/RNBQKBNR w KQkq - 1 3\n");
+  data.Write("nothing.epd", "\na\n\n");  // no line longer than 2 characters
+  // A mated position needs no search, whatever the depth.
+  ToolRun run = RunTool({"-benchmark", "0", "-5", "depth", "200", data.File("mated.epd")});
+  ASSERT_EQ(run.lines.size(), 7u);
+  EXPECT_EQ(run.lines[0], "Hash table size : 1 Mb");
+  EXPECT_EQ(run.lines[1], "Search depth : 128");
+  EXPECT_EQ(run.lines[2], "Number of threads : 1");
+  EXPECT_EQ(run.lines[3], "position 1 / 1");
+  EXPECT_EQ(run.lines[5], "Nodes : 0");
+  EXPECT_EQ(run.status, 0);
+
+  run = RunTool({"-benchmark", "4", "1", "time", "0", data.File("nothing.epd")});
+  ASSERT_EQ(run.lines.size(), 7u);
+  EXPECT_EQ(run.lines[1], "Search time : 1 s");
+  EXPECT_EQ(run.lines[3].rfind("Time : ", 0), 0u);
+  EXPECT_EQ(run.lines[4], "Nodes : 0");
+  EXPECT_EQ(run.lines[5], "Average speed : 0 nodes/s");
+  EXPECT_EQ(run.lines[6], "Average depth = 0, min = 128, max = 1");
+  EXPECT_EQ(run.status, 0);
+}
+
+TEST(ToolBenchmarkThreaded, TwoThreadsInTimeMode) {
+  TempDir data;
+  data.Write("one.epd", "4k3/8/8/8/8/8/4P3/4K3 w - - 0 1\n");
+  const ToolRun run = RunTool({"-benchmark", "4", "2", "time", "1", data.File("one.epd")});
+  ASSERT_EQ(run.lines.size(), 8u);
+  EXPECT_EQ(run.lines[2], "Number of threads : 2");
+  const std::string& depths = run.lines[7];
+  EXPECT_EQ(depths.rfind("Average depth = ", 0), 0u) << depths;
+  EXPECT_TRUE(Contains(depths, ", min = ") && Contains(depths, ", max = ")) << depths;
+  EXPECT_EQ(run.status, 0);
+}
+
+TEST(ToolPositionSuites, FenCheckSeeTestAndEvalSuite) {
+  TempDir data;
+  data.Write("fens.epd", "8/8/8/8/8/8/8/8 w - - 0 1\nP7/8/8/8/8/8/8/8 w - - 0 1\n");
+  ToolRun run = RunTool({"-checkfensuite", data.File("fens.epd")});
+  const std::vector<std::string> fenReport = {
+      "Check FEN suite : '" + data.File("fens.epd") + "'",
+      "Invalid FEN String : 'P7/8/8/8/8/8/8/8 w - - 0 1 '", "Checked 1 / 2 valid FEN string"};
+  EXPECT_EQ(run.lines, fenReport);
+  EXPECT_EQ(run.status, 0);
+
+  data.Write("see.epd", "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - bm e4;\n");
+  run = RunTool({"-testsee", data.File("see.epd")});
+  ASSERT_EQ(run.lines.size(), 4u);
+  EXPECT_EQ(run.lines[0], "Count positions = 1");
+  EXPECT_EQ(run.lines[1], "Count SEE = 20");
+  EXPECT_EQ(run.status, 0);
+
+  data.Write("eval.epd", StartFen + "\nnonsense\n");
+  run = RunTool({"-evalsuite", data.File("eval.epd")});
+  ASSERT_EQ(run.lines.size(), 4u);
+  EXPECT_EQ(run.lines[0].rfind(StartFen + "  ; eval ", 0), 0u) << run.lines[0];
+  EXPECT_EQ(run.lines[1], "");
+  EXPECT_EQ(run.status, 0);
+
+  for (const char* tool : {"-checkfensuite", "-testsee", "-evalsuite"}) {
+    run = RunTool({tool, data.File("missing.epd")});
+    EXPECT_NE(run.status, 0) << tool;
+    EXPECT_TRUE(run.lines.empty()) << tool;
+  }
+  ExpectProtocolMode({"-evalsuite"});
+  ExpectProtocolMode({"-testsee", data.File("see.epd"), "extra"});
+  ExpectProtocolMode({"-checkfensuite"});
+}
+
+TEST(ToolDispatch, UnknownSwitchIsLoggedAndLeadsToProtocolMode) {
+  Session session(TestIni(1, "LogLevel=8\n"), {"-frobnicate", "now"});
+  EXPECT_EQ(session.WaitFor("Zorvel"), Banner);
+  ASSERT_TRUE(session.StartUci());
+  EXPECT_EQ(session.Quit(), 0);
+  EXPECT_TRUE(Contains(session.dir().Read("logfile.txt"),
+                       "WARNING    Unknown command line parameter '-frobnicate'"));
+}
+
+TEST(ToolBuildBook, BookFromAPgnIsPlayedOverUci) {
+  TempDir data;
+  // Three games open 1. d4 d5 2. c4; one opens 1. e4 and is lost.
+  const std::string pgn =
+      "[Event \"a\"]\n[Result \"1-0\"]\n\n1. d4 d5 2. c4 e6 3. Nc3 1-0\n\n"
+      "[Event \"b\"]\n[Result \"1/2-1/2\"]\n\n1. d4 d5 2. c4 c6 1/2-1/2\n\n"
+      "[Event \"c\"]\n[Result \"1-0\"]\n\n1. d4 d5 2. c4 dxc4 1-0\n\n"
+      "[Event \"d\"]\n[Result \"0-1\"]\n\n1. e4 e5 0-1\n";
+  data.Write("games.pgn", pgn);
+  ToolRun run = RunTool({"-buildbook", data.File("games.pgn"), data.File("book.bin"), "10", "2"});
+  EXPECT_TRUE(run.lines.empty());
+  EXPECT_EQ(run.status, 0);
+  ASSERT_TRUE(data.Exists("book.bin"));
+  const std::string book = data.Read("book.bin");
+  ASSERT_GE(book.size(), 12u);
+  EXPECT_EQ(book.substr(0, 4), "BOOK");
+  // Moves of at least two games: d4, d5, c4.
+  EXPECT_EQ(book.size(), 12u + 3u * 16u);
+
+  const std::string ini = TestIni(1, "Book=1\nBookFile=" + data.File("book.bin") + "\n");
+  Session session(ini);
+  ASSERT_TRUE(session.StartUci());
+  session.Send("position startpos");
+  session.Send("go depth 3");
+  EXPECT_EQ(MoveOfLine(session.WaitFor("bestmove")), "d2d4");
+  session.Send("position startpos moves d2d4 d7d5");
+  session.Send("go depth 3");
+  EXPECT_EQ(MoveOfLine(session.WaitFor("bestmove")), "c2c4");
+  EXPECT_EQ(session.Quit(), 0);
+
+  // A missing collection writes nothing and fails; a wrong count of arguments
+  // leads to protocol mode.
+  run = RunTool({"-buildbook", data.File("none.pgn"), data.File("none.bin"), "10", "1"});
+  EXPECT_NE(run.status, 0);
+  EXPECT_FALSE(data.Exists("none.bin"));
+  run = RunTool({"-buildbook", data.File("games.pgn"), data.File("no-dir/x.bin"), "10", "1"});
+  EXPECT_NE(run.status, 0);
+  ExpectProtocolMode({"-buildbook", data.File("games.pgn"), data.File("book.bin"), "10"});
+}

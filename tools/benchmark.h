@@ -1,0 +1,20 @@
+// The "-benchmark" tool: searches a fixed list of positions to a fixed depth
+// or for a fixed time each and reports the time, the nodes and the speed.
+#pragma once
+
+#include <string>
+
+#include "common/types.h"
+
+class ProtocolManager;
+
+constexpr i32 BenchmarkPositionCount = 24;
+
+// The built-in positions: one game, all with Black to move.
+extern const char* const BenchmarkPositions[BenchmarkPositionCount];
+
+// mode 0 searches each position to `value` plies, mode 1 for `value`
+// seconds; an empty positionsFile (or one that does not open) selects the
+// built-in positions. The values are clamped here. Returns 1.
+i32 RunBenchmark(ProtocolManager& manager, i32 hashMb, i32 threads, i32 mode, i32 value,
+                 const std::string& positionsFile);

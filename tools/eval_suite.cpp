@@ -1,0 +1,53 @@
+#include "tools/eval_suite.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "board/fen.h"
+#include "board/perft.h"
+#include "common/log.h"
+#include "common/timer.h"
+#include "engine/engine.h"
+#include "engine/evaluate.h"
+#include "tools/speed.h"
+
+namespace {
+
+constexpr i32 EvalLineSize = 512;  // at most 511 characters a line
+
+}  // namespace
+
+i32 RunEvalSuite(ToolContext& tools, const char* fileName) {
+  std::FILE* file = std::fopen(fileName, "r");
+  if (!file) {
+    gLog.Error("file not found : %s", fileName);
+    return 0;
+  }
+  Timer timer;
+  timer.Start();
+  i32 lines = 0;
+  char line[EvalLineSize];
+  while (std::fgets(line, sizeof line, file)) {
+    if (std::strlen(line) < 2) continue;
+    for (char* p = line; *p; ++p)
+      if (static_cast<signed char>(*p) < 32) *p = ' ';
+    i8 pieces[64];
+    i32 side, rights, epFile, fullmove, halfmove, rookFiles[4], consumed;
+    if (!ParseFen(line, pieces, &side, &rights, &epFile, &fullmove, &halfmove, rookFiles,
+                  &consumed)) {
+      gLog.Error("Invalid FEN string : '%s'", line);
+    } else if (tools.engine && tools.engine->SetFen(line)) {
+      Engine& engine = *tools.engine;
+      std::printf("%s ; eval %d\n", line,
+                  EvaluateLazy(engine, engine.board, -MateScore, MateScore));
+    }
+    ++lines;
+  }
+  const double elapsed = timer.ElapsedMicroseconds();
+  std::fclose(file);
+  char time[FormatTimeBufferSize];
+  FormatTime(time, elapsed);
+  std::printf("\nTime : %s\n", time);
+  std::printf("Speed : %d eval/s\n", CountPerSecond(lines, elapsed));
+  return 1;
+}

@@ -1,0 +1,34 @@
+// The "-testsuite" runner: searches every position of an EPD file with the
+// engine's limits, judges the move against the line's "bm" (best move) or
+// "am" (move to avoid) and prints a report.
+#pragma once
+
+#include <string>
+
+#include "board/board.h"
+#include "common/types.h"
+
+struct ToolContext;
+
+// One test line, split at its first "bm" or "am".
+struct TestLine {
+  std::string position;  // the text before "bm"/"am" (a FEN, normally with a trailing blank)
+  u8 avoid = 0;          // 1 for "am"
+  std::string moves;     // up to the next ';' or the line end, with '0' read as 'O'
+  std::string id;        // the name in '; id "name"', or empty
+};
+
+// False when the line holds no "bm" or "am" before its last character.
+bool SplitTestLine(const char* line, TestLine& out);
+
+// Room for the longest SAN text with its terminator, "Qa1xb2=Q#" and more.
+constexpr i32 SanTextSize = 16;
+
+// Writes a legal move of the position in standard algebraic notation:
+// "Nf3", "Nbd2", "R1e2", "exd5", "e8=Q", "O-O", with "+" or "#" from the
+// move's check mark. Move 0 gives the empty text.
+void MoveToSan(const Board& position, Move move, char* out);
+
+// Runs the suite; the engine is set up by the caller. Returns 0 when the
+// file does not open, 1 otherwise.
+i32 RunTestSuite(ToolContext& tools, const char* fileName);
