@@ -51,6 +51,24 @@ inline i32 AddPawnMoves(const Board& b, u64 targets, i32 delta, i32 promotion, M
   return n;
 }
 
+// Moves of the side to move's pieces of the types first..last onto every
+// square of `allowed` they attack, lowest piece and target square first.
+inline i32 AddPieceMoves(const Board& b, i32 first, i32 last, u64 allowed, ScoredMove* list,
+                         i32 n) {
+  for (i32 type = first; type <= last; ++type) {
+    u64 pieces = b.pieces[b.sideToMove][type];
+    while (pieces) {
+      const i32 from = PopLowestSquare(pieces);
+      u64 targets = PieceAttacks(type, from, b.occupied) & allowed;
+      while (targets) {
+        const i32 to = PopLowestSquare(targets);
+        list[n++].move = EncodeMove(from, to, type, b.squares[to]);
+      }
+    }
+  }
+  return n;
+}
+
 }  // namespace
 
 // Captures (not in check): pieces, then pawns by 7 and by 9, en passant,
@@ -59,18 +77,7 @@ i32 GenerateQuiesceCaptures(const Board& b, ScoredMove* list) {
   const i32 side = b.sideToMove;
   const u64 enemies = b.occupiedBy[b.opponent];
   const u64 occ = b.occupied;
-  i32 n = 0;
-  for (i32 type = Knight; type <= King; ++type) {
-    u64 pieces = b.pieces[side][type];
-    while (pieces) {
-      const i32 from = PopLowestSquare(pieces);
-      u64 targets = PieceAttacks(type, from, occ) & enemies;
-      while (targets) {
-        const i32 to = PopLowestSquare(targets);
-        list[n++].move = EncodeMove(from, to, type, b.squares[to]);
-      }
-    }
-  }
+  i32 n = AddPieceMoves(b, Knight, King, enemies, list, 0);
   const u64 pawns = b.pieces[side][Pawn];
   const u64 lastRank = RankMask[side == White ? 7 : 0];
   const i32 d7 = side == White ? 7 : -7;
@@ -123,17 +130,7 @@ i32 GenerateQuiesceEvasions(const Board& b, ScoredMove* list) {
   const i32 checker = LowestSquare(checkers);
   const u64 target = Bit(checker) | Between[king][checker];
 
-  for (i32 type = Knight; type <= Queen; ++type) {
-    u64 pieces = b.pieces[side][type];
-    while (pieces) {
-      const i32 from = PopLowestSquare(pieces);
-      u64 targets = PieceAttacks(type, from, occ) & target;
-      while (targets) {
-        const i32 to = PopLowestSquare(targets);
-        list[n++].move = EncodeMove(from, to, type, b.squares[to]);
-      }
-    }
-  }
+  n = AddPieceMoves(b, Knight, Queen, target, list, n);
 
   const u64 pawns = b.pieces[side][Pawn];
   const u64 lastRank = RankMask[side == White ? 7 : 0];
