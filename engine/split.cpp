@@ -247,13 +247,15 @@ void WorkAt(SearchThread& self, SplitPoint& sp) {
   const u64 left = sp.slaveMask.load(Relaxed) & ~self.mask;
   sp.slaveMask.store(left, Relaxed);
   --sp.slaveCount;
-  if (left == 0 && sp.master != &self) {
-    SearchThread* master = sp.master;
+  SearchThread* const master = sp.master;
+  sp.lock.Unlock();
+  // The master tests the mask under its sleepLock before it waits, so this
+  // wake-up, made outside the split point's lock, is not lost.
+  if (left == 0 && master != &self) {
     master->sleepLock.Lock();
     master->wakeUp.Signal();
     master->sleepLock.Unlock();
   }
-  sp.lock.Unlock();
 }
 
 // Thread 0 waiting for its slaves: the time limit and the input are checked
@@ -356,7 +358,9 @@ i32 SearchContext::Split(Board& b, MovePicker* picker, i32 /*alpha*/, i32 beta, 
   self->booked.store(1, Relaxed);
 
   // 3. Book every thread that may join. A thread told to stop may already
-  // have left its loop unless it still waits for slaves of its own.
+  // have left its loop unless it still waits for slaves of its own. The
+  // booking is made under the thread's sleepLock, where it looks; the
+  // wake-up itself, a system call, waits until the pool's lock is free.
   u64 slaves = self->mask;
   for (SearchThread* t : p.threads) {
     if (!t || !CanJoin(t, self)) continue;
@@ -366,7 +370,6 @@ i32 SearchContext::Split(Board& b, MovePicker* picker, i32 /*alpha*/, i32 beta, 
       ++sp.slaveCount;
       t->activeSplitPoint = &sp;
       t->booked.store(1, Relaxed);
-      t->wakeUp.Signal();
     }
     t->sleepLock.Unlock();
   }
@@ -382,9 +385,16 @@ i32 SearchContext::Split(Board& b, MovePicker* picker, i32 /*alpha*/, i32 beta, 
     return 0;
   }
 
-  // 5. Search alongside the slaves, then wait for the last.
+  // 5. Wake the slaves, search alongside them, then wait for the last. A
+  // slave that already saw its booking has no waiter to wake.
   sp.lock.Unlock();
   p.lock.Unlock();
+  for (SearchThread* t : p.threads) {
+    if (!t || !(slaves & t->mask) || t == self) continue;
+    t->sleepLock.Lock();
+    t->wakeUp.Signal();
+    t->sleepLock.Unlock();
+  }
   self->IdleLoop(&sp);
 
   // 6. Close it.
