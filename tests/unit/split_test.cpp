@@ -306,6 +306,26 @@ TEST(ParallelSearchThreaded, StopQuitAndPonder) {
   engine->ponderEnabled = 0;
 }
 
+TEST(ParallelSearchThreaded, StopsAtAnyMomentLeaveThePoolIdle) {
+  SplitDepthScope splitDepth(4);  // split points open and close all the time
+  auto engine = MakeThreadedEngine(8);
+  engine->limits.mode = ModeInfinite;
+  for (i32 cycle = 0; cycle < ForTarget(60, 12); ++cycle) {
+    SetGamePosition(*engine, Positions[cycle % 6]);
+    // Cleared here, so that a stop coming before the search starts counts.
+    engine->stopReason = StopNone;
+    std::thread searcher([&] { engine->Think(0, false); });
+    std::this_thread::sleep_for(std::chrono::microseconds(250 * (cycle % 9)));
+    engine->stopReason = cycle % 5 == 4 ? StopQuit : StopNormal;
+    searcher.join();
+    EXPECT_EQ(engine->searching, 0);
+    for (const SearchThread* t : engine->pool.threads) {
+      EXPECT_EQ(t->splitPointCount.load(), 0);
+      EXPECT_EQ(t->booked.load(), 0);
+    }
+  }
+}
+
 TEST(ParallelSearchThreaded, MultiPvLinesWithThreads) {
   SplitDepthScope splitDepth(4);
   auto engine = MakeThreadedEngine(4);
