@@ -241,10 +241,10 @@ i32 SearchContext::Search(Board& b, i32 alpha, i32 beta, i32 depth, i32 ply, u8 
                 futilityFlag, futilityBase, &alpha, &bestMove)) {
         if (MustUnwind(*this)) return 0;
         if (alpha >= beta) {
-          // The split point does not say which move refuted the node; credit
-          // the last one searched here.
-          tt->Store(nodeKey, m, alpha, depth, ply, BoundLower);
-          if (!inCheck && IsQuiet(m)) UpdateQuietCutoff(*this, b, m, ply, dp);
+          // The split point hands back the move that refuted the node.
+          const Move refutation = bestMove ? bestMove : m;
+          tt->Store(nodeKey, refutation, alpha, depth, ply, BoundLower);
+          if (!inCheck && IsQuiet(refutation)) UpdateQuietCutoff(*this, b, refutation, ply, dp);
           return alpha;
         }
         break;

@@ -117,7 +117,7 @@ struct SplitPoint {
   i32 moveCount = 0;
   u64 nodes = 0;
   i32 selDepth = 0;
-  Move bestMove = 0;
+  Move bestMove = 0;               // raised bestScore last; after a cut-off, the refutation
   std::atomic<i32> bestScore{0};  // written under lock; read without it to raise alpha
   std::atomic<u64> slaveMask{0};  // written under lock; bookers and a waiting master read it
   i32 slaveCount = 0;

@@ -132,6 +132,7 @@ void SearchInteriorMoves(SearchThread& self, SearchContext& c, SplitPoint& sp) {
     m0 = sp.moveCount;
     if (score > alpha) {
       if (score >= beta) {
+        sp.bestMove = m;
         sp.bestScore.store(score, Relaxed);
         sp.cutoff.store(1, Relaxed);
         return;

@@ -550,6 +550,7 @@ TEST_F(SplitThreaded, FailHighSetsTheCutoff) {
   ASSERT_EQ(SplitHere(c, 0, 300, 16, &alpha, &best), 1);
   EXPECT_GE(alpha, 300);
   EXPECT_EQ(engine->pool.mainThread->splitPoints[0].cutoff.load(), 1);
+  EXPECT_EQ(CoordinateText(best), "d2d5");  // the refutation comes back
 }
 
 TEST_F(SplitThreaded, CutoffAboveEndsTheWorkBelow) {
