@@ -580,6 +580,35 @@ TEST_F(SplitThreaded, CutoffAboveEndsTheWorkBelow) {
   main->activeSplitPoint = nullptr;
 }
 
+TEST_F(SplitThreaded, WaitingThreadZeroWatchesTheClock) {
+  // Thread 0 alone checks the time limit. Waiting for a slave that takes
+  // long, it must still see the time run out: the stop it sets is what ends
+  // the slave's search.
+  MakeEngineWith(2);
+  SearchThread* main = engine->pool.mainThread;
+  SplitPoint& sp = main->splitPoints[0];
+  sp.master = main;
+  sp.slaveMask = main->mask << 1;  // a slave still at work
+  main->booked = 0;
+  engine->stopReason = StopNone;
+  engine->pondering = 0;
+  engine->limits.mode = ModeMoveTime;
+  engine->limits.timeLimit = 20000;
+  engine->limits.searchStart.Start();
+
+  std::thread slave([&] {
+    while (engine->stopReason.load() == StopNone) std::this_thread::yield();
+    main->sleepLock.Lock();
+    sp.slaveMask = 0;
+    main->wakeUp.Signal();
+    main->sleepLock.Unlock();
+  });
+  main->IdleLoop(&sp);
+  slave.join();
+  EXPECT_EQ(engine->stopReason, StopNormal);
+  EXPECT_GE(engine->limits.searchStart.ElapsedMicroseconds(), 20000.0);
+}
+
 TEST_F(SplitThreaded, NoNinthSplitPoint) {
   SplitDepthScope splitDepth(4);
   MakeEngineWith(2);
