@@ -35,8 +35,11 @@ struct SearchLimits {
   u32 timeLimit = 20;             // microseconds allowed for the running search
   Timer searchStart{};            // when the running search started
   i32 pollPeriod = 30000;         // calls of the time poll between two checks
-  std::atomic<i32> pollCounter{0};  // also set by "ponderhit" on the command side
-  u64 npsLimit = 0;               // nodes-per-second cap of the strength limit; 0: none
+  // Thread 0 writes the counter at every node: it has a cache line of its
+  // own, so the other search threads reading the fields around it do not
+  // lose theirs each time.
+  alignas(64) std::atomic<i32> pollCounter{0};  // also set by "ponderhit" on the command side
+  alignas(64) u64 npsLimit = 0;   // nodes-per-second cap of the strength limit; 0: none
   i32 hashMb = 32;                // transposition table size stored by Init
   i32 moveTime = 5000000;         // microseconds, fixed-time mode
   u64 nodeLimit = 2000000;        // node-count mode

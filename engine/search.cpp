@@ -52,18 +52,6 @@ void UpdateQuietCutoff(SearchContext& c, const Board& b, Move m, i32 ply, i32 pl
   if (grown <= 9999) entry = grown;
 }
 
-// Some other thread could join a split point of this thread: it is not
-// booked, and it holds no split point or waits at one this thread works for.
-bool HelperAvailable(const SearchContext& c) {
-  const SearchThread* self = c.thread;
-  for (const SearchThread* t : c.pool->threads) {
-    if (!t || t == self || !t->started || t->booked.load(std::memory_order_relaxed)) continue;
-    if (t->splitPointCount == 0) return true;
-    if (t->splitPoints[t->splitPointCount - 1].slaveMask & self->mask) return true;
-  }
-  return false;
-}
-
 i32 SearchContext::SearchPly1(Board& b, i32 alpha, i32 beta, i32 depth, u8 pvNode, u8 inCheck) {
   // The node one ply below the root is the general node at ply 1: the ply
   // limit cannot apply and a null move is always allowed there.
@@ -253,10 +241,10 @@ i32 SearchContext::Search(Board& b, i32 alpha, i32 beta, i32 depth, i32 ply, u8 
                 futilityFlag, futilityBase, &alpha, &bestMove)) {
         if (MustUnwind(*this)) return 0;
         if (alpha >= beta) {
-          // The split point does not say which move refuted the node; credit
-          // the last one searched here.
-          tt->Store(nodeKey, m, alpha, depth, ply, BoundLower);
-          if (!inCheck && IsQuiet(m)) UpdateQuietCutoff(*this, b, m, ply, dp);
+          // The split point hands back the move that refuted the node.
+          const Move refutation = bestMove ? bestMove : m;
+          tt->Store(nodeKey, refutation, alpha, depth, ply, BoundLower);
+          if (!inCheck && IsQuiet(refutation)) UpdateQuietCutoff(*this, b, refutation, ply, dp);
           return alpha;
         }
         break;

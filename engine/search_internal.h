@@ -78,7 +78,7 @@ inline bool MustUnwind(const SearchContext& c) {
 // history grows by plies squared while it stays within 9999 (search.cpp).
 void UpdateQuietCutoff(SearchContext& c, const Board& b, Move m, i32 ply, i32 plies);
 
-// Another thread could join a split point of this context's thread (search.cpp).
+// Another thread could join a split point of this context's thread (split.cpp).
 bool HelperAvailable(const SearchContext& c);
 
 // The quiescence search's own generators (quiesce.cpp), each writing moves

@@ -77,10 +77,19 @@ struct SearchContext {
 };
 
 // A node whose remaining moves are shared among threads.
+//
+// Locks, always taken in this order: the pool's lock, then a split point's
+// lock, then a thread's sleepLock. The pool's lock serialises every booking
+// and every closing of a split point; a split point's lock guards its picker
+// and shared fields and the master's PV row at its ply; a thread's sleepLock
+// guards its sleep, and bookers also set booked and activeSplitPoint under it.
+// Read without a lock: the engine's stopReason, the cutoff flags along a
+// thread's chain, bestScore (an alpha refresh), and the booking hints
+// (booked, splitPointCount, slaveMask), which the pool's lock settles.
 struct SplitPoint {
   Mutex lock;  // guards the picker and every field below marked shared
 
-  // Set up once by the master.
+  // Set up once by the master before the split point opens.
   SplitPoint* parent = nullptr;        // the master's activeSplitPoint when opened
   SearchThread* master = nullptr;
   Board* board = nullptr;              // the master's board at the node
@@ -97,6 +106,9 @@ struct SplitPoint {
   u8 futilityFlag = 0;
   i32 futilityBase = 0;
   i32 beta = 0;
+  // The master's killer rows from two plies above the node down, as they
+  // were when it split: the master goes on writing its own table meanwhile.
+  Move killers[MaxPly][2]{};
 
   // Read without the lock by every thread working below this split point.
   std::atomic<u8> cutoff{0};
@@ -105,9 +117,9 @@ struct SplitPoint {
   i32 moveCount = 0;
   u64 nodes = 0;
   i32 selDepth = 0;
-  Move bestMove = 0;
-  i32 bestScore = 0;
-  u64 slaveMask = 0;
+  Move bestMove = 0;               // raised bestScore last; after a cut-off, the refutation
+  std::atomic<i32> bestScore{0};  // written under lock; read without it to raise alpha
+  std::atomic<u64> slaveMask{0};  // written under lock; bookers and a waiting master read it
   i32 slaveCount = 0;
 };
 
@@ -144,9 +156,9 @@ class SearchThread : public Thread {
   void* pawnHashAllocation = nullptr;
   i32 pawnHashCount = 0;
   i32 pawnHashMask = 0;
-  SplitPoint* activeSplitPoint = nullptr;
+  SplitPoint* activeSplitPoint = nullptr;  // written under the pool's lock
   std::atomic<u8> booked{0};
-  i32 splitPointCount = 0;
+  std::atomic<i32> splitPointCount{0};     // written under the pool's lock
   SplitPoint splitPoints[MaxSplitPoints];
   i32 npsCounter = 0;
   std::atomic<u64> nodes{0};
@@ -169,7 +181,7 @@ class ThreadPool {
   // Stops, joins and deletes every thread.
   void StopAll();
 
-  Mutex lock;  // taken before any split point's lock
+  Mutex lock;  // taken before any split point's lock (see SplitPoint)
   Engine* engine = nullptr;
   SearchThread* mainThread = nullptr;
   std::vector<SearchThread*> threads;
