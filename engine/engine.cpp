@@ -109,17 +109,21 @@ void Engine::Init(i32 hashMb) {
 
   pool.CreateThreads();
 
+  LinkMainThread();
+  mainContext.board = board;
+
+  tools.engine = this;
+  tools.board = &board;
+}
+
+void Engine::LinkMainThread() {
   SearchThread* thread0 = pool.mainThread;
   mainContext.engine = this;
   mainContext.thread = thread0;
   mainContext.killers = thread0 ? thread0->killers : nullptr;
   mainContext.history = thread0 ? thread0->history : nullptr;
   board.owner = thread0;
-  mainContext.board = board;
   mainContext.board.owner = thread0;
-
-  tools.engine = this;
-  tools.board = &board;
 }
 
 void Engine::NewGame() {

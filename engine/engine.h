@@ -92,6 +92,9 @@ class Engine : public EvalSettings {
   void NewGame();
   // Stops the threads and frees the transposition table.
   void Shutdown();
+  // Points the main search context and the game board at search thread 0,
+  // whose tables they use; needed again whenever the pool recreates its threads.
+  void LinkMainThread();
 
   // The game record. Rejected moves are reported and leave the record as it was.
   bool ParseAndMakeMove(const char* text);

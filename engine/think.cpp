@@ -172,6 +172,8 @@ void Engine::ReportFailedLine(i32 score, i32 bound, double elapsed) {
 
 i32 Engine::SearchRootMoves(MovePicker& list, i32 iteration, i32 alpha, i32 beta) {
   SearchContext& c = mainContext;
+  // The pool may have recreated its threads since the last search.
+  if (c.thread != pool.mainThread) LinkMainThread();
   SearchThread* const main = c.thread;
   Board& root = c.board;
   const i32 depth = 4 * iteration;

@@ -9,7 +9,6 @@
 #include "common/build_info.h"
 #include "common/log.h"
 #include "engine/engine.h"
-#include "protocol/engine_setup.h"
 #include "protocol/protocol_manager.h"
 #include "tools/benchmark.h"
 #include "tools/book_builder.h"
@@ -157,7 +156,7 @@ CommandLineResult TestSuite(ProtocolManager& manager, int argc, char** argv) {
   Engine& engine = *manager.engine;
   engine.Init(hashMb);
   engine.pool.SetThreadCount(threads);
-  RelinkMainThread(engine);
+  engine.LinkMainThread();
   engine.NewGame();
   manager.infiniteSearch = 0;
   engine.testSuiteMode = 1;

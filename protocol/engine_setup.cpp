@@ -2,16 +2,6 @@
 
 #include "engine/engine.h"
 
-void RelinkMainThread(Engine& engine) {
-  if (engine.pool.threads.empty()) return;
-  SearchThread* thread = engine.pool.threads[0];
-  engine.mainContext.thread = thread;
-  engine.mainContext.killers = thread->killers;
-  engine.mainContext.history = thread->history;
-  engine.board.owner = thread;
-  engine.mainContext.board.owner = thread;
-}
-
 bool LoadPersonality(Engine& engine, const std::string& fileName) {
   if (!engine.personality.Load(fileName.c_str())) return false;
   // Sign-extended: a negative value gives a cap no search reaches.

@@ -331,7 +331,7 @@ void UciProtocol::Identify() {
   gLog.Info("Using %d threads", settings.MaxThreads);
   if (engine->pool.threadCount != settings.MaxThreads) engine->pool.SetThreadCount(settings.MaxThreads);
   minSplitDepth = settings.MinSplitDepth * 4;
-  RelinkMainThread(*engine);
+  engine->LinkMainThread();
   manager->SendLine("uciok");
 }
 
@@ -393,7 +393,7 @@ void UciProtocol::SetOption(const char* line) {
     const i32 threads = ReadNumber(value);
     gLog.Info("Using %d threads", threads);
     engine->pool.SetThreadCount(threads);
-    RelinkMainThread(*engine);
+    engine->LinkMainThread();
   } else if ((value = OptionValue(name, "UsePersonality "))) {
     if (std::strcmp(value, "true") == 0) {
       settings.personalityActive = 1;

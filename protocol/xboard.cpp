@@ -230,7 +230,7 @@ void XBoardProtocol::SetUp() {
     engine->pool.SetThreadCount(settings.MaxThreads);
   minSplitDepth = settings.MinSplitDepth * 4;
   drawScore = settings.DrawScore;
-  RelinkMainThread(*engine);
+  engine->LinkMainThread();
   forceMode = 0;
 }
 

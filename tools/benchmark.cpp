@@ -6,7 +6,6 @@
 
 #include "common/timer.h"
 #include "engine/engine.h"
-#include "protocol/engine_setup.h"
 #include "protocol/protocol_manager.h"
 
 const char* const BenchmarkPositions[BenchmarkPositionCount] = {
@@ -83,7 +82,7 @@ i32 RunBenchmark(ProtocolManager& manager, i32 hashMb, i32 threads, i32 mode, i3
   Engine& engine = *manager.engine;
   engine.Init(hashMb);
   engine.pool.SetThreadCount(threads);
-  RelinkMainThread(engine);
+  engine.LinkMainThread();
   engine.NewGame();
   engine.testSuiteMode = 1;
 
