@@ -19,14 +19,6 @@ constexpr i32 NoEval = 0x7FFF;
 // A picker stage that hands out quiet moves (7) or held-back captures (8).
 constexpr i32 StageQuiet = 7;
 
-inline bool IsSeventhRankPush(Move m) {
-  if (MovingPiece(m) != Pawn) return false;
-  const i32 rank = RankOf(ToSquare(m));
-  return rank == 1 || rank == 6;
-}
-
-inline bool IsQuiet(Move m) { return CapturedPiece(m) == NoPiece && PromotionPiece(m) == NoPiece; }
-
 // Takes a null move back.
 inline void UnmakeNullMove(Board& b, const UndoInfo& undo) {
   b.opponent = b.sideToMove;

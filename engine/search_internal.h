@@ -51,6 +51,16 @@ inline bool IsRepetition(const Board& b, const u64* keys, i32 keyCount) {
   return false;
 }
 
+// A pawn moving to its seventh rank (rank index 6 for White, 1 for Black).
+inline bool IsSeventhRankPush(Move m) {
+  if (MovingPiece(m) != Pawn) return false;
+  const i32 rank = RankOf(ToSquare(m));
+  return rank == 1 || rank == 6;
+}
+
+// Neither a capture nor a promotion.
+inline bool IsQuiet(Move m) { return CapturedPiece(m) == NoPiece && PromotionPiece(m) == NoPiece; }
+
 // Row ply of the PV table becomes the move followed by the line below it.
 inline void UpdatePv(SearchContext& c, i32 ply, Move move) {
   const i32 length = c.pvLength[ply + 1] < MaxPly - 1 ? c.pvLength[ply + 1] : MaxPly - 1;

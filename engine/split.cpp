@@ -21,14 +21,6 @@ constexpr auto Relaxed = std::memory_order_relaxed;
 // waits for its slaves: nobody else checks the limits.
 constexpr long WatchIntervalMicroseconds = 5000;
 
-inline bool IsSeventhRankPush(Move m) {
-  if (MovingPiece(m) != Pawn) return false;
-  const i32 rank = RankOf(ToSquare(m));
-  return rank == 1 || rank == 6;
-}
-
-inline bool IsQuiet(Move m) { return CapturedPiece(m) == NoPiece && PromotionPiece(m) == NoPiece; }
-
 inline i32 Max(i32 a, i32 b) { return a > b ? a : b; }
 
 // Thread t may join a split point of master: it is idle, or it waits for its
