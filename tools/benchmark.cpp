@@ -7,6 +7,7 @@
 #include "common/timer.h"
 #include "engine/engine.h"
 #include "protocol/protocol_manager.h"
+#include "tools/line_reader.h"
 
 const char* const BenchmarkPositions[BenchmarkPositionCount] = {
     "r2qkbnr/ppp2p1p/2n5/3P4/2BP1pb1/2N2p2/PPPQ2PP/R1B2RK1 b kq -  ",
@@ -46,8 +47,9 @@ bool ReadPositions(const std::string& fileName, std::vector<std::string>& positi
   std::FILE* file = std::fopen(fileName.c_str(), "r");
   if (!file) return false;
   char line[PositionLineSize];
-  while (std::fgets(line, sizeof line, file))
-    if (std::strlen(line) > 2) positions.emplace_back(line);
+  LineReader reader(file, fileName.c_str());
+  for (LineRead read; (read = reader.Next(line, sizeof line)) != LineRead::End;)
+    if (read == LineRead::Line && std::strlen(line) > 2) positions.emplace_back(line);
   std::fclose(file);
   return true;
 }

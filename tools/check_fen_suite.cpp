@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "common/log.h"
+#include "tools/line_reader.h"
 
 namespace {
 
@@ -142,11 +143,14 @@ i32 RunCheckFenSuite(const char* fileName) {
   u32 valid = 0;
   u32 lines = 0;
   char line[FenLineSize];
-  while (std::fgets(line, sizeof line, file)) {
-    if (std::strlen(line) < 2) continue;
+  LineReader reader(file, fileName);
+  for (LineRead read; (read = reader.Next(line, sizeof line)) != LineRead::End;) {
+    if (read != LineRead::TooLong && std::strlen(line) < 2) continue;
     for (char* p = line; *p; ++p)
       if (static_cast<signed char>(*p) < 32) *p = ' ';
-    if (CheckFenSyntax(line))
+    if (read == LineRead::TooLong)
+      std::printf("Invalid FEN String : '%.40s...' (line too long)\n", line);
+    else if (CheckFenSyntax(line))
       ++valid;
     else
       std::printf("Invalid FEN String : '%s'\n", line);

@@ -9,6 +9,7 @@
 #include "common/timer.h"
 #include "engine/engine.h"
 #include "engine/evaluate.h"
+#include "tools/line_reader.h"
 #include "tools/speed.h"
 
 namespace {
@@ -27,7 +28,12 @@ i32 RunEvalSuite(ToolContext& tools, const char* fileName) {
   timer.Start();
   i32 lines = 0;
   char line[EvalLineSize];
-  while (std::fgets(line, sizeof line, file)) {
+  LineReader reader(file, fileName);
+  for (LineRead read; (read = reader.Next(line, sizeof line)) != LineRead::End;) {
+    if (read == LineRead::TooLong) {
+      ++lines;  // logged, and counted as every line is
+      continue;
+    }
     if (std::strlen(line) < 2) continue;
     for (char* p = line; *p; ++p)
       if (static_cast<signed char>(*p) < 32) *p = ' ';

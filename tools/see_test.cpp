@@ -9,6 +9,7 @@
 #include "common/log.h"
 #include "common/timer.h"
 #include "engine/engine.h"
+#include "tools/line_reader.h"
 #include "tools/speed.h"
 
 namespace {
@@ -55,7 +56,9 @@ i32 RunSeeTest(ToolContext& tools, const char* fileName) {
   i32 positions = 0;
   i32 exchanges = 0;
   char line[SeeLineSize];
-  while (std::fgets(line, sizeof line, file)) {
+  LineReader reader(file, fileName);
+  for (LineRead read; (read = reader.Next(line, sizeof line)) != LineRead::End;) {
+    if (read == LineRead::TooLong) continue;  // logged; its positions are cut
     const std::size_t length = std::strlen(line);
     if (length < 2 || !tools.engine) continue;
     for (std::size_t i = 0; i + 1 < length; ++i) {

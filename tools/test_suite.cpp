@@ -12,6 +12,7 @@
 #include "common/log.h"
 #include "common/timer.h"
 #include "engine/engine.h"
+#include "tools/line_reader.h"
 #include "tools/speed.h"
 
 namespace {
@@ -134,7 +135,15 @@ i32 RunTestSuite(ToolContext& tools, const char* fileName) {
   char line[TestLineSize];
   const std::string separator(79, '-');
 
-  while (std::fgets(line, sizeof line, file)) {
+  LineReader reader(file, fileName);
+  for (LineRead read; (read = reader.Next(line, sizeof line)) != LineRead::End;) {
+    if (read == LineRead::TooLong) {
+      // Its position and moves are cut: the line fails without a search.
+      std::puts("ERROR : line too long !");
+      failed.push_back(std::string(line, 40) + "...\n");
+      ++lines;
+      continue;
+    }
     if (std::strlen(line) < 2) continue;
     TestLine test;
     if (SplitTestLine(line, test)) {

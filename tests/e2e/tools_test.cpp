@@ -358,6 +358,15 @@ TEST(ToolBenchmark, FilesClampsAndTimeMode) {
   EXPECT_EQ(run.lines[5], "Nodes : 0");
   EXPECT_EQ(run.status, 0);
 
+  // A line too long for the 1023-character buffer is skipped whole, not read
+  // as two positions.
+  data.Write("long.epd", std::string(1100, ' ') + "x\n" +
+                             "rnb1kbnr/pppp1ppp/8/4p3/6Pq/5P2/PPPPP2P/RNBQKBNR w KQkq - 1 3\n");
+  run = RunTool({"-benchmark", "1", "1", "depth", "1", data.File("long.epd")});
+  ASSERT_EQ(run.lines.size(), 7u);
+  EXPECT_EQ(run.lines[3], "position 1 / 1");
+  EXPECT_EQ(run.status, 0);
+
   run = RunTool({"-benchmark", "4", "1", "time", "0", data.File("nothing.epd")});
   ASSERT_EQ(run.lines.size(), 7u);
   EXPECT_EQ(run.lines[1], "Search time : 1 s");

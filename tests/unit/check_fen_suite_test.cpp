@@ -107,3 +107,19 @@ TEST(CheckFenSuite, Reports) {
   EXPECT_EQ(out.Text(), "");
   ASSERT_EQ(log.Messages().size(), 1u);
 }
+
+TEST(CheckFenSuite, OverlongLineIsOneInvalidLine) {
+  TempDir dir;
+  // Read in pieces, the first 511 characters would be a valid FEN line.
+  std::string longLine = "8/8/8/8/8/8/8/8 w - - 0 1";
+  longLine += std::string(511 - longLine.size(), ' ') + "x\n";
+  const std::string file = dir.Write("long.epd", longLine + "8/8/8/8/8/8/8/8 w - - 0 1\n");
+  ErrorLogCapture log;
+  StdoutCapture out;
+  EXPECT_EQ(RunCheckFenSuite(file.c_str()), 1);
+  const std::vector<std::string> lines = out.Lines();
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[1], "Invalid FEN String : '" + longLine.substr(0, 40) + "...' (line too long)");
+  EXPECT_EQ(lines[2], "Checked 1 / 2 valid FEN string");
+  EXPECT_EQ(log.Messages().size(), 1u);
+}

@@ -168,18 +168,29 @@ TEST(PerftSuite, BadFenCountsFromThePositionBefore) {
   EXPECT_EQ(out.Text(), "score = 2 / 2\n");
 }
 
-TEST(PerftSuite, OverlongLinesAreReadInPieces) {
+TEST(PerftSuite, OverlongLineFailsWhole) {
   ToolManager tools;
   TempDir dir;
-  // 600 characters: the first piece holds the FEN, the rest is a line of its own.
+  // 600 characters: too long for the line buffer. It counts and fails as one
+  // line; its rest is not read as another line, and the next line is whole.
   std::string line = std::string(StartFen) + " ;D1 20";
   line += std::string(600 - line.size(), ' ');
-  const std::string file = dir.Write("long.epd", line + "\n");
+  // 511 characters with the line end still fit.
+  std::string fits = std::string(StartFen) + " ;D1 20";
+  fits += std::string(510 - fits.size(), ' ');
+  const std::string file =
+      dir.Write("long.epd", line + "\n" + std::string(StartFen) + " ;D1 20\n" + fits + "\n");
+  ErrorLogCapture log;
   StdoutCapture out;
   PerftSuiteResult result;
   RunPerftSuite(tools.engine().tools, file.c_str(), 1, &result);
-  EXPECT_EQ(result.total, 2);
-  EXPECT_EQ(result.passed, 1);
+  EXPECT_EQ(out.Text(), "score = 2 / 3\n");
+  EXPECT_EQ(result.total, 3);
+  EXPECT_EQ(result.passed, 2);
+  const std::vector<std::string> messages = log.Messages();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].rfind(file + " : line 1 longer than 511 characters ignored : '", 0), 0u)
+      << messages[0];
 }
 
 TEST(PerftSuite, MissingFileAndBadDepth) {

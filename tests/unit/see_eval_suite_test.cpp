@@ -85,3 +85,34 @@ TEST(SeeAndEvalSuites, MissingFile) {
   ASSERT_EQ(messages.size(), 2u);
   EXPECT_EQ(messages[0], "file not found : missing.epd");
 }
+
+TEST(SeeAndEvalSuites, OverlongLineIsOneErrorAndNoPosition) {
+  ToolManager tools;
+  TempDir dir;
+  const std::string start = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - ";
+  // Read in pieces, both halves of this line would be positions.
+  std::string longLine = start + "bm e4;";
+  longLine += std::string(511 - longLine.size(), ' ') + start + "bm d4;\n";
+  const std::string file = dir.Write("long.epd", longLine + start + "bm e4;\n");
+  ErrorLogCapture log;
+  {
+    StdoutCapture out;
+    RunSeeTest(tools.engine().tools, file.c_str());
+    const std::vector<std::string> lines = out.Lines();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "Count positions = 1");
+    EXPECT_EQ(lines[1], "Count SEE = 20");
+  }
+  {
+    StdoutCapture out;
+    RunEvalSuite(tools.engine().tools, file.c_str());
+    const std::vector<std::string> lines = out.Lines();
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_TRUE(StartsWith(lines[0], start + "bm e4;  ; eval ")) << lines[0];
+  }
+  const std::vector<std::string> messages = log.Messages();
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_EQ(messages[0].rfind(file + " : line 1 longer than 511 characters ignored : '", 0), 0u)
+      << messages[0];
+  EXPECT_EQ(messages[1], messages[0]);
+}

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "board_helpers.h"
+#include "file_helpers.h"
+#include "tool_helpers.h"
 #include "tools/test_suite.h"
 
 namespace {
@@ -117,4 +120,26 @@ TEST(TestSuiteSan, CheckMarksAndNoMove) {
   EXPECT_STREQ(text, "Ra8#");
   MoveToSan(board, 0, text);
   EXPECT_STREQ(text, "");
+}
+
+TEST(TestSuiteRun, OverlongLineFailsWhole) {
+  ToolManager tools;
+  TempDir dir;
+  // Read in pieces, the second piece would be a test line of its own.
+  std::string longLine = "x";
+  longLine += std::string(520, ' ') + "8/8/8/8/8/8/8/8 w - - bm e4;\n";
+  const std::string file = dir.Write("long.epd", longLine + "no test here\n");
+  ErrorLogCapture log;
+  StdoutCapture out;
+  EXPECT_EQ(RunTestSuite(tools.engine().tools, file.c_str()), 1);
+  const std::vector<std::string> lines = out.Lines();
+  ASSERT_EQ(lines.size(), 16u);
+  EXPECT_EQ(lines[4], "ERROR : line too long !");
+  EXPECT_TRUE(IsTimeLine(lines[6], "Time : "));
+  EXPECT_EQ(lines[10], "Depth min = 1024, max = 0, average = 0");
+  EXPECT_EQ(lines[12], "Score = 0 / 2");
+  EXPECT_EQ(lines[14], "Bad results : ");
+  EXPECT_EQ(lines[15], longLine.substr(0, 40) + "...");
+  EXPECT_EQ(log.Messages().size(), 1u);
+  EXPECT_EQ(tools.engine().testSuiteMode, 0);
 }

@@ -1,0 +1,21 @@
+#include "tools/line_reader.h"
+
+#include <cstring>
+
+#include "common/log.h"
+
+LineRead LineReader::Next(char* buffer, i32 size) {
+  if (!std::fgets(buffer, size, file)) return LineRead::End;
+  if (lineNumber < INT32_MAX) ++lineNumber;
+  const std::size_t length = std::strlen(buffer);
+  if (length < static_cast<std::size_t>(size - 1) || buffer[length - 1] == '\n')
+    return LineRead::Line;
+  // The buffer is full without a line end: only the end of the file may
+  // follow for the line to fit.
+  int c = std::fgetc(file);
+  if (c == EOF) return LineRead::Line;
+  while (c != '\n' && c != EOF) c = std::fgetc(file);
+  gLog.Error("%s : line %d longer than %d characters ignored : '%.40s...'", fileName, lineNumber,
+             size - 1, buffer);
+  return LineRead::TooLong;
+}
