@@ -224,7 +224,8 @@ TEST_P(UciThreaded, SurvivesOptionsWithBadValues) {
         "setoption name Clear Hash", "setoption name OwnBook value maybe",
         "setoption name PersonalityFile value no such file.txt",
         "setoption name UsePersonality value true", "setoption name Ponder value yes",
-        "go", "position", "position fen", "debug on", "debug", "something else entirely"}) {
+        "go", "position", "position fen", "debug on", "debug", "something else entirely",
+        "stop"}) {
     session.Send(line);
   }
   EXPECT_TRUE(session.Sync());

@@ -318,3 +318,27 @@ TEST_P(XBoardThreaded, TimeIsTheEnginesClockAndOtimTheOpponents) {
   EngineMove(session, game, 2000);
   EXPECT_EQ(session.Quit(), 0);
 }
+
+TEST_P(XBoardThreaded, AMoveThatEndsTheGameIsNotAnswered) {
+  Session session(Ini());
+  ASSERT_TRUE(session.StartXBoard());
+  session.Send("new");
+  session.Send("sd 2");
+  // The opponent mates.
+  session.Send("setboard rnbqkbnr/pppp1ppp/8/4p3/6P1/5P2/PPPPP2P/RNBQKBNR b KQkq g3 0 2");
+  session.Send("d8h4");
+  EXPECT_FALSE(HasMoveLine(Ping(session, 8)));
+  session.Send("printFEN");
+  EXPECT_EQ(session.WaitFor("rnb1kbnr"), "rnb1kbnr/pppp1ppp/8/4p3/6Pq/5P2/PPPPP2P/RNBQKBNR w KQkq - 1 3");
+  // The opponent stalemates.
+  session.Send("setboard 7k/8/8/8/8/8/5Q2/K7 w - - 0 1");
+  session.Send("f2f7");
+  EXPECT_FALSE(HasMoveLine(Ping(session, 9)));
+  // An ordinary move is still answered.
+  session.Send("setboard 7k/8/8/8/8/8/5Q2/K7 w - - 0 1");
+  session.Send("f2f6");
+  GameTracker game("7k/8/8/8/8/8/5Q2/K7 w - - 0 1");
+  ASSERT_TRUE(game.Play("f2f6"));
+  EngineMove(session, game);
+  EXPECT_EQ(session.Quit(), 0);
+}

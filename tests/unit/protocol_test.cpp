@@ -72,3 +72,197 @@ TEST(ProtocolTest, CoordinateMoveLines) {
   EXPECT_FALSE(IsCoordinateMove(""));
   EXPECT_FALSE(IsCoordinateMove("go"));
 }
+
+// ---------------------------------------------------------------------------
+// Commands handled without a search: a "go" only files its request, which no
+// main thread takes here, so the limits it leaves can be read.
+
+namespace {
+
+struct Handlers {
+  Handlers() {
+    engine.Init(1);
+    engine.board.SetStartPosition();
+    manager.engine = &engine;
+  }
+  ~Handlers() {
+    engine.Shutdown();
+    manager.engine = nullptr;
+  }
+  ProtocolManager manager;
+  Engine engine;
+};
+
+}  // namespace
+
+TEST(ProtocolTest, UciGoTokensSetTheLimitsAndKeepTheRest) {
+  Handlers h;
+  UciProtocol uci(&h.manager);
+  uci.Start();
+  SearchLimits& limits = h.engine.limits;
+
+  uci.ProcessCommand("go wtime 60000 btime 50000 winc 1000 binc 900");
+  EXPECT_EQ(limits.mode, ModeClock);
+  EXPECT_EQ(limits.clock[White], 60000.0f);
+  EXPECT_EQ(limits.clock[Black], 50000.0f);
+  EXPECT_EQ(limits.increment[White], 1000);
+  EXPECT_EQ(limits.increment[Black], 900);
+  EXPECT_EQ(h.manager.searchPending, 1);
+  EXPECT_EQ(h.manager.searchRequestPonder, 0);
+
+  // A later "go" changes only what its tokens name.
+  uci.ProcessCommand("go depth 6");
+  EXPECT_EQ(limits.mode, ModeDepth);
+  EXPECT_EQ(limits.depthLimit, 6);
+  EXPECT_EQ(limits.clock[White], 60000.0f);
+  uci.ProcessCommand("go ponder");
+  EXPECT_EQ(limits.mode, ModeDepth);
+  EXPECT_EQ(limits.depthLimit, 6);
+  EXPECT_EQ(h.manager.ponderRequested, 1);
+  EXPECT_EQ(h.manager.searchRequestPonder, 1);
+
+  uci.ProcessCommand("go movetime 2000");
+  EXPECT_EQ(limits.mode, ModeMoveTime);
+  EXPECT_EQ(limits.moveTime, 2000000);
+  EXPECT_EQ(h.manager.ponderRequested, 0);
+  uci.ProcessCommand("go movetime -5");
+  EXPECT_EQ(limits.moveTime, 0);
+  uci.ProcessCommand("go depth 0");
+  EXPECT_EQ(limits.depthLimit, 1);
+  uci.ProcessCommand("go depth 500");
+  EXPECT_EQ(limits.depthLimit, 127);
+  uci.ProcessCommand("go nodes -5");
+  EXPECT_EQ(limits.mode, ModeNodes);
+  EXPECT_EQ(limits.nodeLimit, 0u);
+  uci.ProcessCommand("go nodes 12345");
+  EXPECT_EQ(limits.nodeLimit, 12345u);
+
+  uci.ProcessCommand("go movestogo 7 unknown 99 winc 5");
+  EXPECT_EQ(limits.mode, ModeClock);
+  EXPECT_EQ(limits.movesToGo, 7);
+  EXPECT_EQ(limits.increment[White], 5);
+  // Every "go" starts without moves to go.
+  uci.ProcessCommand("go depth 3");
+  EXPECT_EQ(limits.movesToGo, 0);
+
+  EXPECT_EQ(h.manager.infiniteSearch, 0);
+  uci.ProcessCommand("go infinite");
+  EXPECT_EQ(limits.mode, ModeInfinite);
+  EXPECT_EQ(h.manager.infiniteSearch, 1);
+}
+
+TEST(ProtocolTest, UciPositionAndOptions) {
+  Handlers h;
+  UciProtocol uci(&h.manager);
+  uci.Start();
+  ASSERT_TRUE(h.engine.SetFen("4k3/8/8/8/8/8/4P3/4K3 w - - 0 1"));
+  const u64 key = h.engine.board.key;
+  // "startpos" followed by anything but "moves " changes nothing.
+  uci.ProcessCommand("position startpos e2e4");
+  uci.ProcessCommand("position startpos moves");
+  uci.ProcessCommand("position somewhere");
+  EXPECT_EQ(h.engine.board.key, key);
+  uci.ProcessCommand("position startpos");
+  Board start{};
+  start.SetStartPosition();
+  EXPECT_EQ(h.engine.board.key, start.key);
+
+  uci.ProcessCommand("setoption name MultiPV value 40");
+  EXPECT_EQ(h.engine.multiPv, 32);
+  uci.ProcessCommand("setoption name MultiPV value 0");
+  EXPECT_EQ(h.engine.multiPv, 1);
+  uci.ProcessCommand("setoption name MultiPV value 3");
+  EXPECT_EQ(h.engine.multiPv, 3);
+  uci.ProcessCommand("setoption name MultiPV 5");  // no "value": nothing
+  EXPECT_EQ(h.engine.multiPv, 3);
+
+  uci.ProcessCommand("setoption name NullMovePruning value false");
+  EXPECT_EQ(h.engine.limits.nullMovePruning, 0);
+  uci.ProcessCommand("setoption name NullMovePruning value true");
+  EXPECT_EQ(h.engine.limits.nullMovePruning, 1);
+  uci.ProcessCommand("setoption name LateMoveReduction value TRUE");  // only "true" is true
+  EXPECT_EQ(h.engine.limits.lateMoveReductions, 0);
+
+  uci.ProcessCommand("setoption name UCI_Chess960 value true");
+  EXPECT_EQ(h.engine.board.chess960, 1);
+  uci.ProcessCommand("setoption name UCI_Chess960 value false");
+  EXPECT_EQ(h.engine.board.chess960, 0);
+
+  uci.ProcessCommand("setoption name Ponder value true");
+  EXPECT_EQ(h.manager.ponderOption, 1);
+  EXPECT_EQ(h.engine.ponderEnabled, 1);
+  uci.ProcessCommand("setoption name Ponder value false");
+  EXPECT_EQ(h.manager.ponderOption, 0);
+  EXPECT_EQ(h.engine.ponderEnabled, 0);
+
+  uci.ProcessCommand("setoption name UCI_Elo value 1500");
+  EXPECT_EQ(h.engine.elo, 1500);
+  uci.ProcessCommand("setoption name UCI_Elo value 99999");
+  EXPECT_EQ(h.engine.elo, 2700);
+
+  uci.ProcessCommand("setoption name DrawScore value -30");
+  EXPECT_EQ(drawScore, -30);
+  uci.ProcessCommand("setoption name DrawScore value 0");
+  EXPECT_EQ(drawScore, 0);
+
+  uci.ProcessCommand("debug on");
+  EXPECT_EQ(uci.debug, 1);
+  uci.ProcessCommand("debug off");
+  EXPECT_EQ(uci.debug, 0);
+  EXPECT_EQ(uci.ProcessCommand("no such command"), 1);
+  EXPECT_EQ(uci.ProcessCommand("quit"), 0);
+}
+
+TEST(ProtocolTest, XBoardTimeControls) {
+  Handlers h;
+  XBoardProtocol xboard(&h.manager);
+  xboard.Start();
+  SearchLimits& limits = h.engine.limits;
+
+  xboard.ProcessCommand("sd 0");
+  EXPECT_EQ(limits.mode, ModeDepth);
+  EXPECT_EQ(limits.depthLimit, 1);
+  xboard.ProcessCommand("sd 500");
+  EXPECT_EQ(limits.depthLimit, 127);
+  xboard.ProcessCommand("st -5");
+  EXPECT_EQ(limits.mode, ModeMoveTime);
+  EXPECT_EQ(limits.moveTime, 0);
+  xboard.ProcessCommand("st 3");
+  EXPECT_EQ(limits.moveTime, 3000000);
+
+  xboard.ProcessCommand("level 40 5 0");
+  EXPECT_EQ(limits.mode, ModeClock);
+  EXPECT_EQ(limits.clock[White], 300000.0f);  // White is to move
+  EXPECT_EQ(h.manager.movesPerSession, 40);
+  EXPECT_EQ(h.manager.movesLeft, 40);
+  EXPECT_EQ(limits.movesToGo, 40);
+  EXPECT_EQ(limits.increment[White], 0);
+  xboard.ProcessCommand("level 0 2:30 1.5");
+  EXPECT_EQ(limits.clock[White], 150000.0f);
+  EXPECT_EQ(h.manager.movesPerSession, 0);
+  EXPECT_EQ(limits.increment[White], 1500);
+  EXPECT_EQ(limits.increment[Black], 1500);
+
+  // "time" is the engine's clock: given while White is to move, before
+  // White's move arrives, it is Black's clock when Black searches.
+  xboard.ProcessCommand("time 6000");
+  xboard.ProcessCommand("otim 3000");
+  xboard.ProcessCommand("e2e4");
+  EXPECT_EQ(h.engine.board.sideToMove, Black);
+  EXPECT_EQ(h.manager.searchPending, 1);
+  EXPECT_EQ(limits.clock[Black], 60000.0f);
+  EXPECT_EQ(limits.clock[White], 30000.0f);
+
+  xboard.ProcessCommand("nopost");
+  EXPECT_EQ(xboard.post, 0);
+  xboard.ProcessCommand("post");
+  EXPECT_EQ(xboard.post, 1);
+  xboard.ProcessCommand("force");
+  EXPECT_EQ(xboard.forceMode, 1);
+  xboard.ProcessCommand("hard");
+  EXPECT_EQ(h.manager.ponderOption, 1);
+  EXPECT_EQ(h.engine.ponderEnabled, 1);
+  EXPECT_EQ(xboard.ProcessCommand("quit"), 0);
+  EXPECT_EQ(h.manager.ponderOption, 0);
+  EXPECT_EQ(h.engine.ponderEnabled, 0);
+}
