@@ -383,9 +383,9 @@ i32 Engine::Think(i32 ponder, bool resetStopReason) {
       if (t) t->nodes = 0;
     LoadSearchKeys();
 
-    // 8. Iterative deepening.
+    // 8. Iterative deepening. The elapsed time counts from the start of the
+    // search, the root ordering included.
     double elapsed = 0.0;
-    passStart.Start();
     i32 iteration = 1;
     bool completed = false;
     for (; iteration <= maxDepth; ++iteration) {
