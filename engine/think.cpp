@@ -2,6 +2,7 @@
 // iterative deepening with aspiration windows and several lines, reports,
 // and the end of the search with the best and the ponder move.
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <utility>
 
@@ -98,9 +99,16 @@ u32 SearchTimeLimit(const SearchLimits& limits, i32 sideToMove) {
   const float clock = limits.clock[sideToMove];
   const i32 increment = limits.increment[sideToMove];
   float t;
-  if (limits.movesToGo == 0)
-    t = increment > 0 ? static_cast<float>(increment) * 1000.0f + clock * 33.333336f
-                      : clock * 25.0f;
+  if (limits.movesToGo == 0 && increment > 0) {
+    const float incrementUs = static_cast<float>(increment) * 1000.0f;
+#if defined(__arm__) && defined(__ARM_FEATURE_FMA)
+    // The ARMv7-A build rounds this sum once, with a fused multiply-add.
+    t = std::fma(clock, 33.333336f, incrementUs);
+#else
+    t = incrementUs + clock * 33.333336f;
+#endif
+  } else if (limits.movesToGo == 0)
+    t = clock * 25.0f;
   else if (limits.movesToGo == 1)
     t = clock * 500.0f;
   else
@@ -383,9 +391,9 @@ i32 Engine::Think(i32 ponder, bool resetStopReason) {
       if (t) t->nodes = 0;
     LoadSearchKeys();
 
-    // 8. Iterative deepening.
+    // 8. Iterative deepening. The elapsed time counts from the start of the
+    // search, the root ordering included.
     double elapsed = 0.0;
-    passStart.Start();
     i32 iteration = 1;
     bool completed = false;
     for (; iteration <= maxDepth; ++iteration) {
