@@ -1,4 +1,8 @@
 #include <gtest/gtest.h>
+#include <malloc.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <vector>
@@ -179,4 +183,48 @@ TEST_F(EngineBookTest, AFailedLoadSwitchesTheBookOff) {
   EXPECT_EQ(ReadWholeFile(dir_.File("none.bin")).size(), BookHeaderBytes);
   EXPECT_EQ(e.bookCount, 0);
   EXPECT_EQ(e.ProbeBook(), 0u);
+}
+
+TEST_F(EngineBookTest, ABookLargerThanTheMemoryLeftIsRefused) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "sanitizer allocators do not fail softly";
+#else
+  // A 16 MiB book of a million records (a sparse file: the records read as zero).
+  const std::string file = WriteBook("large.bin", {});
+  {
+    std::string header = ReadWholeFile(file);
+    EncodeBookHeader(1u << 20, reinterpret_cast<u8*>(&header[0]));
+    dir_.Write("large.bin", header);
+  }
+  ASSERT_EQ(truncate(file.c_str(), BookHeaderBytes + (16 << 20)), 0);
+  const std::string logDir = dir_.Path();
+  Engine& e = *engine_;
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    mallopt(M_MMAP_THRESHOLD, 1 << 20);
+    malloc_trim(0);
+    if (chdir(logDir.c_str()) != 0) _exit(2);
+    gLog.Open(1 << LogError, 0, 0);
+    std::FILE* status = std::fopen("/proc/self/statm", "r");
+    unsigned long pages = 0;
+    if (!status || std::fscanf(status, "%lu", &pages) != 1) _exit(2);
+    std::fclose(status);
+    const rlim_t limit = static_cast<rlim_t>(pages) * sysconf(_SC_PAGESIZE) + (8u << 20);
+    const rlimit cap = {limit, limit};
+    if (setrlimit(RLIMIT_AS, &cap) != 0) _exit(2);
+    void* probe = std::malloc(16u << 20);
+    if (probe != nullptr) _exit(77);  // the limit does not hold here (an emulator)
+    const bool loaded = e.LoadBook(file);
+    gLog.Close();
+    _exit(!loaded && e.bookEnabled == 0 ? 0 : 3);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "address-space limit not enforced";
+  ASSERT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_NE(ReadWholeFile(dir_.File("logfile.txt")).find("book file too large : " + file),
+            std::string::npos);
+#endif
 }
