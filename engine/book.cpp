@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <new>
 
 #include "common/log.h"
 #include "engine/engine.h"
@@ -77,7 +78,16 @@ bool Engine::LoadBook(const std::string& fileName) {
     bookEnabled = 0;
     return false;
   }
-  std::vector<BookEntry> entries(announced);
+  // A book larger than the memory left is refused like a bad file.
+  std::vector<BookEntry> entries;
+  try {
+    entries.resize(announced);
+  } catch (const std::bad_alloc&) {
+    std::fclose(file);
+    gLog.Error("book file too large : %s (%u entries)", fileName.c_str(), announced);
+    bookEnabled = 0;
+    return false;
+  }
   u8 record[BookEntryBytes];
   for (u32 i = 0; i < announced; ++i) {
     if (std::fread(record, 1, sizeof record, file) != sizeof record) {

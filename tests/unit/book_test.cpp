@@ -1,9 +1,15 @@
 #include <gtest/gtest.h>
+#include <malloc.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <vector>
 
 #include "engine/book.h"
+#include "engine_helpers.h"
+#include "file_helpers.h"
 
 namespace {
 
@@ -53,4 +59,172 @@ TEST(BookTest, SelectivityWalksTheEntriesOfOneKey) {
   EXPECT_LT(first, 1150);
   // A single entry is taken whatever the draw.
   for (int i = 0; i < 50; ++i) EXPECT_EQ(ChooseBookEntry(entries.data(), n, 4, 1), 4);
+}
+
+// The engine's side of the book: loading a file and playing from it in Think.
+class EngineBookTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir_.Ok());
+    engine_ = MakeEngine(&listener_);
+    SetDepthLimit(*engine_, 3);
+  }
+
+  // The move word the game record makes of a coordinate text, or 0.
+  Move MoveWord(const char* text) {
+    Engine& e = *engine_;
+    if (!e.ParseAndMakeMove(text)) return 0;
+    const Move m = e.gameHistory.back().move;
+    e.UndoMove();
+    return m;
+  }
+
+  std::string WriteBook(const std::string& name, const std::vector<BookEntry>& entries) {
+    std::string bytes(BookHeaderBytes + entries.size() * BookEntryBytes, '\0');
+    u8* out = reinterpret_cast<u8*>(&bytes[0]);
+    EncodeBookHeader(static_cast<u32>(entries.size()), out);
+    for (std::size_t i = 0; i < entries.size(); ++i)
+      EncodeBookEntry(entries[i], out + BookHeaderBytes + i * BookEntryBytes);
+    return dir_.Write(name, bytes);
+  }
+
+  TempDir dir_;
+  RecordingListener listener_;
+  std::unique_ptr<Engine> engine_;
+};
+
+TEST_F(EngineBookTest, ABookMoveIsPlayedWithoutASearch) {
+  Engine& e = *engine_;
+  // A move no search would choose, so that only the book can name it.
+  const Move book = MoveWord("g1h3");
+  ASSERT_NE(book, 0u);
+  ASSERT_TRUE(e.LoadBook(WriteBook("one.bin", {{e.board.key, book, 1, 2}})));
+  EXPECT_EQ(e.bookPlyLimit, 20);
+  EXPECT_EQ(e.bookCount, 1);
+  for (i32 selectivity : {1, 50, 100}) {
+    e.NewGame();
+    listener_.reports.clear();
+    e.bookSelectivity = selectivity;
+    e.Think(0);
+    EXPECT_EQ(e.bestMove, book) << selectivity;
+    EXPECT_EQ(e.limits.depthReached, 1);
+    EXPECT_EQ(e.stopReason, StopNormal);
+    EXPECT_EQ(e.mainContext.nodes, 0u);
+    ASSERT_EQ(e.gameHistory.size(), 1u);
+    EXPECT_EQ(e.gameHistory.back().move, book);
+    // Only the end of the search is reported.
+    ASSERT_EQ(listener_.reports.size(), 1u);
+    EXPECT_EQ(listener_.reports[0].kind, "done");
+    EXPECT_EQ(listener_.reports[0].score, StopNormal);
+  }
+}
+
+TEST_F(EngineBookTest, TheBookIsProbedInTheFirstTwentyPliesOnly) {
+  Engine& e = *engine_;
+  // Knights out and back: after 20 plies the start position is back.
+  const char* twenty = "g1f3 g8f6 f3g1 f6g8 g1f3 g8f6 f3g1 f6g8 g1f3 g8f6 "
+                       "f3g1 f6g8 g1f3 g8f6 f3g1 f6g8 g1f3 g8f6 f3g1 f6g8";
+  const Move book = MoveWord("g1h3");
+  ASSERT_TRUE(e.LoadBook(WriteBook("one.bin", {{e.board.key, book, 1, 2}})));
+  ASSERT_TRUE(e.PlayMoveList("g1f3 g8f6 f3g1 f6g8"));
+  EXPECT_EQ(e.ProbeBook(), book);
+  e.NewGame();
+  ASSERT_TRUE(e.PlayMoveList(twenty));
+  ASSERT_EQ(e.gameHistory.size(), 20u);
+  EXPECT_EQ(e.ProbeBook(), 0u);
+  SetDepthLimit(e, 3);
+  e.Think(0);
+  EXPECT_NE(e.bestMove, book);
+  EXPECT_GT(e.mainContext.nodes, 0u);
+}
+
+TEST_F(EngineBookTest, AnIllegalBookMoveIsIgnored) {
+  Engine& e = *engine_;
+  const u64 startKey = e.board.key;
+  // A move word for this position that is not among its legal moves: the
+  // king's double step written as an ordinary king move.
+  const Move wrong = EncodeMove(4, 6, King, NoPiece, NoPiece, 0);
+  ASSERT_TRUE(e.LoadBook(WriteBook("bad.bin", {{startKey, wrong, 5, 10}})));
+  EXPECT_EQ(e.ProbeBook(), wrong);
+  e.Think(0);
+  EXPECT_NE(e.bestMove, 0u);
+  EXPECT_NE(e.bestMove, wrong);
+  EXPECT_EQ(e.limits.depthReached, 3);
+}
+
+TEST_F(EngineBookTest, AFailedLoadSwitchesTheBookOff) {
+  Engine& e = *engine_;
+  const Move book = MoveWord("g1h3");
+  ASSERT_TRUE(e.LoadBook(WriteBook("good.bin", {{e.board.key, book, 1, 2}})));
+  // Announces two records and holds one.
+  std::string truncated = ReadWholeFile(dir_.File("good.bin"));
+  truncated[8] = 2;
+  const std::string shortFile = dir_.Write("short.bin", truncated);
+  std::string version = ReadWholeFile(dir_.File("good.bin"));
+  version[6] = 3;
+  const std::string versionFile = dir_.Write("version.bin", version);
+  {
+    ErrorLogCapture log;
+    EXPECT_FALSE(e.LoadBook(dir_.File("missing.bin")));
+    const auto messages = log.Messages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0], "book file not found : " + dir_.File("missing.bin"));
+  }
+  for (const std::string& file : {shortFile, versionFile, dir_.Write("empty.bin", "")}) {
+    ASSERT_TRUE(e.LoadBook(dir_.File("good.bin")));
+    EXPECT_FALSE(e.LoadBook(file)) << file;
+    EXPECT_EQ(e.bookEnabled, 0);
+    // The old entries stay but are not used.
+    EXPECT_EQ(e.bookCount, 1);
+    EXPECT_EQ(e.ProbeBook(), 0u);
+  }
+  // A book without entries is the bare header, and it has no moves.
+  ASSERT_TRUE(e.LoadBook(WriteBook("none.bin", {})));
+  EXPECT_EQ(ReadWholeFile(dir_.File("none.bin")).size(), BookHeaderBytes);
+  EXPECT_EQ(e.bookCount, 0);
+  EXPECT_EQ(e.ProbeBook(), 0u);
+}
+
+TEST_F(EngineBookTest, ABookLargerThanTheMemoryLeftIsRefused) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "sanitizer allocators do not fail softly";
+#else
+  // A 16 MiB book of a million records (a sparse file: the records read as zero).
+  const std::string file = WriteBook("large.bin", {});
+  {
+    std::string header = ReadWholeFile(file);
+    EncodeBookHeader(1u << 20, reinterpret_cast<u8*>(&header[0]));
+    dir_.Write("large.bin", header);
+  }
+  ASSERT_EQ(truncate(file.c_str(), BookHeaderBytes + (16 << 20)), 0);
+  const std::string logDir = dir_.Path();
+  Engine& e = *engine_;
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    mallopt(M_MMAP_THRESHOLD, 1 << 20);
+    malloc_trim(0);
+    if (chdir(logDir.c_str()) != 0) _exit(2);
+    gLog.Open(1 << LogError, 0, 0);
+    std::FILE* status = std::fopen("/proc/self/statm", "r");
+    unsigned long pages = 0;
+    if (!status || std::fscanf(status, "%lu", &pages) != 1) _exit(2);
+    std::fclose(status);
+    const rlim_t limit = static_cast<rlim_t>(pages) * sysconf(_SC_PAGESIZE) + (8u << 20);
+    const rlimit cap = {limit, limit};
+    if (setrlimit(RLIMIT_AS, &cap) != 0) _exit(2);
+    void* probe = std::malloc(16u << 20);
+    if (probe != nullptr) _exit(77);  // the limit does not hold here (an emulator)
+    const bool loaded = e.LoadBook(file);
+    gLog.Close();
+    _exit(!loaded && e.bookEnabled == 0 ? 0 : 3);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "address-space limit not enforced";
+  ASSERT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_NE(ReadWholeFile(dir_.File("logfile.txt")).find("book file too large : " + file),
+            std::string::npos);
+#endif
 }
