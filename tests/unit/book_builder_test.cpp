@@ -1,9 +1,6 @@
 #include "tools/book_builder.h"
 
 #include <gtest/gtest.h>
-#include <malloc.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +10,7 @@
 
 #include "board_helpers.h"
 #include "file_helpers.h"
+#include "memory_cap.h"
 #include "test_support.h"
 
 namespace {
@@ -362,35 +360,13 @@ TEST_F(BookBuilderTest, FailedTableAllocationIsOutOfMemoryAndWritesNoBook) {
 #else
   const std::string pgn = dir_.Write("games.pgn", Game("1-0", "1. e4 *"));
   const std::string bookFile = dir_.File("book.bin");
-  const std::string logDir = dir_.Path();
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    // Room for the log but not for the 16 MiB table. Earlier tables of this
-    // process may have left free heap behind, which a large request would
-    // reuse: hand it back and send large requests to fresh mappings.
-    mallopt(M_MMAP_THRESHOLD, 1 << 20);
-    malloc_trim(0);
-    if (chdir(logDir.c_str()) != 0) _exit(2);
-    gLog.Open(1 << LogError, 0, 0);
-    std::FILE* status = std::fopen("/proc/self/statm", "r");
-    unsigned long pages = 0;
-    if (!status || std::fscanf(status, "%lu", &pages) != 1) _exit(2);
-    std::fclose(status);
-    const rlim_t limit = static_cast<rlim_t>(pages) * sysconf(_SC_PAGESIZE) + (8u << 20);
-    const rlimit cap = {limit, limit};
-    if (setrlimit(RLIMIT_AS, &cap) != 0) _exit(2);
-    void* probe = std::malloc(16u << 20);
-    if (probe != nullptr) _exit(77);  // the limit does not hold here (an emulator)
+  // Room for the log but not for the 16 MiB table.
+  const int status = RunUnderMemoryCap(dir_.Path(), [&] {
     RunBuildBook(pgn.c_str(), bookFile.c_str(), 10, 1);
-    gLog.Close();
-    _exit(0);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "address-space limit not enforced";
-  ASSERT_EQ(WEXITSTATUS(status), 0);
+    return 0;
+  });
+  if (status == MemoryCapNotEnforced) GTEST_SKIP() << "address-space limit not enforced";
+  ASSERT_EQ(status, 0);
   EXPECT_FALSE(FileExists(bookFile));
   EXPECT_NE(ReadWholeFile(dir_.File("logfile.txt")).find("Chess PGN : Out of memory\n"),
             std::string::npos);

@@ -1,7 +1,4 @@
 #include <gtest/gtest.h>
-#include <malloc.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -10,6 +7,7 @@
 #include "engine/book.h"
 #include "engine_helpers.h"
 #include "file_helpers.h"
+#include "memory_cap.h"
 
 namespace {
 
@@ -197,33 +195,13 @@ TEST_F(EngineBookTest, ABookLargerThanTheMemoryLeftIsRefused) {
     dir_.Write("large.bin", header);
   }
   ASSERT_EQ(truncate(file.c_str(), BookHeaderBytes + (16 << 20)), 0);
-  const std::string logDir = dir_.Path();
   Engine& e = *engine_;
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    mallopt(M_MMAP_THRESHOLD, 1 << 20);
-    malloc_trim(0);
-    if (chdir(logDir.c_str()) != 0) _exit(2);
-    gLog.Open(1 << LogError, 0, 0);
-    std::FILE* status = std::fopen("/proc/self/statm", "r");
-    unsigned long pages = 0;
-    if (!status || std::fscanf(status, "%lu", &pages) != 1) _exit(2);
-    std::fclose(status);
-    const rlim_t limit = static_cast<rlim_t>(pages) * sysconf(_SC_PAGESIZE) + (8u << 20);
-    const rlimit cap = {limit, limit};
-    if (setrlimit(RLIMIT_AS, &cap) != 0) _exit(2);
-    void* probe = std::malloc(16u << 20);
-    if (probe != nullptr) _exit(77);  // the limit does not hold here (an emulator)
+  const int status = RunUnderMemoryCap(dir_.Path(), [&] {
     const bool loaded = e.LoadBook(file);
-    gLog.Close();
-    _exit(!loaded && e.bookEnabled == 0 ? 0 : 3);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "address-space limit not enforced";
-  ASSERT_EQ(WEXITSTATUS(status), 0);
+    return !loaded && e.bookEnabled == 0 ? 0 : 3;
+  });
+  if (status == MemoryCapNotEnforced) GTEST_SKIP() << "address-space limit not enforced";
+  ASSERT_EQ(status, 0);
   EXPECT_NE(ReadWholeFile(dir_.File("logfile.txt")).find("book file too large : " + file),
             std::string::npos);
 #endif
