@@ -10,10 +10,10 @@ LineRead LineReader::Next(char* buffer, i32 size) {
   const std::size_t length = std::strlen(buffer);
   if (length < static_cast<std::size_t>(size - 1) || buffer[length - 1] == '\n')
     return LineRead::Line;
-  // The buffer is full without a line end: only the end of the file may
-  // follow for the line to fit.
+  // The buffer is full without a line end: the line fits when its end or the
+  // end of the file comes next.
   int c = std::fgetc(file);
-  if (c == EOF) return LineRead::Line;
+  if (c == EOF || c == '\n') return LineRead::Line;
   while (c != '\n' && c != EOF) c = std::fgetc(file);
   gLog.Error("%s : line %d longer than %d characters ignored : '%.40s...'", fileName, lineNumber,
              size - 1, buffer);

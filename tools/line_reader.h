@@ -20,7 +20,7 @@ struct LineReader {
 
   LineReader(std::FILE* fileIn, const char* fileNameIn) : file(fileIn), fileName(fileNameIn) {}
 
-  // Reads the next line into buffer, which holds size bytes: at most
-  // size - 1 characters, line end included, fit.
+  // Reads the next line into buffer, which holds size bytes: a line of up to
+  // size - 1 characters fits (its line end is dropped when there is no room).
   LineRead Next(char* buffer, i32 size);
 };

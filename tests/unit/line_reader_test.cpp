@@ -34,19 +34,20 @@ std::vector<Read> ReadAll(const std::string& path, int size) {
 
 TEST(LineReader, LinesThatFitAndLinesThatDoNot) {
   TempDir dir;
-  // A buffer of 8 bytes holds 7 characters with the line end.
+  // A buffer of 8 bytes holds a line of 7 characters (without its line end).
   const std::string fits(6, 'a');
-  const std::string tooLong(7, 'b');  // 8 characters with its line end
+  const std::string tooLong(8, 'b');
   const std::string path =
       dir.Write("lines.epd", fits + "\n" + tooLong + "\n" + "\n" + std::string(30, 'c') + "\nnext\n" +
+                                 std::string(7, 'e') + "\n" +
                                  std::string(7, 'd'));  // 7 characters at the end of the file fit
   ErrorLogCapture log;
   const std::vector<Read> reads = ReadAll(path, 8);
-  ASSERT_EQ(reads.size(), 6u);
+  ASSERT_EQ(reads.size(), 7u);
   EXPECT_EQ(reads[0].kind, LineRead::Line);
   EXPECT_EQ(reads[0].text, fits + "\n");
   EXPECT_EQ(reads[1].kind, LineRead::TooLong);
-  EXPECT_EQ(reads[1].text, tooLong);
+  EXPECT_EQ(reads[1].text, tooLong.substr(0, 7));
   EXPECT_EQ(reads[1].lineNumber, 2);
   EXPECT_EQ(reads[2].kind, LineRead::Line);
   EXPECT_EQ(reads[2].text, "\n");
@@ -56,7 +57,10 @@ TEST(LineReader, LinesThatFitAndLinesThatDoNot) {
   EXPECT_EQ(reads[4].text, "next\n");
   EXPECT_EQ(reads[4].lineNumber, 5);
   EXPECT_EQ(reads[5].kind, LineRead::Line);
-  EXPECT_EQ(reads[5].text, std::string(7, 'd'));
+  EXPECT_EQ(reads[5].text, std::string(7, 'e'));
+  EXPECT_EQ(reads[5].lineNumber, 6);
+  EXPECT_EQ(reads[6].kind, LineRead::Line);
+  EXPECT_EQ(reads[6].text, std::string(7, 'd'));
 
   const std::vector<std::string> messages = log.Messages();
   ASSERT_EQ(messages.size(), 2u);
