@@ -33,6 +33,21 @@
 
 namespace fuzz {
 
+// Every search the targets run is held to this many nodes: a depth limit
+// alone can take seconds on a crafted position (the root ordering's
+// quiescence searches of "rnbqkbnr/pppppppp/PRPPPPPP/RNBQKBNR w KQkq - 0 1"
+// take longer than any timeout), and a bound in nodes gives the same work on
+// every machine, under the sanitizers and under emulation alike.
+constexpr u64 SearchNodeLimit = 2000;
+
+// Bounds a search requested by an input: nodes, never time or depth alone,
+// one thread's worth of work, no strength limit.
+inline void BoundSearch(Engine& engine) {
+  engine.limits.mode = ModeNodes;
+  engine.limits.nodeLimit = SearchNodeLimit;
+  engine.limits.npsLimit = 0;
+}
+
 inline std::string TextOf(const u8* data, size_t size, size_t limit) {
   return std::string(reinterpret_cast<const char*>(data), size < limit ? size : limit);
 }
@@ -98,8 +113,7 @@ inline void FenInput(const u8* data, size_t size) {
   FUZZ_CHECK(engine.board.key == key);
   EvaluateLazy(engine, engine.board, -MateScore, MateScore);
   engine.tt.Clear();
-  engine.limits.mode = ModeDepth;
-  engine.limits.depthLimit = 2;
+  BoundSearch(engine);
   engine.Think(0);
 }
 
@@ -115,10 +129,14 @@ class CheckingReader : public PgnReader {
   }
 };
 
+// A file name of this process's own. Formatted by the C library, which is not
+// instrumented: the number of digits of the process id must not change the
+// coverage the fuzzer sees, or the same seed would not give the same runs.
 inline std::string ScratchFile(const char* suffix) {
   const char* base = std::getenv("TMPDIR");
-  return std::string(base && *base ? base : "/tmp") + "/zorvel-fuzz-" + std::to_string(getpid()) +
-         suffix;
+  char name[64];
+  std::snprintf(name, sizeof name, "/zorvel-fuzz-%d%s", static_cast<int>(getpid()), suffix);
+  return std::string(base && *base ? base : "/tmp") + name;
 }
 
 // PGN text: read whole by the reader with checking hooks, or by the book
@@ -147,6 +165,7 @@ inline void PgnInput(const u8* data, size_t size) {
     FUZZ_CHECK(RunBuildBook(pgnFile.c_str(), bookFile.c_str(), 12, 1, &written) == 1);
     Engine& engine = SharedEngine();
     if (engine.LoadBook(bookFile)) {
+      std::srand(1);  // loading seeds the book choice with the time of day
       engine.NewGame();
       engine.ProbeBook();
     }
@@ -156,9 +175,10 @@ inline void PgnInput(const u8* data, size_t size) {
   std::remove(pgnFile.c_str());
 }
 
-// Lines the protocol target leaves out: they would only make the run slow or
-// reach outside the process (huge tables, many threads, deep counts, device
-// files), not exercise other code.
+// Lines the protocol target leaves out: they would only make the run slow,
+// reach outside the process (huge tables, deep counts, device files) or make
+// it depend on the scheduler (more than one search thread), not exercise
+// other code.
 inline bool SkipProtocolLine(const std::string& line) {
   auto numberAfter = [&](const char* word) -> long {
     const size_t at = line.find(word);
@@ -167,17 +187,19 @@ inline bool SkipProtocolLine(const std::string& line) {
     while (*p && (*p < '0' || *p > '9')) ++p;
     return *p ? std::strtol(p, nullptr, 10) : 0;
   };
-  if (numberAfter("Hash") > 16 || numberAfter("Threads") > 4) return true;
+  if (numberAfter("Hash") > 16 || numberAfter("Threads") > 1) return true;
   if (line.compare(0, 5, "perft") == 0 || line.compare(0, 6, "divide") == 0) {
     const size_t blank = line.find(' ');
-    if (blank != std::string::npos && std::strtol(line.c_str() + blank + 1, nullptr, 10) > 3)
+    if (blank != std::string::npos && std::strtol(line.c_str() + blank + 1, nullptr, 10) > 2)
       return true;
   }
   return line.find('/') != std::string::npos && line.find("File") != std::string::npos;
 }
 
 // A protocol dialogue: the first byte picks UCI or XBoard, the rest is split
-// into command lines. A requested search runs at once, held to depth 2.
+// into command lines. A requested search runs at once, bounded in nodes; a
+// ponder search would ignore that bound until a "ponderhit", so it runs as
+// an ordinary one.
 inline void ProtocolInput(const u8* data, size_t size) {
   static ProtocolManager* manager = [] {
     ProtocolManager* m = new ProtocolManager();
@@ -209,10 +231,8 @@ inline void ProtocolInput(const u8* data, size_t size) {
     Engine& engine = *manager->engine;
     for (int searches = 0; searches < 4 && manager->searchPending; ++searches) {
       manager->searchPending = 0;
-      engine.limits.mode = ModeDepth;
-      if (engine.limits.depthLimit < 1 || engine.limits.depthLimit > 2) engine.limits.depthLimit = 2;
-      engine.limits.npsLimit = 0;
-      engine.Think(manager->searchRequestPonder, false);
+      BoundSearch(engine);
+      engine.Think(0, false);
       manager->protocol->AfterSearch();
     }
     manager->searchPending = 0;

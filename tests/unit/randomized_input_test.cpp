@@ -1,9 +1,12 @@
 // Garbled FEN texts, PGN files and protocol dialogues, made by mutating
 // good ones with a fixed seed, through the same code as the fuzz targets;
 // and the inputs that the fuzzers found to fail, kept as regressions.
+#include <dirent.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -95,7 +98,51 @@ void RunDialogue(const std::string& text, bool xboard) {
   fuzz::ProtocolInput(reinterpret_cast<const u8*>(input.data()), input.size());
 }
 
+// The files of one target's committed fuzzing corpus, sorted by name.
+std::vector<std::string> CorpusFiles(const std::string& target) {
+  const std::string folder = std::string(ZORVEL_SOURCE_DIR) + "/tests/fuzz/corpus/" + target;
+  std::vector<std::string> files;
+  if (DIR* dir = opendir(folder.c_str())) {
+    while (dirent* entry = readdir(dir))
+      if (entry->d_name[0] != '.') files.push_back(folder + "/" + entry->d_name);
+    closedir(dir);
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+std::string FileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
 }  // namespace
+
+// Every seed and regression input of the fuzzers, run as the fuzz targets
+// run them, on every build and target. The searches they start are bounded
+// in nodes: a crafted position whose root ordering alone searches for
+// minutes at depth 1 ("regress-crafted-ranks-deep-quiescence") ends at once.
+TEST(FuzzCorpus, EveryCommittedInputRuns) {
+  StdoutCapture out;
+  size_t total = 0;
+  for (const char* target : {"fen", "pgn", "protocol"}) {
+    const std::vector<std::string> files = CorpusFiles(target);
+    EXPECT_FALSE(files.empty()) << target;
+    for (const std::string& file : files) {
+      SCOPED_TRACE(file);
+      const std::string bytes = FileBytes(file);
+      const u8* data = reinterpret_cast<const u8*>(bytes.data());
+      if (target[0] == 'f')
+        fuzz::FenInput(data, bytes.size());
+      else if (target[0] == 'p' && target[1] == 'g')
+        fuzz::PgnInput(data, bytes.size());
+      else
+        fuzz::ProtocolInput(data, bytes.size());
+      ++total;
+    }
+  }
+  EXPECT_GE(total, 31u);
+}
 
 TEST(RandomizedInput, FenTexts) {
   std::vector<std::string> seeds = FileLines(TestDataPath("perft.epd"), 27);
