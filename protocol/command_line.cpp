@@ -23,23 +23,40 @@ namespace {
 constexpr int ExitSuccess = 0;
 constexpr int ExitFailure = 1;
 
-const char* const UsageLines[] = {
-    "Zorvel -testsuite <filename.epd> <time>",
-    "Zorvel -perftsuite <filename.epd> <depth>",
-    "Zorvel -perft <depth>",
-    "Zorvel -perft <depth> -fen \"<fen-string>\"",
-    "Zorvel -perftd <depth>",
-    "Zorvel -perftd <depth> -fen \"<fen-string>\"",
-    "Zorvel -divide <depth>",
-    "Zorvel -divide <depth> -fen \"<fen-string>\"",
-    "Zorvel -buildbook <file.pgn> <file.bin> <depth> <count>",
-    "Zorvel -benchmark <htsize> <nbthreads> [depth|time] <value> <filename.epd>",
+// Every tool in the form it accepts, as "-help" lists them.
+struct Usage {
+  const char* tool;
+  const char* line;
+};
+
+const Usage UsageLines[] = {
+    {"-testsuite", "Zorvel -testsuite <hash> <threads> depth|time <value> <file.epd>"},
+    {"-perftsuite", "Zorvel -perftsuite <file.epd> [<depth>]"},
+    {"-perft", "Zorvel -perft <depth>"},
+    {"-perft", "Zorvel -perft <depth> -fen \"<fen-string>\""},
+    {"-perftd", "Zorvel -perftd <depth>"},
+    {"-perftd", "Zorvel -perftd <depth> -fen \"<fen-string>\""},
+    {"-divide", "Zorvel -divide <depth>"},
+    {"-divide", "Zorvel -divide <depth> -fen \"<fen-string>\""},
+    {"-buildbook", "Zorvel -buildbook <file.pgn> <file.bin> <max ply> <min count>"},
+    {"-benchmark", "Zorvel -benchmark [<hash> [<threads> [depth|time [<value> [<file.epd>]]]]]"},
+    {"-evalsuite", "Zorvel -evalsuite <file.epd>"},
+    {"-checkfensuite", "Zorvel -checkfensuite <file.epd>"},
+    {"-testsee", "Zorvel -testsee <file.epd>"},
 };
 
 CommandLineResult ProtocolMode() { return {CommandLineOutcome::ProtocolMode, 0}; }
 
 CommandLineResult Orderly(bool success) {
   return {CommandLineOutcome::OrderlyShutdown, success ? ExitSuccess : ExitFailure};
+}
+
+// Arguments that do not fit the tool: its usage lines on standard error,
+// and a failure.
+CommandLineResult WrongArguments(const char* tool) {
+  for (const Usage& usage : UsageLines)
+    if (std::strcmp(usage.tool, tool) == 0) std::fprintf(stderr, "%s\n", usage.line);
+  return Orderly(false);
 }
 
 // Ends without the orderly shutdown (no "End." in the log), but with the
@@ -54,13 +71,17 @@ CommandLineResult AtOnce(ProtocolManager& manager, bool success) {
   return {CommandLineOutcome::EndAtOnce, success ? ExitSuccess : ExitFailure};
 }
 
-// A decimal argument, held to 32 bits so that every target reads an
-// oversized value alike; text that is no number reads as 0.
-i32 Number(const char* text) {
-  const long value = std::strtol(text, nullptr, 10);
-  if (value > INT_MAX) return INT_MAX;
-  if (value < INT_MIN) return INT_MIN;
-  return static_cast<i32>(value);
+// A whole decimal argument, held to 32 bits so that every target reads an
+// oversized value alike. Text that is no number is named on standard error.
+bool ReadNumber(const char* text, i32& value) {
+  char* end = nullptr;
+  const long number = std::strtol(text, &end, 10);
+  if (end == text || *end != 0) {
+    std::fprintf(stderr, "bad number '%s'\n", text);
+    return false;
+  }
+  value = number > INT_MAX ? INT_MAX : number < INT_MIN ? INT_MIN : static_cast<i32>(number);
+  return true;
 }
 
 i32 Clamp(i32 value, i32 low, i32 high) {
@@ -81,7 +102,7 @@ CommandLineResult Help(ProtocolManager& manager) {
   std::puts((std::string("Built on ") + BuildDate + " at " + BuildTime).c_str());
   std::puts("Using software popcount");
   std::puts("");
-  for (const char* line : UsageLines) std::puts(line);
+  for (const Usage& usage : UsageLines) std::puts(usage.line);
   return Orderly(true);
 }
 
@@ -92,13 +113,16 @@ CommandLineResult Count(ProtocolManager& manager, int argc, char** argv,
   if (argc == 5 && std::strcmp(argv[3], "-fen") == 0)
     fen = argv[4];
   else if (argc != 3)
-    return ProtocolMode();
+    return WrongArguments(argv[1]);
+  i32 depth = 0;
+  if (!ReadNumber(argv[2], depth)) return Orderly(false);
   SetUpEngine(manager, manager.settings.Hash);
   if (fen && !manager.engine->SetFen(fen)) {
     std::puts("Bad FEN string !");
+    std::fprintf(stderr, "bad FEN string '%s'\n", fen);
     return AtOnce(manager, false);
   }
-  const bool counted = run(manager, Number(argv[2])) != 0;
+  const bool counted = run(manager, depth) != 0;
   manager.engine->Shutdown();
   return Orderly(counted);
 }
@@ -107,7 +131,7 @@ enum class FileTool { EvalSuite, CheckFenSuite, SeeTest };
 
 // "-evalsuite", "-checkfensuite" and "-testsee": one file argument.
 CommandLineResult RunFileTool(ProtocolManager& manager, int argc, char** argv, FileTool tool) {
-  if (argc != 3) return ProtocolMode();
+  if (argc != 3) return WrongArguments(argv[1]);
   SetUpEngine(manager, manager.settings.Hash);
   Engine& engine = *manager.engine;
   engine.limits.mode = ModeMoveTime;
@@ -136,19 +160,16 @@ void SetSearchLimits(Engine& engine, bool timeMode, i32 value) {
 }
 
 CommandLineResult TestSuite(ProtocolManager& manager, int argc, char** argv) {
-  i32 hashMb = 256;
-  i32 threads = 1;
-  bool timeMode = false;
-  i32 value = 12;
-  if (argc >= 3) hashMb = Number(argv[2]);
-  if (argc >= 4) threads = Number(argv[3]);
-  if (argc >= 5) timeMode = std::strcmp(argv[4], "time") == 0;
-  if (argc >= 6) value = Number(argv[5]);
-  // Without its file there is nothing to run.
-  if (argc < 7) {
-    std::puts(UsageLines[0]);
-    return AtOnce(manager, false);
-  }
+  // The file is the last of the five arguments: without it there is
+  // nothing to run.
+  if (argc != 7) return WrongArguments(argv[1]);
+  i32 hashMb = 0;
+  i32 threads = 0;
+  i32 value = 0;
+  if (!ReadNumber(argv[2], hashMb) || !ReadNumber(argv[3], threads) ||
+      !ReadNumber(argv[5], value))
+    return Orderly(false);
+  const bool timeMode = std::strcmp(argv[4], "time") == 0;
   hashMb = Clamp(hashMb, 1, 16384);
   threads = Clamp(threads, 1, 64);
   value = timeMode ? (value < 1 ? 1 : value) : Clamp(value, 1, 128);
@@ -167,31 +188,37 @@ CommandLineResult TestSuite(ProtocolManager& manager, int argc, char** argv) {
 }
 
 CommandLineResult PerftSuite(ProtocolManager& manager, int argc, char** argv) {
-  if (argc != 3 && argc != 4) return ProtocolMode();
-  const i32 depth = argc == 4 ? Number(argv[3]) : 1;
+  if (argc != 3 && argc != 4) return WrongArguments(argv[1]);
+  i32 depth = 1;
+  if (argc == 4 && !ReadNumber(argv[3], depth)) return Orderly(false);
   return Orderly(PerftSuiteCommand(manager, argv[2], depth) != 0);
 }
 
 CommandLineResult BuildBook(ProtocolManager& manager, int argc, char** argv) {
-  if (argc != 6) return ProtocolMode();
+  if (argc != 6) return WrongArguments(argv[1]);
+  i32 maxPly = 0;
+  i32 minCount = 0;
+  if (!ReadNumber(argv[4], maxPly) || !ReadNumber(argv[5], minCount)) return Orderly(false);
   SetUpEngine(manager, 32);
   bool written = false;
-  const i32 read = RunBuildBook(argv[2], argv[3], Number(argv[4]), Number(argv[5]), &written);
+  const i32 read = RunBuildBook(argv[2], argv[3], maxPly, minCount, &written);
   return Orderly(read != 0 && written);
 }
 
 CommandLineResult Benchmark(ProtocolManager& manager, int argc, char** argv) {
+  if (argc > 7) return WrongArguments(argv[1]);
   i32 hashMb = 256;
   i32 threads = 1;
   i32 mode = 0;
   i32 value = 12;
   std::string file;
-  if (argc >= 3) hashMb = Number(argv[2]);
-  if (argc >= 4) threads = Number(argv[3]);
+  if ((argc >= 3 && !ReadNumber(argv[2], hashMb)) ||
+      (argc >= 4 && !ReadNumber(argv[3], threads)) || (argc >= 6 && !ReadNumber(argv[5], value)))
+    return Orderly(false);
   if (argc >= 5) mode = std::strcmp(argv[4], "time") == 0 ? 1 : 0;
-  if (argc >= 6) value = Number(argv[5]);
   if (argc >= 7) file = argv[6];
-  if (RunBenchmark(manager, hashMb, threads, mode, value, file) == 0) return ProtocolMode();
+  // A positions file that cannot be read stops the run before any search.
+  if (RunBenchmark(manager, hashMb, threads, mode, value, file) == 0) return Orderly(false);
   return AtOnce(manager, true);
 }
 

@@ -1,5 +1,7 @@
 // The command-line tools: a first argument that names a tool runs it instead
-// of protocol mode.
+// of protocol mode. Arguments that do not fit the tool print its usage lines,
+// and a bad number, a bad FEN or a file that cannot be opened, read or
+// written is named, on standard error; the program then ends with status 1.
 #pragma once
 
 class ProtocolManager;

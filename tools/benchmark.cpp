@@ -41,17 +41,17 @@ namespace {
 constexpr i32 PositionLineSize = 1024;  // at most 1023 characters a line
 
 // The lines of the file longer than 2 characters, as read; false when the
-// file does not open.
+// file cannot be opened or read (it is named on standard error).
 bool ReadPositions(const std::string& fileName, std::vector<std::string>& positions) {
-  if (fileName.empty()) return false;
-  std::FILE* file = std::fopen(fileName.c_str(), "r");
+  std::FILE* file = OpenToolFile(fileName.c_str());
   if (!file) return false;
   char line[PositionLineSize];
   LineReader reader(file, fileName.c_str());
   for (LineRead read; (read = reader.Next(line, sizeof line)) != LineRead::End;)
     if (read == LineRead::Line && std::strlen(line) > 2) positions.emplace_back(line);
+  const bool failed = reader.Failed();
   std::fclose(file);
-  return true;
+  return !failed;
 }
 
 i32 BenchmarkSpeed(u64 nodes, double elapsed) {
@@ -66,8 +66,10 @@ i32 BenchmarkSpeed(u64 nodes, double elapsed) {
 i32 RunBenchmark(ProtocolManager& manager, i32 hashMb, i32 threads, i32 mode, i32 value,
                  const std::string& positionsFile) {
   std::vector<std::string> positions;
-  if (!ReadPositions(positionsFile, positions))
+  if (positionsFile.empty())
     positions.assign(BenchmarkPositions, BenchmarkPositions + BenchmarkPositionCount);
+  else if (!ReadPositions(positionsFile, positions))
+    return 0;
   const i32 n = static_cast<i32>(positions.size());
 
   if (hashMb <= 0) hashMb = 1;

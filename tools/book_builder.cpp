@@ -6,6 +6,7 @@
 
 #include "board/attacks.h"
 #include "common/log.h"
+#include "tools/line_reader.h"
 
 namespace {
 
@@ -74,7 +75,9 @@ void BookBuilder::OnGameStart(PgnParser& parser) {
 void BookBuilder::OnMove(PgnParser& parser, const MoveToken&, Move move, const char*) {
   const u64 key = previousKey;
   previousKey = parser.board->key;
-  if (parser.plyNumber >= maxPly || table == nullptr) return;
+  // The game's moves so far, this one included: its half-moves from the start.
+  const std::size_t plies = parser.moves.size();
+  if (maxPly <= 0 || plies > static_cast<std::size_t>(maxPly) || table == nullptr) return;
 
   // The board holds the position after the move, so the mover is the side
   // not to move now.
@@ -103,9 +106,15 @@ void BookBuilder::OnMove(PgnParser& parser, const MoveToken&, Move move, const c
   gLog.Error("build opening book : not enough memory !");
 }
 
-void BookBuilder::End(PgnParser&) {
+void BookBuilder::End(PgnParser& parser) {
   written = 0;
   if (table == nullptr) return;
+  // A collection read only in part would give a book that silently lacks games.
+  if (parser.readFailed) {
+    std::free(table);
+    table = nullptr;
+    return;
+  }
   u32 n = 0;
   for (u32 i = 0; i < capacity; ++i) {
     const BookEntry& entry = table[i];
@@ -135,7 +144,15 @@ i32 RunBuildBook(const char* pgnFile, const char* bookFile, i32 maxPly, i32 minC
   board.SetStartPosition();
   BookBuilder builder(bookFile, minCount, maxPly);
   PgnParser parser(pgnFile, 0, &board, &builder);
-  const i32 read = parser.Read();
+  i32 read = parser.Read();
+  if (read == 0) {
+    ReportFileError("open", pgnFile);
+  } else if (parser.readFailed) {
+    ReportFileError("read", pgnFile);
+    read = 0;
+  } else if (builder.written == 0) {
+    ReportFileError("write", bookFile);
+  }
   if (bookWritten) *bookWritten = builder.written != 0;
   return read;
 }

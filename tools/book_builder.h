@@ -24,12 +24,12 @@ class BookBuilder : public PgnReader {
   // Takes the game's result from its "Result" tag and its start key.
   void OnGameStart(PgnParser& parser) override;
   void OnGameEnd(PgnParser&) override {}
-  // Counts the move while the parser's ply number is below maxPly.
+  // Counts the move while it is one of the game's first maxPly half-moves.
   void OnMove(PgnParser& parser, const MoveToken& token, Move move, const char* comment) override;
 
   std::string bookFile;
   i32 minCount;  // entries played in fewer games are not written
-  i32 maxPly;    // moves are counted while the parser's ply number is below it
+  i32 maxPly;    // the half-moves counted from the start of each game
   i32 result;    // 0 draw or unknown, 1 White won, 2 Black won
   u32 entrySize;
   u32 capacity;
@@ -42,8 +42,9 @@ class BookBuilder : public PgnReader {
 constexpr u32 BookTableCapacity = 1u << 20;
 
 // Reads the PGN file and writes the book. Returns 1 when the PGN file was
-// read, 0 when it did not open (no book is written then). Failures are
-// only logged; bookWritten, when given, tells whether the book file was
-// written completely.
+// read, 0 when it could not be opened or read (no book is written then).
+// Failures are logged, and a file that cannot be opened, read or written is
+// named on standard error; bookWritten, when given, tells whether the book
+// file was written completely.
 i32 RunBuildBook(const char* pgnFile, const char* bookFile, i32 maxPly, i32 minCount,
                  bool* bookWritten = nullptr);

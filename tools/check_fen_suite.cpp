@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "common/log.h"
 #include "tools/line_reader.h"
 
 namespace {
@@ -134,11 +133,8 @@ bool CheckFenSyntax(const char* line) {
 }
 
 i32 RunCheckFenSuite(const char* fileName) {
-  std::FILE* file = std::fopen(fileName, "r");
-  if (!file) {
-    gLog.Error("file not found : %s", fileName);
-    return 0;
-  }
+  std::FILE* file = OpenToolFile(fileName);
+  if (!file) return 0;
   std::printf("Check FEN suite : '%s'\n", fileName);
   u32 valid = 0;
   u32 lines = 0;
@@ -156,7 +152,9 @@ i32 RunCheckFenSuite(const char* fileName) {
       std::printf("Invalid FEN String : '%s'\n", line);
     ++lines;
   }
+  const bool failed = reader.Failed();
   std::fclose(file);
+  if (failed) return 0;
   std::printf("Checked %u / %u valid FEN string\n", valid, lines);
   return 1;
 }

@@ -11,5 +11,6 @@
 bool CheckFenSyntax(const char* line);
 
 // Prints a header, each invalid line and the count of valid lines. Returns 0
-// when the file does not open, 1 otherwise.
+// when the file cannot be opened or read (named on standard error), 1
+// otherwise.
 i32 RunCheckFenSuite(const char* fileName);

@@ -19,11 +19,8 @@ constexpr i32 EvalLineSize = 512;  // at most 511 characters a line
 }  // namespace
 
 i32 RunEvalSuite(ToolContext& tools, const char* fileName) {
-  std::FILE* file = std::fopen(fileName, "r");
-  if (!file) {
-    gLog.Error("file not found : %s", fileName);
-    return 0;
-  }
+  std::FILE* file = OpenToolFile(fileName);
+  if (!file) return 0;
   Timer timer;
   timer.Start();
   i32 lines = 0;
@@ -50,7 +47,9 @@ i32 RunEvalSuite(ToolContext& tools, const char* fileName) {
     ++lines;
   }
   const double elapsed = timer.ElapsedMicroseconds();
+  const bool failed = reader.Failed();
   std::fclose(file);
+  if (failed) return 0;
   char time[FormatTimeBufferSize];
   FormatTime(time, elapsed);
   std::printf("\nTime : %s\n", time);

@@ -19,3 +19,23 @@ LineRead LineReader::Next(char* buffer, i32 size) {
              size - 1, buffer);
   return LineRead::TooLong;
 }
+
+bool LineReader::Failed() const {
+  if (!std::ferror(file)) return false;
+  gLog.Error("error reading file : %s", fileName);
+  ReportFileError("read", fileName);
+  return true;
+}
+
+void ReportFileError(const char* action, const char* fileName) {
+  std::fprintf(stderr, "cannot %s file '%s'\n", action, fileName);
+}
+
+std::FILE* OpenToolFile(const char* fileName) {
+  std::FILE* file = std::fopen(fileName, "r");
+  if (!file) {
+    gLog.Error("file not found : %s", fileName);
+    ReportFileError("open", fileName);
+  }
+  return file;
+}

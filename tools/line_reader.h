@@ -1,6 +1,7 @@
 // Line input of the file tools: each line read whole into a fixed buffer. A
 // line too long for the buffer is an error of that line alone; its rest is
-// never taken for a line of its own.
+// never taken for a line of its own. A file that cannot be opened or read is
+// named on standard error.
 #pragma once
 
 #include <cstdio>
@@ -23,4 +24,17 @@ struct LineReader {
   // Reads the next line into buffer, which holds size bytes: a line of up to
   // size - 1 characters fits (its line end is dropped when there is no room).
   LineRead Next(char* buffer, i32 size);
+
+  // After End: true when reading stopped on an error rather than at the end
+  // of the file (a directory, an I/O error); the error is logged and the
+  // file named on standard error.
+  bool Failed() const;
 };
+
+// Names a file that a tool could not open, read or write in one line on
+// standard error: "cannot <action> file '<name>'".
+void ReportFileError(const char* action, const char* fileName);
+
+// Opens a tool's input file in text mode. One that does not open is logged
+// ("file not found : <name>") and named on standard error; null then.
+std::FILE* OpenToolFile(const char* fileName);

@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "board/perft.h"
-#include "common/log.h"
 #include "common/timer.h"
 #include "engine/engine.h"
 #include "protocol/protocol_manager.h"
@@ -201,11 +200,8 @@ i32 RunPerftSuite(ToolContext& tools, const char* fileName, i32 depth, PerftSuit
     std::printf("perft suite : invalid depth %d, the depth must be at least 1\n", depth);
     return 0;
   }
-  std::FILE* file = std::fopen(fileName, "r");
-  if (!file) {
-    gLog.Error("file not found : %s", fileName);
-    return 0;
-  }
+  std::FILE* file = OpenToolFile(fileName);
+  if (!file) return 0;
   std::vector<SuiteField> fields(SuiteMaxFields);
   char line[SuiteLineSize];
   i32 passed = 0;
@@ -230,8 +226,10 @@ i32 RunPerftSuite(ToolContext& tools, const char* fileName, i32 depth, PerftSuit
     if (expected && std::strcmp(counted, expected) == 0) ++passed;
     ++total;
   }
-  std::printf("score = %d / %d\n", passed, total);
+  const bool failed = reader.Failed();
   std::fclose(file);
+  if (failed) return 0;
+  std::printf("score = %d / %d\n", passed, total);
   if (result) {
     result->opened = 1;
     result->passed = passed;

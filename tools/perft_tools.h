@@ -31,12 +31,13 @@ struct PerftSuiteResult {
 // Counts every position of an EPD file (a FEN followed by fields ";D<depth>
 // <nodes>") at the depth and compares with the line's field of that depth.
 // Prints "score = passed / total". Returns 1 when the file was read, 0 when
-// it does not open or the depth is below 1.
+// it cannot be opened or read (named on standard error) or the depth is
+// below 1.
 i32 RunPerftSuite(ToolContext& tools, const char* fileName, i32 depth,
                   PerftSuiteResult* result = nullptr);
 
 // "-perftsuite": initialises the engine with the configured hash size, runs
 // the suite (a negative depth becomes 5, a depth of 0 is refused) and shuts
 // the engine down. Returns 1 when every position of the file passed, 0 when
-// the file did not open, the depth was refused or a position failed.
+// the file could not be read, the depth was refused or a position failed.
 i32 PerftSuiteCommand(ProtocolManager& manager, const char* fileName, i32 depth);

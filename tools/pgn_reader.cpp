@@ -211,7 +211,10 @@ void PgnParser::ResetCounters() {
   readCount = readPosition = 0;
   tokenLength = 0;
   token[0] = 0;
-  line = column = tokenLine = tokenColumn = 0;
+  line = 1;
+  column = tokenLine = tokenColumn = 0;
+  afterCarriageReturn = 0;
+  readFailed = 0;
   inTags = 0;
   variationDepth = 0;
   error = 0;
@@ -257,18 +260,26 @@ i32 PgnParser::Read() {
   // Reads on to the end of the file even after a short read.
   for (;;) {
     const std::size_t count = std::fread(readBuffer, 1, sizeof readBuffer, file);
-    if (count == 0) break;
+    if (count == 0) {
+      if (std::ferror(file)) {
+        readFailed = 1;
+        gLog.Error("Chess PGN : error reading \"%s\"", fileName.c_str());
+      }
+      break;
+    }
     readCount = static_cast<i32>(count);
     for (readPosition = 0; readPosition < readCount; ++readPosition) {
       const u8 byte = readBuffer[readPosition];
       char c = ' ';
-      if (byte == 13) {
+      // A carriage return and the line feed after it end one line.
+      if (byte == 13 || (byte == 10 && !afterCarriageReturn)) {
         Bump(line);
         column = 0;
       } else if (byte >= 32 && byte < 128) {
         Bump(column);
         c = static_cast<char>(byte);
       }
+      afterCarriageReturn = byte == 13;
       LexChar(c);
     }
     totalBytes += count;

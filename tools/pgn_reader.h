@@ -77,7 +77,8 @@ class PgnParser {
 
   // Reads the whole file: Begin, the events of every game, End. Returns 1
   // after End, 0 when the file does not open (reported as error 0, and
-  // neither Begin nor End is called).
+  // neither Begin nor End is called). A read error ends the reading as the
+  // end of the file would and sets readFailed.
   i32 Read();
 
   // Handles one character between tokens; returns 1.
@@ -107,7 +108,7 @@ class PgnParser {
   char token[PgnTokenBufferSize];
   i32 tokenLength;
 
-  i32 line;  // counted at carriage returns only
+  i32 line;  // from 1; a line ends at a line feed, a carriage return or both
   i32 column;
   i32 tokenLine;  // where the current token or tag began; error messages give this line
   i32 tokenColumn;
@@ -130,6 +131,8 @@ class PgnParser {
   i32 gameNumber;
   u64 totalBytes;
   i32 chunkCount;
+  u8 afterCarriageReturn;  // the last byte read was a carriage return
+  u8 readFailed;           // reading stopped on an error before the end of the file
 
   Board* board;
   PgnReader* reader;

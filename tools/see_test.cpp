@@ -6,7 +6,6 @@
 
 #include "board/movegen.h"
 #include "board/perft.h"
-#include "common/log.h"
 #include "common/timer.h"
 #include "engine/engine.h"
 #include "tools/line_reader.h"
@@ -46,11 +45,8 @@ i32 EvaluateExchanges(Board& board) {
 }  // namespace
 
 i32 RunSeeTest(ToolContext& tools, const char* fileName) {
-  std::FILE* file = std::fopen(fileName, "r");
-  if (!file) {
-    gLog.Error("file not found : %s", fileName);
-    return 0;
-  }
+  std::FILE* file = OpenToolFile(fileName);
+  if (!file) return 0;
   Timer timer;
   timer.Start();
   i32 positions = 0;
@@ -71,7 +67,9 @@ i32 RunSeeTest(ToolContext& tools, const char* fileName) {
     }
   }
   const double elapsed = timer.ElapsedMicroseconds();
+  const bool failed = reader.Failed();
   std::fclose(file);
+  if (failed) return 0;
   char time[FormatTimeBufferSize];
   FormatTime(time, elapsed);
   std::printf("Count positions = %d\n", positions);

@@ -9,7 +9,6 @@
 #include "board/movegen.h"
 #include "board/perft.h"
 #include "common/build_info.h"
-#include "common/log.h"
 #include "common/timer.h"
 #include "engine/engine.h"
 #include "tools/line_reader.h"
@@ -113,11 +112,8 @@ void MoveToSan(const Board& position, Move move, char* out) {
 
 i32 RunTestSuite(ToolContext& tools, const char* fileName) {
   if (!tools.engine) return 0;
-  std::FILE* file = std::fopen(fileName, "r");
-  if (!file) {
-    gLog.Error("file not found : %s", fileName);
-    return 0;
-  }
+  std::FILE* file = OpenToolFile(fileName);
+  if (!file) return 0;
   Engine& engine = *tools.engine;
   engine.testSuiteMode = 1;
   std::printf("Zorvel version %s\n\n", EngineVersion);
@@ -190,8 +186,9 @@ i32 RunTestSuite(ToolContext& tools, const char* fileName) {
     }
     ++lines;
   }
+  const bool failedToRead = reader.Failed();
 
-  if (lines > 0) {
+  if (lines > 0 && !failedToRead) {
     const double elapsed = timer.ElapsedMicroseconds();
     char time[FormatTimeBufferSize];
     FormatTime(time, elapsed);
@@ -206,5 +203,5 @@ i32 RunTestSuite(ToolContext& tools, const char* fileName) {
   }
   std::fclose(file);
   engine.testSuiteMode = 0;
-  return 1;
+  return failedToRead ? 0 : 1;
 }

@@ -13,9 +13,10 @@ std::string TestIni(int useInputThread, const std::string& extraLines) {
   return text + extraLines;
 }
 
-Session::Session(const std::string& ini, const std::vector<std::string>& args) {
+Session::Session(const std::string& ini, const std::vector<std::string>& args,
+                 const std::string& errorFile) {
   if (!ini.empty()) dir_.Write("zorvel.ini", ini);
-  process_.reset(new EngineProcess(dir_.path(), args));
+  process_.reset(new EngineProcess(dir_.path(), args, errorFile));
 }
 
 int Session::Quit() {

@@ -17,8 +17,10 @@ std::string TestIni(int useInputThread, const std::string& extraLines = "");
 // A temporary working directory with the engine running in it.
 class Session {
  public:
-  // Writes the configuration (unless it is empty) and starts the engine.
-  explicit Session(const std::string& ini, const std::vector<std::string>& args = {});
+  // Writes the configuration (unless it is empty) and starts the engine, with
+  // its standard error in errorFile when one is named.
+  explicit Session(const std::string& ini, const std::vector<std::string>& args = {},
+                   const std::string& errorFile = "");
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 

@@ -102,7 +102,8 @@ std::vector<std::string> TempDir::List() const {
   return names;
 }
 
-EngineProcess::EngineProcess(const std::string& workDir, const std::vector<std::string>& args) {
+EngineProcess::EngineProcess(const std::string& workDir, const std::vector<std::string>& args,
+                             const std::string& errorFile) {
   std::vector<std::string> argv = SplitWords(ZORVEL_EMULATOR);
   argv.push_back(ZORVEL_BINARY);
   argv.insert(argv.end(), args.begin(), args.end());
@@ -115,6 +116,12 @@ EngineProcess::EngineProcess(const std::string& workDir, const std::vector<std::
   if (pid_ == 0) {
     dup2(in[0], 0);
     dup2(out[1], 1);
+    if (!errorFile.empty()) {
+      const int error = open(errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (error < 0) _exit(124);
+      dup2(error, 2);
+      close(error);
+    }
     close(in[0]);
     close(in[1]);
     close(out[0]);

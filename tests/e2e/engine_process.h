@@ -27,8 +27,10 @@ class TempDir {
 
 class EngineProcess {
  public:
-  // Starts the engine with the given arguments in the given working directory.
-  explicit EngineProcess(const std::string& workDir, const std::vector<std::string>& args = {});
+  // Starts the engine with the given arguments in the given working directory;
+  // its standard error goes to errorFile when one is named.
+  explicit EngineProcess(const std::string& workDir, const std::vector<std::string>& args = {},
+                         const std::string& errorFile = "");
   ~EngineProcess();
   EngineProcess(const EngineProcess&) = delete;
   EngineProcess& operator=(const EngineProcess&) = delete;

@@ -199,18 +199,23 @@ TEST_F(BookBuilderTest, MinimumCountDropsRareMoves) {
   EXPECT_EQ(ReadWholeFile(dir_.File("book.bin")), HeaderBytes(0));
 }
 
-TEST_F(BookBuilderTest, MaximumPlyCountsTheParsersPlyNumber) {
+TEST_F(BookBuilderTest, MaximumPlyCountsHalfMoves) {
   const std::string pgn = Game("1-0", "1. e4 e5 2. Nf3 Nc6 3. Bb5 *");
-  const Book one = Build(pgn, 1, 1);
-  ASSERT_EQ(one.entries.size(), 1u);
-  EXPECT_EQ(one.entries[0].move, E4);
-  EXPECT_EQ(one.entries[0].key, Start().key);
-  // The ply number is 0 for White's first move, 1 for Black's reply and
-  // White's second move, 2 for Black's second move.
+  // Each maximum keeps that many half-moves of the game, from its start.
+  for (i32 maxPly = 0; maxPly <= 6; ++maxPly)
+    EXPECT_EQ(Build(pgn, maxPly, 1).entries.size(), static_cast<size_t>(std::min(maxPly, 5)))
+        << maxPly;
   const Book two = Build(pgn, 2, 1);
-  EXPECT_EQ(two.entries.size(), 3u);
-  EXPECT_EQ(Of(two, After({{"e2", "e4"}, {"e7", "e5"}}).key).size(), 1u);
-  EXPECT_EQ(Build(pgn, 0, 1).entries.size(), 0u);
+  ASSERT_EQ(two.entries.size(), 2u);
+  EXPECT_EQ(Of(two, Start().key).at(0).move, E4);
+  EXPECT_EQ(Of(two, After({{"e2", "e4"}}).key).at(0).move, E5);
+  // A game from a position with Black to move starts with Black's move.
+  const Book black = Build(
+      "[Event \"t\"]\n[FEN \"rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq - 0 1\"]\n\n"
+      "1... e5 2. Nf3 *\n",
+      1, 1);
+  ASSERT_EQ(black.entries.size(), 1u);
+  EXPECT_EQ(black.entries[0].move, E5);
 }
 
 TEST_F(BookBuilderTest, EntriesOfOnePositionComeBestFirstWhateverTheirCount) {

@@ -284,34 +284,24 @@ TEST_F(PgnReaderTest, EventsOfOneGameInOrder) {
   EXPECT_EQ(parser_->gameNumber, 1);
 }
 
-TEST_F(PgnReaderTest, LinesAreCountedAtCarriageReturnsOnly) {
-  const std::string game = "[Event \"x\"]\n\n1. e4 Ke3 *\n";  // Ke3: no black king reaches e3
-  std::string crlf;
-  for (const char c : game) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
-  {
+TEST_F(PgnReaderTest, ErrorsNameTheLineWhateverTheLineEnds) {
+  // Ke3 on the third line: no black king reaches e3.
+  const std::string game = "[Event \"x\"]\n\n1. e4 Ke3 *\n[Event \"y\"]\n\n1. d4 Nd5 *\n";
+  // Line feeds, carriage returns with line feeds, and old Macintosh files
+  // with carriage returns alone.
+  for (const std::string end : {"\n", "\r\n", "\r"}) {
+    std::string text;
+    for (const char c : game) text += c == '\n' ? end : std::string(1, c);
     RecordingReader r;
     ErrorLogCapture log;
-    Run(crlf, r);
-    EXPECT_EQ(r.Only("error"), std::vector<std::string>{"2 Ke3 game 0 ply 1 line 2"});
+    Run(text, r);
+    EXPECT_EQ(r.Only("error"), (std::vector<std::string>{"2 Ke3 game 0 ply 1 line 3",
+                                                          "2 Nd5 game 1 ply 1 line 6"}));
     EXPECT_EQ(log.Messages(),
-              std::vector<std::string>{
-                  "Chess PGN : Error parsing move 'Ke3' in game 0 at ply 1, line 2"});
-  }
-  {
-    RecordingReader r;
-    Run(game, r);
-    EXPECT_EQ(r.Only("error"), std::vector<std::string>{"2 Ke3 game 0 ply 1 line 0"});
-    EXPECT_EQ(parser_->line, 0);
-  }
-  {
-    // Old Macintosh files: carriage returns alone.
-    std::string cr = game;
-    for (char& c : cr)
-      if (c == '\n') c = '\r';
-    RecordingReader r;
-    Run(cr, r);
-    EXPECT_EQ(r.Only("error"), std::vector<std::string>{"2 Ke3 game 0 ply 1 line 2"});
-    EXPECT_EQ(parser_->line, 3);
+              (std::vector<std::string>{
+                  "Chess PGN : Error parsing move 'Ke3' in game 0 at ply 1, line 3",
+                  "Chess PGN : Error parsing move 'Nd5' in game 1 at ply 1, line 6"}));
+    EXPECT_EQ(parser_->line, 7);
   }
 }
 
@@ -320,7 +310,7 @@ TEST_F(PgnReaderTest, MoveGluedToBraceOrParenthesisIsLost) {
   Run("[Event \"x\"]\n1. e4 c5{the Sicilian} 2. Nf3 *\n", glued);
   // c5 is lost, so Nf3 is read as Black's move and does not decode.
   EXPECT_EQ(glued.Only("move"), std::vector<std::string>{"e4 {the Sicilian}"});
-  EXPECT_EQ(glued.Only("error"), std::vector<std::string>{"2 Nf3 game 0 ply 1 line 0"});
+  EXPECT_EQ(glued.Only("error"), std::vector<std::string>{"2 Nf3 game 0 ply 1 line 2"});
   EXPECT_EQ(glued.Only("comment"), std::vector<std::string>{"the Sicilian"});
 
   Run("[Event \"x\"]\n1. e4 c5 {the Sicilian} 2. Nf3 *\n", spaced);
@@ -387,7 +377,7 @@ TEST_F(PgnReaderTest, InvalidFenIsLoggedAndLeavesTheBoardAsItWas) {
 TEST_F(PgnReaderTest, AnnotationGluedToAMoveIsAParseErrorThatEndsTheGame) {
   RecordingReader r;
   Run("[Event \"a\"]\n1. e4! e5 *\n\n[Event \"b\"]\n1. e4+!? e5 2. d4+?? *\n", r);
-  EXPECT_EQ(r.Only("error"), std::vector<std::string>{"2 e4! game 0 ply 0 line 0"});
+  EXPECT_EQ(r.Only("error"), std::vector<std::string>{"2 e4! game 0 ply 0 line 2"});
   EXPECT_EQ(r.Only("move"), (std::vector<std::string>{"e4+!?", "e5", "d4+??"}));
   EXPECT_EQ(r.Only("game"), (std::vector<std::string>{"end 0", "end 1"}));
   EXPECT_EQ(r.games.at(0).size(), 0u);
@@ -401,14 +391,14 @@ TEST_F(PgnReaderTest, IllegalMovesAreInvalidAndLeaveTheBoardSound) {
   Run("[Event \"a\"]\n1. e4 d6 2. Bb5+ Kd7 3. a3 *\n[Event \"b\"]\n1. O-O *\n"
       "[Event \"c\"]\n1. Nd2 *\n[Event \"d\"]\n1. d4 *\n",
       r);
-  EXPECT_EQ(r.Only("error"), (std::vector<std::string>{"3 Kd7 game 0 ply 2 line 0",
-                                                        "3 O-O game 1 ply 0 line 0",
-                                                        "3 Nd2 game 2 ply 0 line 0"}));
+  EXPECT_EQ(r.Only("error"), (std::vector<std::string>{"3 Kd7 game 0 ply 2 line 2",
+                                                        "3 O-O game 1 ply 0 line 4",
+                                                        "3 Nd2 game 2 ply 0 line 6"}));
   EXPECT_EQ(r.Only("move"), (std::vector<std::string>{"e4", "d6", "Bb5+", "d4"}));
   EXPECT_EQ(log.Messages(), (std::vector<std::string>{
-                                "Chess PGN : Invalid move 'Kd7' in game 0 at ply 2, line 0",
-                                "Chess PGN : Invalid move 'O-O' in game 1 at ply 0, line 0",
-                                "Chess PGN : Invalid move 'Nd2' in game 2 at ply 0, line 0"}));
+                                "Chess PGN : Invalid move 'Kd7' in game 0 at ply 2, line 2",
+                                "Chess PGN : Invalid move 'O-O' in game 1 at ply 0, line 4",
+                                "Chess PGN : Invalid move 'Nd2' in game 2 at ply 0, line 6"}));
   EXPECT_TRUE(board_.IsConsistent());
 }
 
@@ -466,8 +456,8 @@ TEST_F(PgnReaderTest, LongTokensTagsAndCommentsAreCutOrRejected) {
   EXPECT_EQ(r.Only("tag")[0], "Event=" + std::string(1023 - 5 - 3, 'y'));
   EXPECT_EQ(r.Only("comment").at(0), std::string(1023, 'y'));
   // A move token of more than 7 characters is a parse error shown cut.
-  EXPECT_EQ(r.Only("error"), (std::vector<std::string>{"2 Nf3yyyy game 0 ply 1 line 0",
-                                                        "2 exd8=Q+ game 1 ply 0 line 0"}));
+  EXPECT_EQ(r.Only("error"), (std::vector<std::string>{"2 Nf3yyyy game 0 ply 1 line 3",
+                                                        "2 exd8=Q+ game 1 ply 0 line 5"}));
   EXPECT_EQ(r.games.at(0).size(), 2u);
   EXPECT_EQ(r.games.at(2).size(), 4u);
 }
