@@ -133,6 +133,12 @@ TEST(ToolPerft, DivideAndDetailedPerft) {
   EXPECT_EQ(run.lines[1], "     total : 0");
   EXPECT_EQ(run.lines[4], "Speed = 0");
 
+  // A Chess960 right that names the inner of two rooks castles with it.
+  run = RunTool({"-divide", "1", "-fen", "3k4/8/8/8/8/8/8/3K2RR w G - 0 1"});
+  ASSERT_EQ(run.lines.size(), 27u);
+  EXPECT_EQ(run.lines[0], "       O-O : 1");
+  EXPECT_EQ(run.lines[23], "     total : 22");
+
   run = RunTool({"-perftd", "2", "-fen", Kiwipete});
   const std::vector<std::string> counts = {
       "Depth 2",           "Nodes = 2039",   "Nodes captures = 351", "Nodes e.p = 1",
