@@ -80,7 +80,7 @@ TEST(ToolHelp, BannerAndUsage) {
   const std::vector<std::string> expected = {
       Banner,
       std::string("Built on ") + BuildDate + " at " + BuildTime,
-      "Using software popcount",
+      ZORVEL_EXPECT_HARDWARE_POPCOUNT ? "Using hardware popcount" : "Using software popcount",
       "",
       "Zorvel -testsuite <filename.epd> <time>",
       "Zorvel -perftsuite <filename.epd> <depth>",
