@@ -22,9 +22,10 @@ inline constexpr u64 FileMask[8] = {
     FileMaskA << 4, FileMaskA << 5, FileMaskA << 6, FileMaskA << 7,
 };
 
-// Number of set bits. Without a population-count instruction (the ARM
-// targets, plain x86-64) the compiler would call a library routine; the
-// bit-parallel count on the two 32-bit halves is faster there.
+// Number of set bits: one instruction where the build may use it (x86-64
+// unless built for the plain baseline). Without it (the ARM targets, plain
+// x86-64) the compiler would call a library routine; the bit-parallel count
+// on the two 32-bit halves is faster there.
 constexpr i32 PopCount(u64 bb) {
 #if defined(__POPCNT__)
   return __builtin_popcountll(bb);

@@ -100,7 +100,7 @@ void Board::SetStartPosition() {
 }
 
 void Board::SetPosition(const i8 pieceCodes[64], i32 side, u8 rights, u8 epFileIn,
-                        u8 halfmoveClockIn) {
+                        u8 halfmoveClockIn, const i32* rookFiles) {
   material[Black] = material[White] = 0;
   phaseBySide[Black] = phaseBySide[White] = 0;
   materialSignature = 0;
@@ -147,36 +147,30 @@ void Board::SetPosition(const i8 pieceCodes[64], i32 side, u8 rights, u8 epFileI
   castleKingSquare[White] =
       (castleRights & (CastleWhiteShort | CastleWhiteLong)) ? kingSquare[White] : 4;
 
-  // Castling rooks: on the short side the rook nearest the h-file, on the
-  // long side the one nearest the a-file.
+  // Castling rooks. rookFiles (Black long, Black short, White long, White
+  // short, as ParseFen reads them) may name a right's rook by its file
+  // (Chess960); without a rook of that side there, the right goes. An edge
+  // file, or no array, means the outermost rook, as "KQkq" do: nearest the
+  // h-file on the short side, nearest the a-file on the long side.
   for (const i32 colour : {Black, White}) {
     const i32 king = castleKingSquare[colour];
     const i32 rankStart = colour == White ? 0 : 56;
     const u64 rooks = pieces[colour][Rook];
 
-    if (castleRights & CastleBit[CastleShort][colour]) {
+    for (const i32 kind : {CastleShort, CastleLong}) {
+      const u8 bit = CastleBit[kind][colour];
+      if (!(castleRights & bit)) continue;
+      const i32 edge = kind == CastleShort ? 7 : 0;
+      const i32 step = kind == CastleShort ? 1 : -1;
+      const i32 named = rookFiles ? rookFiles[colour * 2 + (kind == CastleShort ? 1 : 0)] : edge;
+      const bool outermost = named < 0 || named > 7 || named == edge;
       bool found = false;
-      if (FileOf(king) != 7) {
-        for (i32 sq = king + 1; sq <= rankStart + 7; ++sq) {
-          if (rooks & Bit(sq)) {
-            castleRookSquare[CastleShort][colour] = sq;
-            found = true;
-          }
-        }
+      for (i32 file = FileOf(king) + step; file >= 0 && file <= 7; file += step) {
+        if (!(rooks & Bit(rankStart + file)) || !(outermost || file == named)) continue;
+        castleRookSquare[kind][colour] = rankStart + file;
+        found = true;
       }
-      if (!found) castleRights &= static_cast<u8>(~CastleBit[CastleShort][colour]);
-    }
-    if (castleRights & CastleBit[CastleLong][colour]) {
-      bool found = false;
-      if (FileOf(king) != 0) {
-        for (i32 sq = king - 1; sq >= rankStart; --sq) {
-          if (rooks & Bit(sq)) {
-            castleRookSquare[CastleLong][colour] = sq;
-            found = true;
-          }
-        }
-      }
-      if (!found) castleRights &= static_cast<u8>(~CastleBit[CastleLong][colour]);
+      if (!found) castleRights &= static_cast<u8>(~bit);
     }
   }
 

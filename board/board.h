@@ -51,7 +51,11 @@ struct Board {
 
   // Setting a whole position.
   void SetStartPosition();
-  void SetPosition(const i8 pieceCodes[64], i32 side, u8 rights, u8 epFileIn, u8 halfmoveClockIn);
+  // rookFiles, when given, are the castling rook files ParseFen reads
+  // (Black long, Black short, White long, White short): a file names the
+  // rook of its right; the edge files and no array mean the outermost rook.
+  void SetPosition(const i8 pieceCodes[64], i32 side, u8 rights, u8 epFileIn, u8 halfmoveClockIn,
+                   const i32* rookFiles = nullptr);
 
   // Making and unmaking moves; legality is tested by the caller afterwards.
   void MakeMove(Move move, UndoInfo& undo);

@@ -10,3 +10,7 @@ extern const char* const WordSizeLabel;
 // The build's date and time as the compiler's date and time macros give them.
 extern const char* const BuildDate;
 extern const char* const BuildTime;
+
+// True when the build counts bits with the processor's population-count
+// instruction, false when it counts them in software.
+extern const bool HardwarePopCount;

@@ -47,6 +47,24 @@ i32 PromotionFromLetter(char c) {
   }
 }
 
+// The letter of one castling right: "KQkq" when the right's rook is the
+// outermost of its side on that wing, else the rook's file (Chess960), upper
+// case for White, so that reading the text back finds the same rook.
+char CastlingLetter(const Board& b, i32 colour, i32 kind) {
+  const i32 rookSquare = b.castleRookSquare[kind][colour];
+  const i32 edge = kind == CastleShort ? 7 : 0;
+  const i32 step = kind == CastleShort ? 1 : -1;
+  bool outermost = true;
+  for (i32 file = FileOf(rookSquare); file != edge && outermost;) {
+    file += step;
+    outermost = !(b.pieces[colour][Rook] >> MakeSquare(file, RankOf(rookSquare)) & 1);
+  }
+  const char base = colour == White ? 'A' : 'a';
+  if (!outermost) return static_cast<char>(base + FileOf(rookSquare));
+  if (kind == CastleShort) return colour == White ? 'K' : 'k';
+  return colour == White ? 'Q' : 'q';
+}
+
 bool IsFile(char c) { return c >= 'a' && c <= 'h'; }
 bool IsRank(char c) { return c >= '1' && c <= '8'; }
 
@@ -324,7 +342,7 @@ bool Engine::SetFen(const char* fen) {
   Board position = board;
   if (valid) {
     position.SetPosition(pieces, side, static_cast<u8>(rights), static_cast<u8>(epFile),
-                         static_cast<u8>(halfmove));
+                         static_cast<u8>(halfmove), rookFiles);
     // The side to move must not be able to take a king: no board operation
     // or search is made for a position without one.
     valid = !position.IsAttacked(position.kingSquare[position.opponent], position.sideToMove);
@@ -371,10 +389,11 @@ bool Engine::BoardToFen(const Board& position, char* out) const {
   if (position.castleRights == 0) {
     *o++ = '-';
   } else {
-    if (position.castleRights & CastleWhiteShort) *o++ = 'K';
-    if (position.castleRights & CastleWhiteLong) *o++ = 'Q';
-    if (position.castleRights & CastleBlackShort) *o++ = 'k';
-    if (position.castleRights & CastleBlackLong) *o++ = 'q';
+    const u8 rights = position.castleRights;
+    if (rights & CastleWhiteShort) *o++ = CastlingLetter(position, White, CastleShort);
+    if (rights & CastleWhiteLong) *o++ = CastlingLetter(position, White, CastleLong);
+    if (rights & CastleBlackShort) *o++ = CastlingLetter(position, Black, CastleShort);
+    if (rights & CastleBlackLong) *o++ = CastlingLetter(position, Black, CastleLong);
   }
   *o++ = ' ';
   if (position.epFile == 0) {

@@ -100,7 +100,7 @@ void SetUpEngine(ProtocolManager& manager, i32 hashMb) {
 CommandLineResult Help(ProtocolManager& manager) {
   std::printf("Zorvel %s (%s) by Vesquet\n", EngineVersion, manager.settings.wordSizeLabel);
   std::puts((std::string("Built on ") + BuildDate + " at " + BuildTime).c_str());
-  std::puts("Using software popcount");
+  std::puts(HardwarePopCount ? "Using hardware popcount" : "Using software popcount");
   std::puts("");
   for (const Usage& usage : UsageLines) std::puts(usage.line);
   return Orderly(true);

@@ -2,12 +2,19 @@
 // protocol mode, and an orderly shutdown.
 #include <sys/resource.h>
 
+#include "common/cpu_features.h"
 #include "common/log.h"
 #include "engine/engine.h"
 #include "protocol/command_line.h"
 #include "protocol/protocol_manager.h"
 
 namespace {
+
+// A build for processors with the population-count instruction refuses one
+// without it in one line instead of dying of an illegal instruction. The
+// check runs before every other initialiser of the program (the global log's
+// among them), any of which may use the instruction.
+__attribute__((constructor(101))) void CheckProcessor() { RefuseUnsupportedCpu(); }
 
 constexpr rlim_t WantedStackBytes = 0x400000;
 

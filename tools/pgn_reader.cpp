@@ -517,7 +517,7 @@ void PgnParser::StartGame() {
                           &halfmove, rookFiles, &consumed) != 0;
     if (valid) {
       position.SetPosition(pieces, side, static_cast<u8>(rights), static_cast<u8>(epFile),
-                           static_cast<u8>(halfmove));
+                           static_cast<u8>(halfmove), rookFiles);
       // A king the side to move could take: its capture would break the board.
       valid = !position.IsAttacked(position.kingSquare[position.opponent], position.sideToMove);
     }

@@ -54,7 +54,7 @@ GameTracker::GameTracker(const std::string& fen) {
                 &consumed))
     throw std::runtime_error("bad FEN in a test: " + fen);
   board.SetPosition(pieces, side, static_cast<u8>(rights), static_cast<u8>(ep),
-                    static_cast<u8>(halfmove));
+                    static_cast<u8>(halfmove), rookFiles);
 }
 
 namespace {

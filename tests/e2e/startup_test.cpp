@@ -1,7 +1,9 @@
 // Start-up, the configuration file, the log, the protocol chooser and the
 // exit status, through the real engine.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -21,7 +23,45 @@ bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
+// "-help" on an emulated processor model: exit status, standard output and
+// standard error.
+struct EmulatedRun {
+  int status = -1;
+  std::string out, err;
+};
+
+EmulatedRun HelpOnProcessor(const std::string& cpu) {
+  TempDir dir;
+  const std::string command = std::string("timeout 300 '") + ZORVEL_X86_64_EMULATOR + "' -cpu " + cpu +
+                              " '" + ZORVEL_BINARY + "' -help >'" + dir.File("out") + "' 2>'" +
+                              dir.File("err") + "' </dev/null";
+  const int raw = std::system(command.c_str());
+  EmulatedRun run;
+  if (raw != -1 && WIFEXITED(raw)) run.status = WEXITSTATUS(raw);
+  run.out = dir.Read("out");
+  run.err = dir.Read("err");
+  return run;
+}
+
 }  // namespace
+
+// A build that counts bits with the population-count instruction says so in
+// one line and ends with status 1 on a processor without it, before anything
+// could run the instruction; with it the program runs.
+TEST(ProcessorCheck, RefusesAProcessorWithoutPopcnt) {
+  if (std::string(ZORVEL_X86_64_EMULATOR).empty())
+    GTEST_SKIP() << "no x86-64 emulator, or a build without the instruction";
+  const EmulatedRun without = HelpOnProcessor("qemu64,-popcnt");
+  EXPECT_EQ(without.status, 1);
+  EXPECT_EQ(without.out, "");
+  EXPECT_EQ(without.err,
+            "zorvel: this processor lacks the popcnt instruction this build uses "
+            "(build with -DZORVEL_X86_64_BASELINE=ON for it)\n");
+  const EmulatedRun with = HelpOnProcessor("qemu64,+popcnt");
+  EXPECT_EQ(with.status, 0);
+  EXPECT_TRUE(Contains(with.out, "\nUsing hardware popcount\n")) << with.out;
+  EXPECT_EQ(with.err, "");
+}
 
 TEST(ConfigFile, DefaultsAndClamps) {
   {

@@ -21,7 +21,7 @@ inline Board BoardFromFen(const std::string& fen) {
       ParseFen(fen.c_str(), pieces, &side, &rights, &ep, &fullmove, &halfmove, rookFiles, &consumed);
   EXPECT_EQ(ok, 1) << fen;
   board.SetPosition(pieces, side, static_cast<u8>(rights), static_cast<u8>(ep),
-                    static_cast<u8>(halfmove));
+                    static_cast<u8>(halfmove), rookFiles);
   return board;
 }
 
@@ -72,9 +72,18 @@ inline ::testing::AssertionResult MatchesFreshSetPosition(const Board& b) {
   if (!b.IsConsistent()) return ::testing::AssertionFailure() << "inconsistent board";
   i8 codes[64];
   PieceCodes(b, codes);
+  // The castling rooks by file, in the order ParseFen gives them.
+  const i32 rookFiles[4] = {
+      FileOf(b.castleRookSquare[CastleLong][Black]), FileOf(b.castleRookSquare[CastleShort][Black]),
+      FileOf(b.castleRookSquare[CastleLong][White]), FileOf(b.castleRookSquare[CastleShort][White])};
   Board fresh{};
-  fresh.SetPosition(codes, b.sideToMove, b.castleRights, b.epFile, b.halfmoveClock);
+  fresh.SetPosition(codes, b.sideToMove, b.castleRights, b.epFile, b.halfmoveClock, rookFiles);
   if (fresh.castleRights != b.castleRights) return ::testing::AssertionFailure() << "rights";
+  for (i32 c = 0; c < 2; ++c)
+    for (i32 kind = 0; kind < 2; ++kind)
+      if ((b.castleRights & (c == White ? 1 : 4) << kind) &&
+          fresh.castleRookSquare[kind][c] != b.castleRookSquare[kind][c])
+        return ::testing::AssertionFailure() << "castling rook";
   if (fresh.key != b.key) return ::testing::AssertionFailure() << "key";
   if (fresh.pawnKey != b.pawnKey) return ::testing::AssertionFailure() << "pawn key";
   if (fresh.material[0] != b.material[0] || fresh.material[1] != b.material[1])

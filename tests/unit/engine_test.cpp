@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "board/attacks.h"
+#include "board_helpers.h"
 #include "common/log.h"
 #include "engine_helpers.h"
 
@@ -371,6 +372,41 @@ TEST(GameRecord, FenOutWithFullMoveNumbers) {
   // No full-move field counts from 1.
   ASSERT_TRUE(e.SetFen("4k3/8/8/8/8/8/8/4K3 w -"));
   EXPECT_EQ(GameFen(e), "4k3/8/8/8/8/8/8/4K3 w - - 0 1");
+}
+
+TEST(GameRecord, Chess960RightsNamingAnInnerRook) {
+  auto engine = MakeEngine();
+  Engine& e = *engine;
+  e.board.chess960 = 1;
+  // The f-file rooks castle short with the g-file rooks beside them; "KQkq"
+  // would name the outermost rooks, so FEN out names the file where that
+  // differs, and reads back to the same rooks.
+  ASSERT_TRUE(e.SetFen("1rk2rr1/ppppppp1/8/8/8/8/PPPPPPP1/1RK2RR1 w FBfb - 0 1"));
+  EXPECT_EQ(e.board.castleRookSquare[CastleShort][White], 5);
+  EXPECT_EQ(e.board.castleRookSquare[CastleShort][Black], 61);
+  const std::string written = GameFen(e);
+  EXPECT_EQ(written, "1rk2rr1/ppppppp1/8/8/8/8/PPPPPPP1/1RK2RR1 w FQfq - 0 1");
+  const Board before = e.board;
+  ASSERT_TRUE(e.SetFen(written.c_str()));
+  EXPECT_TRUE(SameBoard(before, e.board));
+
+  // Castling is the king taking the named rook; the h-file rook stays.
+  const char* named = "3k4/8/8/8/8/8/8/3K2RR w G - 0 1";
+  ASSERT_TRUE(e.SetFen(named));
+  EXPECT_EQ(GameFen(e), named);
+  ASSERT_TRUE(e.ParseAndMakeMove("d1g1"));
+  EXPECT_TRUE(IsCastling(e.gameHistory.back().move));
+  EXPECT_EQ(e.board.squares[6], King);
+  EXPECT_EQ(e.board.squares[5], Rook);
+  EXPECT_EQ(e.board.squares[7], Rook);
+  EXPECT_TRUE(e.board.IsConsistent());
+  // Once it is the outermost rook, "K" names it.
+  ASSERT_TRUE(e.SetFen(named));
+  ASSERT_TRUE(e.PlayMoveList("h1h2 d8c8"));
+  EXPECT_EQ(GameFen(e), "2k5/8/8/8/8/8/7R/3K2R1 w K - 2 2");
+  // A file without a rook of that side gives no right.
+  ASSERT_TRUE(e.SetFen("3k4/8/8/8/8/8/8/3K2RR w F - 0 1"));
+  EXPECT_EQ(e.board.castleRights, 0);
 }
 
 TEST(GameRecord, InvalidFenIsLoggedAndChangesNothing) {

@@ -295,6 +295,9 @@ TEST_F(MakeMove, RandomGamesFromChess960Positions) {
       "qbbnnrkr/2pp2pp/p7/1p2pp2/8/P3PP2/1PPP1KPP/QBBNNR1R w hf - 0 9",
       "rk2r3/pppppppp/8/8/8/8/PPPPPPPP/RK2R3 w EAea - 0 1",
       "1r3kr1/pppppppp/8/8/8/8/PPPPPPPP/1R3KR1 w GBgb - 0 1",
+      // Rights that name an inner rook.
+      "1rk2rr1/ppppppp1/8/8/8/8/PPPPPPP1/1RK2RR1 w FBfb - 0 1",
+      "3k4/8/8/8/8/8/8/3K2RR w G - 0 1",
   };
   u32 seed = 20;
   KindTally tally;

@@ -18,13 +18,13 @@ struct PerftCase {
   std::vector<std::pair<i32, u64>> counts;  // depth, leaves
 };
 
-std::vector<PerftCase> LoadPerftSuite() {
+std::vector<PerftCase> LoadPerftSuite(const std::string& name) {
   std::vector<PerftCase> cases;
-  std::ifstream in(TestDataPath("perft.epd"));
+  std::ifstream in(TestDataPath(name));
   std::string line;
   while (std::getline(in, line)) {
     const size_t first = line.find(';');
-    if (first == std::string::npos) continue;
+    if (first == std::string::npos || line[0] == '#') continue;
     PerftCase c;
     c.fen = line.substr(0, first);
     for (size_t pos = first; (pos = line.find(";D", pos)) != std::string::npos; pos += 2) {
@@ -53,11 +53,11 @@ ToolContext ContextFor(Board* board) {
   return context;
 }
 
-TEST(Perft, EverySuitePosition) {
-  const std::vector<PerftCase> cases = LoadPerftSuite();
-  ASSERT_EQ(cases.size(), 27u);
-  // Natively every listed depth; emulated and sanitized builds stop at a
-  // budget of leaves per position.
+// Every count of a suite file. Natively every listed depth; emulated and
+// sanitized builds stop at a budget of leaves per position.
+void ExpectSuiteCounts(const std::string& name, size_t positions) {
+  const std::vector<PerftCase> cases = LoadPerftSuite(name);
+  ASSERT_EQ(cases.size(), positions);
   const u64 budget = ForTarget<u64>(~0ULL, 6000000);
   for (const PerftCase& c : cases) {
     Board board = BoardFromFen(c.fen);
@@ -71,6 +71,12 @@ TEST(Perft, EverySuitePosition) {
     }
   }
 }
+
+TEST(Perft, EverySuitePosition) { ExpectSuiteCounts("perft.epd", 27); }
+
+// Chess960 castling fields that name the rook by its file, an inner rook
+// (not the one nearest the corner) among them.
+TEST(Perft, Chess960RightsNamingTheRook) { ExpectSuiteCounts("perft960-named.epd", 2); }
 
 TEST(Perft, RecursiveAndDetailedAgree) {
   struct Detail {
