@@ -5,11 +5,20 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "tools/line_reader.h"
+
 i32 IniFile::Load(const char* path) {
   std::FILE* f = std::fopen(path, "r");
   if (!f) return 0;
-  char line[1024];
-  while (std::fgets(line, sizeof line, f)) {
+  const std::size_t pairsBefore = pairs.size();
+  const std::size_t longLinesBefore = longLines.size();
+  LineReader reader(f, path);
+  char line[IniLineMax + 1];
+  for (LineRead kind; (kind = reader.Next(line, sizeof line)) != LineRead::End;) {
+    if (kind == LineRead::TooLong) {
+      longLines.push_back(reader.lineNumber);
+      continue;
+    }
     // Any control character (newline, carriage return, tab) or non-ASCII byte
     // ends the line.
     std::size_t length = 0;
@@ -20,7 +29,14 @@ i32 IniFile::Load(const char* path) {
     if (!equals) continue;
     pairs.emplace_back(std::string(line, static_cast<std::size_t>(equals - line)), std::string(equals + 1));
   }
+  // A directory opens but cannot be read: like a file that does not open.
+  const bool readError = std::ferror(f) != 0;
   std::fclose(f);
+  if (readError) {
+    pairs.resize(pairsBefore);
+    longLines.resize(longLinesBefore);
+    return 0;
+  }
   return 1;
 }
 

@@ -8,15 +8,18 @@
 
 #include "common/types.h"
 
-// Line format: lines are read 1023 bytes at a time (a longer line is taken in
-// pieces, each a line of its own) and cut at the first control character or
-// byte above 0x7F. Lines shorter than 3 characters, lines starting with '#' or
-// ';' and lines without '=' are skipped. The key is everything before the
-// first '=', the value everything after it; nothing is trimmed.
+// Line format: a line holds at most IniLineMax characters; a longer one is
+// dropped whole (and logged), its rest never read as a line of its own. A
+// line is cut at its first control character or byte above 0x7F. Lines
+// shorter than 3 characters, lines starting with '#' or ';' and lines without
+// '=' are skipped. The key is everything before the first '=', the value
+// everything after it; nothing is trimmed.
+constexpr i32 IniLineMax = 1023;
+
 class IniFile {
  public:
   // Appends the pairs of the file; returns 0 (and changes nothing) when the
-  // file cannot be opened, else 1.
+  // file cannot be opened or read (a directory, a read error), else 1.
   i32 Load(const char* path);
 
   // The value of the first pair with this exact key, read as a base-10
@@ -28,6 +31,10 @@ class IniFile {
 
   // The pairs in file order, duplicates included.
   std::vector<std::pair<std::string, std::string>> pairs;
+
+  // Numbers of the lines dropped for their length. Each was logged when it
+  // was read, which is lost for a file read before the log is open.
+  std::vector<i32> longLines;
 
  private:
   const std::string* Find(const char* key) const;

@@ -45,24 +45,28 @@ i32 ChooseBookEntry(const BookEntry* entries, i32 count, i32 first, i32 selectiv
   }
 }
 
-bool Engine::LoadBook(const std::string& fileName) {
+bool Engine::LoadBook(const std::string& fileName, BookLoad* outcome) {
   bookPlyLimit = BookPlies;
   bookEnabled = 1;
   std::srand(static_cast<unsigned>(std::time(nullptr)));
+  // Every failure switches the book off and tells why.
+  auto fail = [&](BookLoad why) {
+    bookEnabled = 0;
+    if (outcome) *outcome = why;
+    return false;
+  };
   std::FILE* file = std::fopen(fileName.c_str(), "rb");
   if (!file) {
     gLog.Error("book file not found : %s", fileName.c_str());
-    bookEnabled = 0;
-    return false;
+    return fail(BookLoad::NotFound);
   }
   u8 header[BookHeaderBytes];
   u32 announced = 0;
   if (std::fread(header, 1, sizeof header, file) != sizeof header ||
       !DecodeBookHeader(header, &announced)) {
     std::fclose(file);
-    gLog.Error("book file not in the book format : %s", fileName.c_str());
-    bookEnabled = 0;
-    return false;
+    gLog.Error("not a valid book file : %s (no book header)", fileName.c_str());
+    return fail(BookLoad::Invalid);
   }
   // Only records that are really in the file count: a file shorter than its
   // header says is refused before anything is allocated for it.
@@ -73,10 +77,9 @@ bool Engine::LoadBook(const std::string& fileName) {
   if (size < 0 || announced > present || announced > static_cast<u32>(INT32_MAX) ||
       std::fseek(file, BookHeaderBytes, SEEK_SET) != 0) {
     std::fclose(file);
-    gLog.Error("book file truncated : %s (%u entries announced, %llu present)", fileName.c_str(),
-               announced, static_cast<unsigned long long>(present));
-    bookEnabled = 0;
-    return false;
+    gLog.Error("not a valid book file : %s (truncated: %u entries announced, %llu present)",
+               fileName.c_str(), announced, static_cast<unsigned long long>(present));
+    return fail(BookLoad::Invalid);
   }
   // A book larger than the memory left is refused like a bad file.
   std::vector<BookEntry> entries;
@@ -85,22 +88,21 @@ bool Engine::LoadBook(const std::string& fileName) {
   } catch (const std::bad_alloc&) {
     std::fclose(file);
     gLog.Error("book file too large : %s (%u entries)", fileName.c_str(), announced);
-    bookEnabled = 0;
-    return false;
+    return fail(BookLoad::TooLarge);
   }
   u8 record[BookEntryBytes];
   for (u32 i = 0; i < announced; ++i) {
     if (std::fread(record, 1, sizeof record, file) != sizeof record) {
       std::fclose(file);
-      gLog.Error("book file truncated : %s", fileName.c_str());
-      bookEnabled = 0;
-      return false;
+      gLog.Error("not a valid book file : %s (truncated)", fileName.c_str());
+      return fail(BookLoad::Invalid);
     }
     entries[i] = DecodeBookEntry(record);
   }
   std::fclose(file);
   bookEntries.swap(entries);
   bookCount = static_cast<i32>(announced);
+  if (outcome) *outcome = BookLoad::Loaded;
   return true;
 }
 

@@ -10,6 +10,14 @@ constexpr u32 BookFileVersion = 0x00020000;
 constexpr u32 BookHeaderBytes = 12;
 constexpr u32 BookEntryBytes = 16;
 
+// What Engine::LoadBook made of a file.
+enum class BookLoad : u8 {
+  Loaded,
+  NotFound,  // the file does not open
+  Invalid,   // not a book: no book header, or fewer records than announced
+  TooLarge,  // a book, but more than the memory left holds
+};
+
 struct BookEntry {
   u64 key;     // Zobrist key of the position before the move; 0 marks a free slot
   Move move;   // the move as the PGN replay made it

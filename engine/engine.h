@@ -113,8 +113,9 @@ class Engine : public EvalSettings {
   void SetStrengthElo(u32 eloSetting);
   bool PollTimeAndInput();
 
-  // Opening book (book.cpp).
-  bool LoadBook(const std::string& fileName);
+  // Opening book (book.cpp). Why a load failed is logged and, when outcome
+  // is given, stored there.
+  bool LoadBook(const std::string& fileName, BookLoad* outcome = nullptr);
   void ReleaseBook();
   // A book move for the game position, or 0. Think checks it against the
   // legal root moves before playing it.

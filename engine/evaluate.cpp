@@ -531,8 +531,11 @@ i32 Evaluate(const EvalSettings& settings, const Board& board) {
     score = Signed(randomness * Wrap(noise) + (100u - randomness) * Wrap(score)) / 100;
   }
 
+  if (score > EvalLimit) score = EvalLimit;
+  if (score < -EvalLimit) score = -EvalLimit;
+
   // 13. For the side to move.
-  return board.sideToMove == White ? score : Signed(0u - Wrap(score));
+  return board.sideToMove == White ? score : -score;
 }
 
 i32 EvaluateLazy(const EvalSettings& settings, const Board& board, i32 alpha, i32 beta) {

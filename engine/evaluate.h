@@ -34,6 +34,13 @@ inline constexpr u64 AdjacentFilesMask[8] = {
     FileMask[6],
 };
 
+// Every static score lies within +-EvalLimit, far enough from the mate scores
+// (beyond 31744) that no margin the searches add to it reaches them, and
+// inside the 16 bits of a table entry. Only positions with much promoted
+// material under strong personality weights come near it: the phase blend
+// extrapolates once the phase passes that of the start.
+constexpr i32 EvalLimit = 25000;
+
 // How far outside the window the material balance must lie for
 // EvaluateLazy to answer with it alone.
 constexpr i32 LazyEvalMargin = 325;

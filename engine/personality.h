@@ -2,6 +2,9 @@
 // file of key=value lines ("PawnValue=120", ...).
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "common/types.h"
 
 struct Personality {
@@ -34,10 +37,13 @@ struct Personality {
   i32 Randomness;     // percent of noise mixed into the score
   i32 ReduceSpeed;    // nodes per second cap, copied out by the protocols
 
-  // Reads a personality file; keys it lacks take their defaults. Installs the
-  // weights and returns non-zero when the file was read; otherwise restores
-  // the built-in weights, clears active and returns 0.
-  int Load(const char* fileName);
+  // Reads a personality file; keys it lacks take their defaults and values
+  // outside a key's range are clamped to it (logged as a warning). Installs
+  // the weights and returns non-zero when the file was read; otherwise
+  // restores the built-in weights, clears active and returns 0, logging an
+  // error unless the name is empty. The texts of the messages logged are
+  // also appended to notes when it is given.
+  int Load(const char* fileName, std::vector<std::string>* notes = nullptr);
 
   // Restores the built-in evaluation tables and, when loaded is 1, puts this
   // record's weights into them; then derives the dependent tables.

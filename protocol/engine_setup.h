@@ -2,9 +2,13 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 class Engine;
 
 // Loads a personality file (the empty name restores the built-in weights);
 // on success the engine's nodes-per-second cap becomes its "ReduceSpeed".
-bool LoadPersonality(Engine& engine, const std::string& fileName);
+// The texts of the problems met (an unreadable file, clamped values) are
+// appended to notes when it is given; they are logged either way.
+bool LoadPersonality(Engine& engine, const std::string& fileName,
+                     std::vector<std::string>* notes = nullptr);

@@ -30,6 +30,9 @@ bool ProtocolManager::Configure() {
   if (found) ReadSettings(ini, settings, BookFile, PersonalityFile);
   gLog.Open(settings.LogLevel, settings.LogFormat, settings.LogPID);
   if (!found) gLog.Warning("Config file %s not found, using default parameters", ConfigFileName);
+  // The file was read before the log was open: its dropped lines are told now.
+  for (const i32 line : ini.longLines)
+    gLog.Error("%s : line %d longer than %d characters ignored", ConfigFileName, line, IniLineMax);
   gLog.Info("Zorvel %s %s", EngineVersion, settings.wordSizeLabel);
   gLog.Info("Compiled on %s at %s", BuildDate, BuildTime);
   return found;

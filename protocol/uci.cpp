@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "common/build_info.h"
 #include "common/log.h"
@@ -48,6 +50,23 @@ const char* OptionValue(const char* name, const char* word) {
 }
 
 const char* OnOff(i32 value) { return value ? "true" : "false"; }
+
+// Switches the own book on with the file and the selectivity of the
+// settings. A file that cannot serve as a book switches it off again, and the
+// interface hears why.
+void SwitchBookOn(ProtocolManager& manager, Engine& engine) {
+  Settings& settings = manager.settings;
+  settings.Book = 1;
+  BookLoad outcome = BookLoad::Loaded;
+  if (engine.LoadBook(manager.BookFile, &outcome)) {
+    engine.bookSelectivity = settings.BookSelectivity;
+    return;
+  }
+  settings.Book = 0;
+  manager.SendLine(outcome == BookLoad::NotFound   ? "info string book file not found"
+                   : outcome == BookLoad::TooLarge ? "info string book file too large"
+                                                   : "info string not a valid book file");
+}
 
 // Room for the coordinate text of a whole principal variation.
 constexpr int PvTextSize = MaxPly * 6 + 8;
@@ -321,7 +340,9 @@ void UciProtocol::Identify() {
                          settings.DrawScore);
 
   engine->Init(settings.Hash);
-  if (settings.UsePersonality) LoadPersonality(*engine, manager->PersonalityFile);
+  // Problems with the personality file are told after "uciok".
+  std::vector<std::string> notes;
+  if (settings.UsePersonality) LoadPersonality(*engine, manager->PersonalityFile, &notes);
   engine->NewGame();
   manager->infiniteSearch = 0;
   if (settings.Book == 1) {
@@ -333,6 +354,7 @@ void UciProtocol::Identify() {
   minSplitDepth = settings.MinSplitDepth * 4;
   engine->LinkMainThread();
   manager->SendLine("uciok");
+  for (const std::string& note : notes) listener.SendText(note.c_str());
 }
 
 void UciProtocol::SetOption(const char* line) {
@@ -362,21 +384,14 @@ void UciProtocol::SetOption(const char* line) {
     engine->limits.lateMoveReductions = std::strcmp(value, "true") == 0;
   } else if ((value = OptionValue(name, "OwnBook "))) {
     if (std::strcmp(value, "true") == 0) {
-      settings.Book = 1;
-      if (!engine->LoadBook(manager->BookFile)) {
-        manager->SendLine("info string book file not found");
-        settings.Book = 0;
-      }
+      SwitchBookOn(*manager, *engine);
     } else {
       settings.Book = 0;
       engine->ReleaseBook();
     }
   } else if ((value = OptionValue(name, "Book File "))) {
     manager->BookFile = value;
-    if (settings.Book && !engine->LoadBook(manager->BookFile)) {
-      manager->SendLine("info string book file not found");
-      settings.Book = 0;
-    }
+    if (settings.Book) SwitchBookOn(*manager, *engine);
   } else if (StartsWith(name, "Clear ")) {
     if (StartsWith(name + 6, "Hash")) engine->tt.Clear();
   } else if ((value = OptionValue(name, "MultiPV "))) {
@@ -395,17 +410,19 @@ void UciProtocol::SetOption(const char* line) {
     engine->pool.SetThreadCount(threads);
     engine->LinkMainThread();
   } else if ((value = OptionValue(name, "UsePersonality "))) {
-    if (std::strcmp(value, "true") == 0) {
-      settings.personalityActive = 1;
-      LoadPersonality(*engine, manager->PersonalityFile);
-    } else {
-      settings.personalityActive = 0;
-      LoadPersonality(*engine, "");
-    }
+    settings.personalityActive = std::strcmp(value, "true") == 0 ? 1 : 0;
+    SwitchPersonality();
   } else if ((value = OptionValue(name, "PersonalityFile "))) {
     manager->PersonalityFile = value;
-    LoadPersonality(*engine, settings.personalityActive ? manager->PersonalityFile : "");
+    SwitchPersonality();
   }
+}
+
+void UciProtocol::SwitchPersonality() {
+  std::vector<std::string> notes;
+  LoadPersonality(*engine, manager->settings.personalityActive ? manager->PersonalityFile : "",
+                  &notes);
+  for (const std::string& note : notes) listener.SendText(note.c_str());
 }
 
 void UciProtocol::Evaluate() {

@@ -49,6 +49,9 @@ class UciProtocol : public ProtocolHandler {
   void NewGame();
   void Identify();
   void SetOption(const char* line);
+  // Loads the personality file when the option is on, else the built-in
+  // weights; problems with the file are told as "info string" lines.
+  void SwitchPersonality();
   void Evaluate();
   void ResetGame();
 };

@@ -105,6 +105,16 @@ TEST(ConfigFile, DefaultsAndClamps) {
   }
 }
 
+TEST(ConfigFile, AnOverlongLineIsDroppedWhole) {
+  // A commented-out line that fills the reader's buffer: its tail is no setting.
+  Session session(TestIni(1, "LogLevel=16\n#" + std::string(1022, 'x') + "MaxThreads=3\n"));
+  ASSERT_TRUE(session.StartUci());
+  EXPECT_EQ(OptionLine(session, "Threads"), "option name Threads type spin default 1 min 1 max 64");
+  EXPECT_EQ(session.Quit(), 0);
+  EXPECT_TRUE(Contains(session.dir().Read("logfile.txt"),
+                       "ERROR      zorvel.ini : line 5 longer than 1023 characters ignored\n"));
+}
+
 TEST(LogFile, TextLogOfTheDialogue) {
   Session session(TestIni(1, "LogLevel=64\n"));  // GUI lines only
   ASSERT_TRUE(session.StartUci());

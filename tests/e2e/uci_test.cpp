@@ -1,5 +1,6 @@
 // UCI dialogues with the real engine, with and without the input thread.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <string>
 #include <vector>
@@ -405,10 +406,16 @@ TEST(UciBook, RefusesTruncatedAndForeignFiles) {
   session.dir().Write("version.bin", wrongVersion);
   session.dir().Write("header.bin", "BOO");
   ASSERT_TRUE(session.StartUci());
-  for (const char* file : {"short.bin", "huge.bin", "foreign.bin", "version.bin", "header.bin", "missing.bin"}) {
+  ASSERT_EQ(mkdir(session.dir().File("folder").c_str(), 0700), 0);
+  for (const char* file :
+       {"short.bin", "huge.bin", "foreign.bin", "version.bin", "header.bin", "folder", "missing.bin"}) {
     session.Send(std::string("setoption name Book File value ") + file);
     session.Send("setoption name OwnBook value true");
-    EXPECT_EQ(session.WaitFor("info string"), "info string book file not found") << file;
+    // Only a file that is not there is "not found".
+    EXPECT_EQ(session.WaitFor("info string"), std::string(file) == "missing.bin"
+                                                  ? "info string book file not found"
+                                                  : "info string not a valid book file")
+        << file;
     session.Send("position startpos");
     session.Send("go depth 1");
     const std::string move = MoveOfLine(session.WaitFor("bestmove"));
@@ -416,6 +423,60 @@ TEST(UciBook, RefusesTruncatedAndForeignFiles) {
     EXPECT_NE(move, "g1h3") << file;
   }
   EXPECT_EQ(session.Quit(), 0);
+}
+
+TEST(UciPersonality, ValuesOutOfRangeAreClampedAndTold) {
+  Session session(TestIni(1, "UsePersonality=1\nPersonalityFile=wild.txt\nLogLevel=8\n"));
+  // Taken as given, these weights made the search below report mates and
+  // repeat its first iteration without end.
+  session.dir().Write("wild.txt", "QueenValue=32100\nKingSafetyOwn=-50\nBishopPair=9999\nPawnValue=150\n");
+  ASSERT_TRUE(session.StartUci());
+  ASSERT_TRUE(session.Sync());
+  const std::vector<std::string> told = {
+      "info string personality wild.txt : QueenValue 32100 outside 500..1500, 1500 used",
+      "info string personality wild.txt : BishopPair 9999 outside -200..200, 200 used",
+      "info string personality wild.txt : KingSafetyOwn -50 outside 0..200, 0 used"};
+  EXPECT_EQ(session.engine().LinesStartingWith("info string"), told);
+  // Scores of a plain material edge, never a mate.
+  const std::string fen = "4k3/pppp4/8/8/8/8/PPPP4/3QK3 w - - 0 1";
+  session.Send("position fen " + fen);
+  session.Send("go depth 2");
+  EXPECT_TRUE(GameTracker(fen).IsLegal(MoveOfLine(session.WaitFor("bestmove", 10000))));
+  const std::vector<std::string> scores = session.engine().LinesStartingWith("info depth 2 ");
+  ASSERT_FALSE(scores.empty());
+  for (const std::string& line : scores) EXPECT_NE(line.find(" score cp "), std::string::npos) << line;
+  EXPECT_EQ(session.Quit(), 0);
+  const std::string log = session.dir().Read("logfile.txt");
+  for (const std::string& line : told)
+    EXPECT_NE(log.find("WARNING    " + line.substr(12) + "\n"), std::string::npos) << line;
+}
+
+TEST(UciPersonality, AnUnreadableFileLeavesTheBuiltInWeights) {
+  Session session(TestIni(1, "UsePersonality=1\nPersonalityFile=folder\nLogLevel=16\n"));
+  ASSERT_EQ(mkdir(session.dir().File("folder").c_str(), 0700), 0);
+  session.dir().Write("empty.txt", "");
+  ASSERT_TRUE(session.StartUci());
+  EXPECT_EQ(session.WaitFor("info string"), "info string personality file not readable : folder");
+  // Two rooks on open files: their bonus differs between the built-in weights
+  // and those of a personality.
+  session.Send("position fen 4k3/8/8/8/8/8/8/R3K2R w - - 0 1");
+  session.Send("eval");
+  const std::string builtIn = session.WaitFor("eval = ");
+  session.Send("setoption name PersonalityFile value missing.txt");
+  EXPECT_EQ(session.WaitFor("info string"), "info string personality file not readable : missing.txt");
+  session.Send("eval");
+  EXPECT_EQ(session.WaitFor("eval = "), builtIn);
+  session.Send("setoption name UsePersonality value false");
+  session.Send("eval");
+  EXPECT_EQ(session.WaitFor("eval = "), builtIn);
+  session.Send("setoption name PersonalityFile value empty.txt");
+  session.Send("setoption name UsePersonality value true");
+  session.Send("eval");
+  EXPECT_NE(session.WaitFor("eval = "), builtIn);
+  EXPECT_EQ(session.Quit(), 0);
+  EXPECT_EQ(session.engine().LinesStartingWith("info string").size(), 2u);
+  EXPECT_NE(session.dir().Read("logfile.txt").find("ERROR      personality file not readable : folder\n"),
+            std::string::npos);
 }
 
 TEST(UciBook, PlaysFromABookBuiltFromGames) {

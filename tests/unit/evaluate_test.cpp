@@ -565,7 +565,8 @@ TEST_F(Evaluation, LazyAnswersWithMaterialOutsideTheWindow) {
 
 TEST_F(Evaluation, AbsurdPersonalityWeightsStayDefined) {
   // Extreme weights wrap like 32-bit arithmetic instead of overflowing; the
-  // sanitizer builds check that nothing undefined happens.
+  // sanitizer builds check that nothing undefined happens. Whatever comes out
+  // stays within EvalLimit, never near a mate score.
   EvalSettings wild = NeutralPersonality();
   wild.personality.MobilityOwn = 2147483647;
   wild.personality.MobilityOpp = -2147483647 - 1;
@@ -578,6 +579,7 @@ TEST_F(Evaluation, AbsurdPersonalityWeightsStayDefined) {
     for (const Board& b : SamplePositions()) {
       const i32 score = Evaluate(wild, b);
       ASSERT_EQ(score, Evaluate(wild, b));
+      ASSERT_LE(std::abs(score), EvalLimit);
       EvaluateLazy(wild, b, -32000, 32000);
     }
   }

@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "common/inifile.h"
 
@@ -78,19 +79,23 @@ TEST_F(IniFileTest, ControlAndNonAsciiBytesEndTheLine) {
   EXPECT_EQ(ini.pairs.size(), 3u);
 }
 
-TEST_F(IniFileTest, LongLinesAreReadInPiecesOf1023Bytes) {
-  std::string longValue(1500, 'v');
-  std::string padding(1023, 'p');
-  Load("Long=" + longValue + "\n" + padding + "Tail=5\nLast=1");
-  EXPECT_EQ(ini.GetString("Long", ""), std::string(1018, 'v'));
-  EXPECT_EQ(ini.GetInt("Tail", 0), 5);  // the second piece of the padded line
+TEST_F(IniFileTest, OverlongLinesAreDroppedWhole) {
+  // A commented-out line that fills the buffer: its tail is no line of its own.
+  const std::string comment = "#" + std::string(1022, 'x') + "Tail=5";
+  const std::string fits = "Fit=" + std::string(1019, 'f');  // 1023 characters
+  Load("Long=" + std::string(1500, 'v') + "\n" + comment + "\n" + fits + "\nLast=1");
+  EXPECT_EQ(ini.GetString("Long", "absent"), "absent");
+  EXPECT_EQ(ini.GetInt("Tail", 0), 0);
+  EXPECT_EQ(ini.GetString("Fit", ""), std::string(1019, 'f'));
   EXPECT_EQ(ini.GetInt("Last", 0), 1);  // no newline at the end of the file
-  EXPECT_EQ(ini.pairs.size(), 3u);
+  EXPECT_EQ(ini.pairs.size(), 2u);
+  EXPECT_EQ(ini.longLines, (std::vector<i32>{1, 2}));
 }
 
 TEST(IniFile, MissingFileKeepsThePairsAndDefaults) {
   IniFile ini;
   EXPECT_EQ(ini.Load("/nonexistent/zorvel.ini"), 0);
+  EXPECT_EQ(ini.Load("/"), 0);  // a directory opens but cannot be read
   EXPECT_TRUE(ini.pairs.empty());
   EXPECT_EQ(ini.GetInt("Hash", 64), 64);
   EXPECT_EQ(ini.GetString("BookFile", "book.bin"), "book.bin");

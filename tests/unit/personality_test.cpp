@@ -324,25 +324,28 @@ TEST_F(PersonalityTest, LoadChangesExactlyTheWeightsItNames) {
       "RookOpenFileMid", "RookOpenFileEnd", "RookSemiOpenFileMid", "RookSemiOpenFileEnd",
       "Rook7thRankMid",  "Rook7thRankEnd",  "KingSafetyOwn",       "KingSafetyOpp",
       "MobilityOwn",     "MobilityOpp",     "Randomness",          "ReduceSpeed"};
+  // A value within each key's range, different from every default.
+  const i32 values[24] = {101, 327, 328, 504, 980, 56, 17,  18,  29,  30,  21, 22,
+                          33,  34,  25,  26,  37,  38, 119, 120, 121, 122, 23, 24};
   std::string content = "# a comment=1\n;PawnValue=7\nUnknownKey=55\n";
   for (int i = 0; i < 24; ++i)
-    content += std::string(keys[i]) + "=" + std::to_string(101 + i) + "\n";
-  content += "PawnValue=999\n";  // the first occurrence counts
+    content += std::string(keys[i]) + "=" + std::to_string(values[i]) + "\n";
+  content += "PawnValue=99\n";  // the first occurrence counts
   Personality p{};
   ASSERT_NE(p.Load(WriteFile("all.txt", content).c_str()), 0);
   EXPECT_EQ(p.active, 1);
 
   const std::vector<i32> weights = Weights(p);
-  for (int i = 0; i < 24; ++i) EXPECT_EQ(weights[i], 101 + i) << keys[i];
-  for (i32 t = Pawn; t <= Queen; ++t) EXPECT_EQ(PieceValue[t], 100 + t);
-  ExpectPair(BishopPairBonus, 106, 106, "bishop pair");
-  ExpectPair(DoubledPawnPenalty, 107, 108, "doubled");
-  ExpectPair(IsolatedPawnPenalty, 109, 110, "isolated");
-  ExpectPair(BackwardPawnPenalty, 111, 112, "backward");
-  ExpectPair(RookOpenFileBonus, 113, 114, "open file");
-  ExpectPair(RookSemiOpenFileBonus, 115, 116, "half-open file");
-  ExpectPair(RookSeventhRankBonus, 117, 118, "seventh rank");
-  EXPECT_EQ(startMaterial, 105 + 2 * (102 + 4 * 101 + 103 + 104));
+  for (int i = 0; i < 24; ++i) EXPECT_EQ(weights[i], values[i]) << keys[i];
+  for (i32 t = Pawn; t <= Queen; ++t) EXPECT_EQ(PieceValue[t], values[t - Pawn]);
+  ExpectPair(BishopPairBonus, 56, 56, "bishop pair");
+  ExpectPair(DoubledPawnPenalty, 17, 18, "doubled");
+  ExpectPair(IsolatedPawnPenalty, 29, 30, "isolated");
+  ExpectPair(BackwardPawnPenalty, 21, 22, "backward");
+  ExpectPair(RookOpenFileBonus, 33, 34, "open file");
+  ExpectPair(RookSemiOpenFileBonus, 25, 26, "half-open file");
+  ExpectPair(RookSeventhRankBonus, 37, 38, "seventh rank");
+  EXPECT_EQ(startMaterial, 980 + 2 * (327 + 4 * 101 + 328 + 504));
 
   // Put the named entries back: every other table is untouched.
   for (i32 t = Pawn; t <= Queen; ++t) PieceValue[t] = SeeValue[t];
@@ -360,18 +363,18 @@ TEST_F(PersonalityTest, LoadChangesExactlyTheWeightsItNames) {
 TEST_F(PersonalityTest, ValuesAreReadLikeTheConfigurationFile) {
   Personality p{};
   ASSERT_NE(p.Load(WriteFile("odd.txt",
-                             "PawnValue=abc\n"
+                             "MobilityOwn=abc\n"
                              "KnightValue= 300\n"
                              "BishopValue=310 ; comment\n"
                              "RookValue =600\n"
-                             "QueenValue=-5\n")
+                             "BishopPair=-5\n")
                        .c_str()),
             0);
-  EXPECT_EQ(PieceValue[Pawn], 0);      // not a number
+  EXPECT_EQ(p.MobilityOwn, 0);         // not a number
   EXPECT_EQ(PieceValue[Knight], 300);  // leading blanks are skipped
   EXPECT_EQ(PieceValue[Bishop], 310);
   EXPECT_EQ(PieceValue[Rook], 500);  // the key "RookValue " is another key
-  EXPECT_EQ(PieceValue[Queen], -5);
+  EXPECT_EQ(BishopPairBonus.mg, -5);
 }
 
 TEST_F(PersonalityTest, LoadIsLogged) {

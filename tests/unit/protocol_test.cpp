@@ -2,7 +2,9 @@
 
 #include <string>
 
+#include "engine/book.h"
 #include "engine/engine.h"
+#include "file_helpers.h"
 #include "protocol/protocol_manager.h"
 #include "protocol/uci.h"
 #include "protocol/xboard.h"
@@ -211,6 +213,21 @@ TEST(ProtocolTest, UciPositionAndOptions) {
   EXPECT_EQ(uci.debug, 0);
   EXPECT_EQ(uci.ProcessCommand("no such command"), 1);
   EXPECT_EQ(uci.ProcessCommand("quit"), 0);
+}
+
+TEST(ProtocolTest, UciOwnBookTakesTheConfiguredSelectivity) {
+  Handlers h;
+  TempDir dir;
+  u8 header[BookHeaderBytes];
+  EncodeBookHeader(0, header);
+  h.manager.BookFile = dir.Write("book.bin", std::string(reinterpret_cast<char*>(header), sizeof header));
+  h.manager.settings.BookSelectivity = 1;  // from "zorvel.ini", with "Book" off
+  UciProtocol uci(&h.manager);
+  uci.Start();
+  uci.ProcessCommand("setoption name OwnBook value true");
+  EXPECT_EQ(h.manager.settings.Book, 1);
+  EXPECT_EQ(h.engine.bookEnabled, 1);
+  EXPECT_EQ(h.engine.bookSelectivity, 1);
 }
 
 TEST(ProtocolTest, XBoardTimeControls) {
