@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "tools/line_reader.h"
+#include "common/line_reader.h"
 
 i32 IniFile::Load(const char* path) {
   std::FILE* f = std::fopen(path, "r");

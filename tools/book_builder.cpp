@@ -6,7 +6,7 @@
 
 #include "board/attacks.h"
 #include "common/log.h"
-#include "tools/line_reader.h"
+#include "common/line_reader.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "tools/line_reader.h"
+#include "common/line_reader.h"
 
 namespace {
 

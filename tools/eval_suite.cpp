@@ -9,7 +9,7 @@
 #include "common/timer.h"
 #include "engine/engine.h"
 #include "engine/evaluate.h"
-#include "tools/line_reader.h"
+#include "common/line_reader.h"
 #include "tools/speed.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include "common/timer.h"
 #include "engine/engine.h"
 #include "protocol/protocol_manager.h"
-#include "tools/line_reader.h"
+#include "common/line_reader.h"
 
 namespace {
 

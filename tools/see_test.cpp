@@ -8,7 +8,7 @@
 #include "board/perft.h"
 #include "common/timer.h"
 #include "engine/engine.h"
-#include "tools/line_reader.h"
+#include "common/line_reader.h"
 #include "tools/speed.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include "common/build_info.h"
 #include "common/timer.h"
 #include "engine/engine.h"
-#include "tools/line_reader.h"
+#include "common/line_reader.h"
 #include "tools/speed.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "file_helpers.h"
-#include "tools/line_reader.h"
+#include "common/line_reader.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
-// Line input of the file tools: each line read whole into a fixed buffer. A
-// line too long for the buffer is an error of that line alone; its rest is
-// never taken for a line of its own. A file that cannot be opened or read is
-// named on standard error.
+// Line input of the key=value reader and the file tools: each line read
+// whole into a fixed buffer. A line too long for the buffer is an error of
+// that line alone; its rest is never taken for a line of its own. A file
+// that cannot be opened or read is named on standard error.
 #pragma once
 
 #include <cstdio>

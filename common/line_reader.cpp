@@ -1,4 +1,4 @@
-#include "tools/line_reader.h"
+#include "common/line_reader.h"
 
 #include <cstring>
 
