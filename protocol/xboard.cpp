@@ -563,15 +563,21 @@ void XBoardListener::SendBestMove(i32 stopReason) {
   manager->lock.Unlock();
 }
 
+bool XBoardListener::Posting() const {
+  // A search ended by "quit", "exit", "new", "result" or a change of the
+  // analysed position has nothing more to say: its last line would reach the
+  // interface after the position it belongs to.
+  return protocol->post && engine->stopReason != StopQuit;
+}
+
 void XBoardListener::OnPvInfo(i32 depth, i32 score, const Move* pv, i32 pvLength, u64 nodes,
                               i32, i32, double elapsedMicroseconds) {
-  if (protocol->post) SendThinking(depth, score, pv, pvLength, nodes, elapsedMicroseconds);
+  if (Posting()) SendThinking(depth, score, pv, pvLength, nodes, elapsedMicroseconds);
 }
 
 void XBoardListener::OnMultiPvInfo(i32 line, i32 depth, i32 score, const Move* pv, i32 pvLength,
                                    u64 nodes, i32, i32, double elapsedMicroseconds) {
-  if (protocol->post)
-    SendThinkingMultiPv(line, depth, score, pv, pvLength, nodes, elapsedMicroseconds);
+  if (Posting()) SendThinkingMultiPv(line, depth, score, pv, pvLength, nodes, elapsedMicroseconds);
 }
 
 void XBoardListener::SendThinking(i32 depth, i32 score, const Move* pv, i32 pvLength, u64 nodes,

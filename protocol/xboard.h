@@ -28,6 +28,8 @@ class XBoardListener : public EngineListener {
                            double elapsedMicroseconds);
   // Resets the game at the end of the search that "new" stopped.
   void RunPendingNewGame();
+  // Thinking lines go out: "post" is on and the search is not being abandoned.
+  bool Posting() const;
   // An analysis search has ended: the time control comes back. True when
   // the search was one.
   bool EndAnalysisSearch();
