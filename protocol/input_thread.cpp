@@ -51,8 +51,9 @@ void InputThread::Run() {
     }
     if (read > 0) manager->HandleInputLine(manager->lineBuffer);
   }
+  // After the end of the input a requested search still runs and answers.
   manager->lock.Lock();
-  manager->searchPending = 0;
+  if (manager->quit) manager->searchPending = 0;
   manager->wakeUp.Signal();
   manager->lock.Unlock();
 }

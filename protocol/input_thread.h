@@ -18,8 +18,8 @@ class InputThread : public Thread {
   // cannot be created.
   bool Launch();
 
-  // Reads and handles lines until the manager's quit flag is set; the end of
-  // the input ends the program as "quit" does.
+  // Reads and handles lines until the manager's quit flag is set or the
+  // input ends (the program then ends after the busy search).
   void Run() override;
 
   ProtocolManager* manager;

@@ -12,6 +12,8 @@
 #include "protocol/uci.h"
 #include "protocol/xboard.h"
 
+void ProtocolHandler::StopAtEndOfInputLocked() { manager->StopSearchLocked(StopNormal); }
+
 ProtocolManager::ProtocolManager() {
   lock.Init();
   wakeUp.Init();
@@ -254,6 +256,9 @@ void ProtocolManager::HandleInputLine(const char* line) {
       // start another one waits before it.
       runNow = searchBusy ? queuedStarters == 0 : queue.empty();
       break;
+    case CommandKind::InOrder:
+      runNow = queue.empty();
+      break;
     case CommandKind::Starter:
     case CommandKind::Deferred:
       runNow = !searchBusy && queue.empty();
@@ -261,6 +266,7 @@ void ProtocolManager::HandleInputLine(const char* line) {
   }
   if (!runNow) {
     DeferLocked(line, kind);
+    if (searchBusy) protocol->LineWaitsLocked(line);
     lock.Unlock();
     return;
   }
@@ -269,10 +275,18 @@ void ProtocolManager::HandleInputLine(const char* line) {
 }
 
 void ProtocolManager::HandleEndOfInput() {
+  lock.Lock();
+  if (quit || endOfInput) {
+    lock.Unlock();
+    return;
+  }
   gLog.Info("end of input");
-  if (quit) return;
-  RunCommand("quit");
-  if (!quit) SetQuit();
+  // The command loop ends the program once the busy search, if any, has
+  // answered; lines still waiting are dropped as on "quit".
+  endOfInput = 1;
+  if (searchBusy) protocol->StopAtEndOfInputLocked();
+  wakeUp.Signal();
+  lock.Unlock();
 }
 
 void ProtocolManager::RunCommand(const char* line) {
@@ -293,9 +307,17 @@ void ProtocolManager::SetQuit() {
 void ProtocolManager::RunCommandLoop() {
   lock.Lock();
   while (!quit) {
+    if (endOfInput && !searchBusy) {
+      lock.Unlock();
+      RunCommand("quit");
+      if (!quit) SetQuit();
+      lock.Lock();
+      break;
+    }
     if (!queue.empty()) {
       const CommandKind kind = queue.front().kind;
-      if (!searchBusy || kind == CommandKind::Immediate || kind == CommandKind::Control) {
+      if (!searchBusy || kind == CommandKind::Immediate || kind == CommandKind::Control ||
+          kind == CommandKind::InOrder) {
         // The line stays queued while it runs, so that lines arriving
         // meanwhile keep their place behind it.
         const std::string text = queue.front().text;
@@ -306,6 +328,9 @@ void ProtocolManager::RunCommandLoop() {
         queue.pop_front();
         continue;
       }
+      // The line that waits first may end the busy search, as it would
+      // have on arrival had it found no line before it.
+      protocol->LineWaitsLocked(queue.front().text.c_str());
       // A search is requested: the control lines queued for it (up to the
       // next line that may start another search) reach it now, ahead of
       // the lines that wait for its end.
@@ -323,6 +348,8 @@ void ProtocolManager::RunCommandLoop() {
       }
     }
     if (searchPending) {
+      // A search requested after the end of the input still answers, at once.
+      if (endOfInput) protocol->StopAtEndOfInputLocked();
       const i32 ponder = searchRequestPonder;
       engine->ponderHitLatch = 0;
       searchPending = 0;
@@ -332,6 +359,8 @@ void ProtocolManager::RunCommandLoop() {
       protocol->AfterSearch();
       if (threadedInput) commandLock.Unlock();
       lock.Lock();
+      // After the end of the input no further search starts.
+      if (endOfInput) searchPending = 0;
       if (!searchPending) searchBusy = 0;
       continue;
     }

@@ -34,6 +34,8 @@ enum class CommandKind : u8 {
   Immediate,  // runs at once whatever else is going on ("quit", "isready")
   Control,    // acts on the busy search ("stop", "ponderhit"); runs at once unless a
               // line that may start a search waits before it (it then belongs to that search)
+  InOrder,    // answers in its turn ("ping"): after every line before it, but without
+              // waiting for the busy search itself
   Starter,    // may start a search; waits while a search is busy
   Deferred,   // changes the game or the settings; waits while a search is busy
 };
@@ -51,6 +53,12 @@ class ProtocolHandler {
   // Runs on the main thread when a search has returned, before any other
   // command: completes what a command left for the end of that search.
   virtual void AfterSearch() {}
+  // The line has to wait for the busy search (lock held): a line that must
+  // not wait behind that search ends it here.
+  virtual void LineWaitsLocked(const char*) {}
+  // The input has ended while a search is busy (lock held): the search ends
+  // as the interface's own stop command would end it, and answers.
+  virtual void StopAtEndOfInputLocked();
 
   Engine* engine = nullptr;
   ProtocolManager* manager = nullptr;
@@ -106,7 +114,8 @@ class ProtocolManager {
   i32 ReadLine();
   // Logs one line read from standard input and runs or queues it.
   void HandleInputLine(const char* line);
-  // End of standard input: ends the program as "quit" does.
+  // End of standard input: a busy search ends and answers, then the program
+  // ends as on "quit".
   void HandleEndOfInput();
   // Runs lines that wait for the engine until the quit flag is set:
   // requested searches, queued commands and, without an input thread, the
@@ -147,6 +156,7 @@ class ProtocolManager {
   i32 ponderReply = 0;         // what reached it meanwhile: 0 nothing, 1 hit or answer, 2 miss
   u8 ponderResultWaiting = 0;  // a ponder search ended at its depth; its move is owed
   i32 exitStatus = 0;          // the program's exit status
+  u8 endOfInput = 0;           // the input has ended; the program ends after the busy search
 
  private:
   struct QueuedLine {

@@ -221,11 +221,13 @@ void UciProtocol::ResetGame() {
 void UciProtocol::Position(const char* line) {
   const char* text = std::strchr(line, ' ') + 1;
   if (StartsWith(text, "startpos ")) {
+    // "moves" with an empty list is the start position alone.
     const char* rest = text + 9;
-    if (!StartsWith(rest, "moves ")) return;
+    const bool noMoves = std::strcmp(rest, "moves") == 0;
+    if (!noMoves && !StartsWith(rest, "moves ")) return;
     ResetGame();
     engine->board.SetStartPosition();
-    engine->PlayMoveList(rest + 6);
+    if (!noMoves) engine->PlayMoveList(rest + 6);
   } else if (StartsWith(text, "startpos")) {
     ResetGame();
     engine->board.SetStartPosition();
@@ -267,8 +269,8 @@ void UciProtocol::PonderHit() {
     if (poll) engine->PollTimeAndInput();
     return;
   }
+  // No search: nothing to answer.
   manager->lock.Unlock();
-  listener.SendBestMove(true);
 }
 
 void UciProtocol::Stop() {
@@ -279,16 +281,25 @@ void UciProtocol::Stop() {
     listener.SendBestMove(true);
     return;
   }
-  if (manager->SearchBusyLocked()) {
-    if (manager->ponderSearchOpen) manager->ponderReply = 1;
-    manager->StopSearchLocked(StopNormal);
-    manager->lock.Unlock();
-    return;
-  }
+  // A stop that crosses the answer of a search that has ended does nothing:
+  // the next "go" gets its own answer.
+  StopBusySearchLocked();
   manager->lock.Unlock();
-  // An ordinary search of the game position, answered by its "bestmove".
-  if (manager->ponderOption) manager->StartSearch(0);
 }
+
+void UciProtocol::StopBusySearchLocked() {
+  if (!manager->SearchBusyLocked()) return;
+  if (manager->ponderSearchOpen) manager->ponderReply = 1;
+  manager->StopSearchLocked(StopNormal);
+}
+
+void UciProtocol::LineWaitsLocked(const char* line) {
+  // A stop behind a search that has not started yet ends the running one
+  // too: otherwise an infinite search would never let the queue move on.
+  if (std::strcmp(line, "stop") == 0) StopBusySearchLocked();
+}
+
+void UciProtocol::StopAtEndOfInputLocked() { StopBusySearchLocked(); }
 
 void UciProtocol::NewGame() {
   manager->expectedPonderMove = 0;

@@ -37,6 +37,8 @@ class UciProtocol : public ProtocolHandler {
   i32 ProcessCommand(const char* line) override;
   CommandKind Classify(const char* line) const override;
   void AfterSearch() override;
+  void LineWaitsLocked(const char* line) override;
+  void StopAtEndOfInputLocked() override;
 
   UciListener listener;
   u8 debug = 0;
@@ -46,6 +48,8 @@ class UciProtocol : public ProtocolHandler {
   void Position(const char* line);
   void PonderHit();
   void Stop();
+  // Ends the busy search; a ponder search answers as well (lock held).
+  void StopBusySearchLocked();
   void NewGame();
   void Identify();
   void SetOption(const char* line);

@@ -52,6 +52,11 @@ bool SameMove(const ProtocolManager& manager, const char* line, Move move) {
 
 constexpr int PvTextSize = MaxPly * 6 + 8;
 
+// A move may come as "usermove e2e4" too: the command without that word.
+const char* WithoutUsermove(const char* line) {
+  return StartsWith(line, "usermove ") ? line + 9 : line;
+}
+
 // A clock given in centiseconds, in milliseconds; negative reads as 0.
 i32 CentisecondsToMs(i32 centiseconds) {
   if (centiseconds < 0) return 0;
@@ -77,8 +82,10 @@ void XBoardProtocol::Start() {
   listener.manager = manager;
 }
 
-CommandKind XBoardProtocol::Classify(const char* line) const {
+CommandKind XBoardProtocol::Classify(const char* command) const {
+  const char* line = WithoutUsermove(command);
   if (IsCoordinateMove(line)) {
+    if (analyzing) return CommandKind::Starter;
     // The opponent's reply while the engine ponders acts on that search.
     if (manager->ponderOption && manager->ponderRequested && manager->expectedPonderMove)
       return CommandKind::Control;
@@ -90,16 +97,37 @@ CommandKind XBoardProtocol::Classify(const char* line) const {
     return CommandKind::Immediate;
   if (Is(line, "?") || Is(line, "easy") || Is(line, "hard") || Is(line, "new") ||
       Is(line, "post") || Is(line, "nopost") || Is(line, "result") ||
-      StartsWith(line, "result ") || Is(line, "exit") || StartsWith(line, "ping "))
+      StartsWith(line, "result ") || Is(line, "exit"))
     return CommandKind::Control;
+  // "pong" tells the interface that everything before "ping" has been done.
+  if (StartsWith(line, "ping ")) return CommandKind::InOrder;
   // Lines that are ignored need not wait.
   if (StartsWith(line, "accepted ") || StartsWith(line, "refused ") || Is(line, "#") ||
       Is(line, ".") || Is(line, "computer") || StartsWith(line, "cores "))
     return CommandKind::Immediate;
-  return CommandKind::Deferred;
+  // In analysis mode the analysis starts again after any other line.
+  return analyzing ? CommandKind::Starter : CommandKind::Deferred;
 }
 
-i32 XBoardProtocol::ProcessCommand(const char* line) {
+void XBoardProtocol::LineWaitsLocked(const char* line) {
+  // Neither an analysis nor a ponder search ends by itself: a line that
+  // waits for its end stops it. The analysis starts again once the line has
+  // run; a ponder search takes its guess back and sends nothing.
+  const CommandKind kind = Classify(line);
+  if (kind != CommandKind::Starter && kind != CommandKind::Deferred) return;
+  if (analysisSearchOpen && analyzing) {
+    manager->StopSearchLocked(StopQuit);
+    analysisRestart = 1;
+  } else if (manager->ponderSearchOpen && manager->ponderReply == 0) {
+    manager->ponderReply = 2;
+    manager->StopSearchLocked(StopNormal);
+  }
+}
+
+i32 XBoardProtocol::ProcessCommand(const char* command) {
+  const char* line = WithoutUsermove(command);
+  // Lines that never wait for a search ("ping", ".") leave the analysis as it is.
+  const bool mayResumeAnalysis = Classify(command) == CommandKind::Starter;
   SearchLimits& limits = engine->limits;
   if (IsCoordinateMove(line)) {
     HandleMove(line);
@@ -122,28 +150,32 @@ i32 XBoardProtocol::ProcessCommand(const char* line) {
     SetUp();
   } else if (Is(line, "undo")) {
     engine->UndoMove();
+    if (analyzing) analysisRestart = 1;
   } else if (Is(line, "force")) {
     forceMode = 1;
   } else if (Is(line, "result") || StartsWith(line, "result ") || Is(line, "exit")) {
     manager->lock.Lock();
     manager->StopSearchLocked(StopQuit);
     manager->lock.Unlock();
+    if (Is(line, "exit")) LeaveAnalysis();
   } else if (Is(line, "analyze")) {
+    // The search starts below, once no search is busy.
     manager->infiniteSearch = 1;
-    limits.mode = ModeInfinite;
-    SetClocks();
-    manager->StartSearch(0);
+    analyzing = 1;
+    analysisRestart = 1;
   } else if (StartsWith(line, "setboard ")) {
     engine->SetFen(line + 9);
+    if (analyzing) analysisRestart = 1;
   } else if (Is(line, "?")) {
+    // An analysis has no move to play now.
     manager->lock.Lock();
-    manager->StopSearchLocked(StopNormal);
+    if (!analyzing) manager->StopSearchLocked(StopNormal);
     manager->lock.Unlock();
   } else if (Is(line, "new")) {
     NewGame();
   } else if (Is(line, "easy")) {
     manager->lock.Lock();
-    manager->StopSearchLocked(StopNormal);
+    if (!analyzing) manager->StopSearchLocked(StopNormal);
     manager->ponderOption = 0;
     manager->expectedPonderMove = 0;
     manager->lock.Unlock();
@@ -206,7 +238,36 @@ i32 XBoardProtocol::ProcessCommand(const char* line) {
     const char* text = line + 7;
     if (StartsWith(text, "Clear ") && StartsWith(text + 6, "Hash")) engine->tt.Clear();
   }
+  if (mayResumeAnalysis) ResumeAnalysis();
   return 1;
+}
+
+void XBoardProtocol::ResumeAnalysis() {
+  if (!analyzing || !analysisRestart) return;
+  manager->lock.Lock();
+  if (manager->SearchBusyLocked()) {
+    // The line that stopped it, or the one that comes next, starts it again.
+    manager->lock.Unlock();
+    return;
+  }
+  analysisRestart = 0;
+  // A game that has ended leaves nothing to analyse.
+  if (CountLegalMoves() > 0) {
+    SetClocks();
+    SearchLimits& limits = engine->limits;
+    modeBeforeAnalysis = limits.mode;
+    limits.mode = ModeInfinite;
+    analysisSearchOpen = 1;
+    manager->infiniteSearch = 1;
+    manager->StartSearchLocked(0);
+  }
+  manager->lock.Unlock();
+}
+
+void XBoardProtocol::LeaveAnalysis() {
+  // The time control in force comes back when the analysis search has ended.
+  analyzing = 0;
+  analysisRestart = 0;
 }
 
 void XBoardProtocol::SetUp() {
@@ -258,6 +319,7 @@ void XBoardProtocol::SetClocks() {
 }
 
 void XBoardProtocol::NewGame() {
+  LeaveAnalysis();
   manager->lock.Lock();
   manager->ponderOption = 0;
   engine->ponderEnabled = 0;
@@ -344,6 +406,12 @@ bool XBoardProtocol::PlayAndSearch(const char* line, i32 requestedPonder, bool h
 }
 
 void XBoardProtocol::HandleMove(const char* line) {
+  if (analyzing) {
+    // The analysis goes on from the new position.
+    ++opponentMoves;
+    if (engine->ParseAndMakeMove(line)) analysisRestart = 1;
+    return;
+  }
   manager->lock.Lock();
   const Move expected = manager->expectedPonderMove;
   if (manager->ponderOption && manager->ponderRequested && expected) {
@@ -407,12 +475,20 @@ void XBoardListener::RunPendingNewGame() {
   engine->limits.movesToGo = 40;
 }
 
+bool XBoardListener::EndAnalysisSearch() {
+  if (!protocol->analysisSearchOpen) return false;
+  protocol->analysisSearchOpen = 0;
+  engine->limits.mode = protocol->modeBeforeAnalysis;
+  return true;
+}
+
 void XBoardListener::OnSearchDone(i32 stopReason) {
   manager->lock.Lock();
   const bool wasPonderSearch = manager->ponderSearchOpen != 0;
   const i32 reply = manager->ponderReply;
   manager->ponderSearchOpen = 0;
   manager->ponderReply = 0;
+  const bool analysis = EndAnalysisSearch();
   manager->lock.Unlock();
 
   if (stopReason == StopQuit) {
@@ -420,6 +496,8 @@ void XBoardListener::OnSearchDone(i32 stopReason) {
     manager->infiniteSearch = 0;
     return;
   }
+  // An analysis reports its lines, never a move.
+  if (analysis) return;
   if (stopReason == StopPonderDepth) {
     // The search ended at its depth before it saw the opponent's reply. A hit
     // is played now and searched; a miss waits in the queue.
@@ -485,15 +563,21 @@ void XBoardListener::SendBestMove(i32 stopReason) {
   manager->lock.Unlock();
 }
 
+bool XBoardListener::Posting() const {
+  // A search ended by "quit", "exit", "new", "result" or a change of the
+  // analysed position has nothing more to say: its last line would reach the
+  // interface after the position it belongs to.
+  return protocol->post && engine->stopReason != StopQuit;
+}
+
 void XBoardListener::OnPvInfo(i32 depth, i32 score, const Move* pv, i32 pvLength, u64 nodes,
                               i32, i32, double elapsedMicroseconds) {
-  if (protocol->post) SendThinking(depth, score, pv, pvLength, nodes, elapsedMicroseconds);
+  if (Posting()) SendThinking(depth, score, pv, pvLength, nodes, elapsedMicroseconds);
 }
 
 void XBoardListener::OnMultiPvInfo(i32 line, i32 depth, i32 score, const Move* pv, i32 pvLength,
                                    u64 nodes, i32, i32, double elapsedMicroseconds) {
-  if (protocol->post)
-    SendThinkingMultiPv(line, depth, score, pv, pvLength, nodes, elapsedMicroseconds);
+  if (Posting()) SendThinkingMultiPv(line, depth, score, pv, pvLength, nodes, elapsedMicroseconds);
 }
 
 void XBoardListener::SendThinking(i32 depth, i32 score, const Move* pv, i32 pvLength, u64 nodes,

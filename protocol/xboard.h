@@ -28,6 +28,11 @@ class XBoardListener : public EngineListener {
                            double elapsedMicroseconds);
   // Resets the game at the end of the search that "new" stopped.
   void RunPendingNewGame();
+  // Thinking lines go out: "post" is on and the search is not being abandoned.
+  bool Posting() const;
+  // An analysis search has ended: the time control comes back. True when
+  // the search was one.
+  bool EndAnalysisSearch();
 
   XBoardProtocol* protocol = nullptr;
   ProtocolManager* manager = nullptr;
@@ -41,6 +46,7 @@ class XBoardProtocol : public ProtocolHandler {
   i32 ProcessCommand(const char* line) override;
   CommandKind Classify(const char* line) const override;
   void AfterSearch() override;
+  void LineWaitsLocked(const char* line) override;
 
   // Plays an opponent's move and searches unless the game has ended there.
   // Returns false when the move was rejected.
@@ -59,6 +65,16 @@ class XBoardProtocol : public ProtocolHandler {
   // milliseconds, -1 until given; they go to the colours when a search starts.
   std::atomic<i32> engineClockMs{-1};
   std::atomic<i32> opponentClockMs{-1};
+  // Analysis mode, from "analyze" to "exit" or "new": the engine analyses the
+  // game position without moving, and follows the moves, "undo" and
+  // "setboard" that change it.
+  std::atomic<u8> analyzing{0};
+  // The analysis has to start again on the game position once no search is busy.
+  std::atomic<u8> analysisRestart{0};
+  // Under the manager's lock: the newest search is an analysis search, and
+  // the time control mode that it replaced for its run.
+  u8 analysisSearchOpen = 0;
+  i32 modeBeforeAnalysis = 0;
 
   // Gives the engine's clock to the side to move and the opponent's to the other.
   void SetClocks();
@@ -70,6 +86,10 @@ class XBoardProtocol : public ProtocolHandler {
   void Level(const char* arguments);
   void HandleMove(const char* line);
   void Evaluate();
+  // Starts the analysis search when analysis mode asks for one and no
+  // search is busy.
+  void ResumeAnalysis();
+  void LeaveAnalysis();
 };
 
 // True when the line begins with a from and a to square ("e2e4...").

@@ -120,6 +120,10 @@ TEST_P(UciThreaded, SetsPositionsAndPlaysLegalMovesUnderEveryLimit) {
   session.Send("position fen 8/8/8/8/8/2k5/8/K7 w - - 0 1");  // a bare ending
   session.Send("go depth 4");
   BestMove(session, GameTracker("8/8/8/8/8/2k5/8/K7 w - - 0 1"));
+  // An empty move list is the start position alone.
+  session.Send("position startpos moves");
+  session.Send("printFEN");
+  EXPECT_EQ(session.WaitFor("rnbqkbnr"), "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1");
   session.Send("position startpos");
   session.Send("printHashKey");
   EXPECT_EQ(session.WaitFor("").size(), 16u);
@@ -177,6 +181,37 @@ TEST_P(UciThreaded, PondersUntilPonderhitOrStop) {
   session.Send("setoption name Ponder value false");
   session.Send("go depth 2");
   EXPECT_EQ(Words(session.WaitFor("bestmove")).size(), 2u);
+  EXPECT_EQ(session.Quit(), 0);
+}
+
+TEST_P(UciThreaded, StopAndPonderhitAnswerOnlyASearch) {
+  Session session(Ini());
+  ASSERT_TRUE(session.StartUci());
+  session.Send("setoption name Ponder value true");
+  // A "stop" or "ponderhit" that crosses the answer of a finished search
+  // gets none of its own: the next answer is the next "go"'s.
+  session.Send("position startpos moves e2e4");
+  session.Send("go depth 1");
+  GameTracker afterE4;
+  ASSERT_TRUE(afterE4.Play("e2e4"));
+  BestMove(session, afterE4);
+  session.Send("stop");
+  session.Send("ponderhit");
+  session.Send("position startpos moves e2e4");
+  session.Send("go depth 1");
+  BestMove(session, afterE4);
+  // A "stop" behind a search that has not started yet ends the running
+  // one too: both answer.
+  session.Send("position startpos");
+  session.Send("go infinite");
+  EXPECT_FALSE(session.WaitFor("info depth").empty());
+  session.Send("position startpos moves e2e4");
+  session.Send("go infinite");
+  session.Send("stop");
+  BestMove(session, GameTracker());
+  BestMove(session, afterE4);
+  EXPECT_TRUE(session.Sync());
+  EXPECT_EQ(session.engine().LinesStartingWith("bestmove").size(), 4u);
   EXPECT_EQ(session.Quit(), 0);
 }
 
@@ -252,11 +287,13 @@ TEST_P(UciThreaded, QuitEndsARunningSearch) {
 
 TEST_P(UciThreaded, EndOfInputEndsTheProgram) {
   {
+    // The running search ends as on "stop" and answers first.
     Session session(Ini());
     ASSERT_TRUE(session.StartUci());
     session.Send("go infinite");
     EXPECT_FALSE(session.WaitFor("info depth").empty());
     session.engine().CloseInput();
+    BestMove(session, GameTracker());
     EXPECT_EQ(session.engine().WaitExit(ScaledTimeout(10000)), 0);
   }
   {

@@ -38,6 +38,21 @@ class XBoardThreaded : public ::testing::TestWithParam<int> {
     return false;
   }
 
+  // Reads up to the next thinking line and checks that its first move is
+  // legal in the game: the line comes from an analysis of that position.
+  void ExpectAnalysisOf(Session& session, const GameTracker& game) {
+    static const std::regex thinking("^[0-9]+ -?[0-9]+ [0-9]+ [0-9]+ ([a-h][1-8][a-h][1-8][qrbn]?).*");
+    const int timeout = ScaledTimeout(10000);
+    std::string line;
+    std::smatch match;
+    while (session.engine().ReadLine(line, timeout))
+      if (std::regex_match(line, match, thinking)) {
+        EXPECT_TRUE(game.IsLegal(match[1].str())) << "analysis of another position: " << line;
+        return;
+      }
+    ADD_FAILURE() << "no analysis";
+  }
+
   // A reply of the game that differs from the move text given.
   static std::string OtherMove(const GameTracker& game, const std::string& not_this) {
     for (const std::string& move : game.LegalMoves())
@@ -141,21 +156,43 @@ TEST_P(XBoardThreaded, ForceModeUndoAndSetboard) {
   EXPECT_EQ(session.Quit(), 0);
 }
 
-TEST_P(XBoardThreaded, AnalyzesUntilExit) {
+TEST_P(XBoardThreaded, AnalysisFollowsTheBoardAndGivesTheClockBack) {
   Session session(Ini());
   ASSERT_TRUE(session.StartXBoard());
   session.Send("new");
+  session.Send("level 0 1 0");
   session.Send("post");
   session.Send("analyze");
-  EXPECT_FALSE(session.WaitFor("1 ").empty());
-  session.Send("exit");
-  EXPECT_FALSE(HasMoveLine(Ping(session, 3)));
-  // The game is unchanged and the engine plays on.
-  session.Send("sd 2");
-  session.Send("e2e4");
   GameTracker game;
+  ExpectAnalysisOf(session, game);
+  // Each change of the position ends the running analysis, and the analysis
+  // goes on from the new position; "pong" comes once it has.
+  session.Send("e2e4");
   ASSERT_TRUE(game.Play("e2e4"));
-  EngineMove(session, game);
+  Ping(session, 1);
+  ExpectAnalysisOf(session, game);
+  session.Send("usermove e7e5");
+  GameTracker afterReply = game;
+  ASSERT_TRUE(afterReply.Play("e7e5"));
+  Ping(session, 2);
+  ExpectAnalysisOf(session, afterReply);
+  session.Send("undo");
+  Ping(session, 3);
+  ExpectAnalysisOf(session, game);
+  const std::string fen = "4k3/8/8/8/8/8/4P3/4K3 w - - 0 1";
+  session.Send("setboard " + fen);
+  GameTracker ending(fen);
+  Ping(session, 4);
+  ExpectAnalysisOf(session, ending);
+  // "exit" ends the analysis without a move; the game then goes on under
+  // the time control set before the analysis.
+  session.Send("exit");
+  Ping(session, 5);
+  EXPECT_FALSE(HasMoveLine(session.engine().Transcript()));
+  session.Send("time 3000");
+  session.Send("otim 3000");
+  session.Send("go");
+  EngineMove(session, ending);
   EXPECT_EQ(session.Quit(), 0);
 }
 

@@ -159,14 +159,17 @@ TEST(ProtocolTest, UciPositionAndOptions) {
   uci.Start();
   ASSERT_TRUE(h.engine.SetFen("4k3/8/8/8/8/8/4P3/4K3 w - - 0 1"));
   const u64 key = h.engine.board.key;
-  // "startpos" followed by anything but "moves " changes nothing.
+  // "startpos" followed by anything but "moves" changes nothing.
   uci.ProcessCommand("position startpos e2e4");
-  uci.ProcessCommand("position startpos moves");
   uci.ProcessCommand("position somewhere");
   EXPECT_EQ(h.engine.board.key, key);
   uci.ProcessCommand("position startpos");
   Board start{};
   start.SetStartPosition();
+  EXPECT_EQ(h.engine.board.key, start.key);
+  // An empty move list is the start position alone.
+  ASSERT_TRUE(h.engine.SetFen("4k3/8/8/8/8/8/4P3/4K3 w - - 0 1"));
+  uci.ProcessCommand("position startpos moves");
   EXPECT_EQ(h.engine.board.key, start.key);
 
   uci.ProcessCommand("setoption name MultiPV value 40");
