@@ -309,8 +309,9 @@ i32 Engine::Think(i32 ponder, bool resetStopReason) {
   Move best = 0;
   i32 maxDepth = MaxIterations;
 
-  // 4. A legal book move is played without searching.
-  Move bookMove = ProbeBook();
+  // 4. A legal book move is played without searching. An infinite search is
+  // an analysis, which runs until it is stopped: the book has no say there.
+  Move bookMove = limits.mode == ModeInfinite ? 0 : ProbeBook();
   if (bookMove) {
     bool isRootMove = false;
     for (u32 i = 0; i < rootList.end; ++i) isRootMove |= rootList.moves[i].move == bookMove;
