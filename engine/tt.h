@@ -2,6 +2,7 @@
 // threads without locks.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 
 #include "common/types.h"
@@ -46,6 +47,15 @@ u32 HashTableMegabytes(i32 requestedMegabytes);
 // for the 64-byte alignment.
 u64 HashTableBytes(u32 entryCount);
 
+// Threads that share the clear of a table of this many bytes: one per
+// 32 MiB, at most one per online processor (and at most 64).
+u32 ClearThreadCount(u64 bytes);
+
+// Zeroes bytes from start in at most threads slices of whole huge pages: the
+// caller takes the first and short-lived helper threads the others; a slice
+// whose helper cannot be started is zeroed by the caller too.
+void ZeroInSlices(void* start, std::size_t bytes, u32 threads);
+
 class TranspositionTable {
  public:
   TranspositionTable() = default;
@@ -56,16 +66,23 @@ class TranspositionTable {
   // Frees the old storage and allocates a zeroed table for the request (see
   // HashTableMegabytes). Returns 0 when the allocation fails (or the size does
   // not fit the address space); the table then has no storage, while
-  // entryCount and indexMask describe the requested size.
+  // entryCount and indexMask describe the requested size. The fresh table
+  // reads as empty and is not written over; background threads have the
+  // kernel provide its pages meanwhile, leaving their contents alone.
   i32 Resize(i32 megabytes);
 
-  // Zeroes every entry and resets the age.
+  // Resets the age and zeroes every entry, unless nothing has been written
+  // since the storage was last known to be zero. Large tables are zeroed by
+  // several threads (ClearThreadCount); no search may run meanwhile.
   void Clear();
 
-  // Frees the storage; entryCount and indexMask stay.
+  // Frees the storage (after stopping the threads that fault in its pages);
+  // entryCount and indexMask stay.
   void Free();
 
   bool HasStorage() const { return entries != nullptr; }
+  // False while every byte of the storage is known to be zero.
+  bool Written() const { return written.load(std::memory_order_relaxed) != 0; }
 
   // Stores a result: score within +-32000, depth 0..511 quarter plies, ply
   // the node's distance from the root, bound one of the Bound kinds.
@@ -82,8 +99,24 @@ class TranspositionTable {
   u32 entryCount = 0;          // a power of two, megabytes * 65536
   u32 indexMask = 0;           // entryCount - 4: the first entry of a bucket
   u32 age = 0;                 // search generation, 0..31
+  u32 zeroings = 0;            // times Clear has zeroed the storage
 
-  // Allocator of zeroed storage (calloc); tests replace it to make
-  // allocations fail.
+  // Allocator of zeroed storage (fresh pages, aligned for huge pages where
+  // the system has them) and its release, which gets the byte count that was
+  // allocated; replaced together, or the allocator alone to make allocations
+  // fail (tests).
   static void* (*allocateZeroed)(std::size_t bytes);
+  static void (*releaseZeroed)(void* allocation, std::size_t bytes);
+
+ private:
+  struct Prefault;
+  // Starts threads that have the kernel provide every page of the fresh
+  // storage in the background; StopPrefault stops and joins them.
+  void StartPrefault();
+  void StopPrefault();
+
+  Prefault* prefault = nullptr;
+  // Set by the first write to an entry after the storage was known to be
+  // zero; read on every store, written once per clear.
+  std::atomic<u8> written{0};
 };

@@ -166,6 +166,41 @@ TEST(EngineObject, NewGameResetsTheGameAndLearnedTables) {
   EXPECT_EQ(e.ponderEnabled, 1);
 }
 
+// The protocols' set-up allocates the table and then starts a new game: the
+// fresh table is zero already and must not be written again (with a 2 GB
+// table that took seconds). A table a search has written is cleared, once.
+TEST(EngineObject, NewGameZeroesTheTableOnlyAfterItWasWritten) {
+  auto engine = MakeEngine();
+  Engine& e = *engine;
+  e.Init(4);
+  e.NewGame();
+  EXPECT_EQ(e.tt.zeroings, 0u);
+  EXPECT_FALSE(e.tt.Written());
+
+  SetDepthLimit(e, 3);
+  e.Think(0);
+  EXPECT_TRUE(e.tt.Written());
+  e.NewGame();
+  EXPECT_EQ(e.tt.zeroings, 1u);
+  EXPECT_EQ(e.tt.age, 0u);
+  Move move = 0;
+  i32 score = 0;
+  EXPECT_EQ(e.tt.Probe(e.board.key, 0, 0, -InfiniteScore, InfiniteScore, move, score), ProbeMiss);
+  EXPECT_EQ(move, 0u);
+  e.NewGame();
+  e.tt.Clear();  // the interface's "Clear Hash" on a clean table
+  EXPECT_EQ(e.tt.zeroings, 1u);
+
+  // A new size is fresh storage again.
+  SetDepthLimit(e, 3);
+  e.Think(0);
+  ASSERT_TRUE(e.tt.Written());
+  e.Init(8);
+  e.NewGame();
+  EXPECT_EQ(e.tt.zeroings, 1u);
+  EXPECT_EQ(e.tt.entryCount, 8u * 65536u);
+}
+
 TEST(EngineObject, ShutdownFreesAndInitRebuilds) {
   auto engine = MakeEngine();
   Engine& e = *engine;

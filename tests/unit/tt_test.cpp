@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -21,6 +22,13 @@ namespace {
 u64 BucketKey(u32 high) { return (static_cast<u64>(high) << 32) | 4u; }
 
 const Move SomeMove = EncodeMove(12, 28, Pawn, 0, 0, MoveFlagDoublePush);
+
+// Whether an entry holds anything, read as the search reads: tables of a
+// huge page or more have background threads touching their pages.
+bool Holds(const TTEntry& e) {
+  return (__atomic_load_n(&e.check, __ATOMIC_RELAXED) |
+          __atomic_load_n(&e.payload, __ATOMIC_RELAXED)) != 0;
+}
 
 class TranspositionTableTest : public ::testing::Test {
  protected:
@@ -107,7 +115,7 @@ TEST(TranspositionTableSize, ResizeGivesAlignedZeroedStorageAndLogsTheRequest) {
   EXPECT_EQ(reinterpret_cast<std::uintptr_t>(tt.entries) % 64, 0u);
   EXPECT_LE(reinterpret_cast<char*>(tt.entries) - static_cast<char*>(tt.allocation), 63);
   EXPECT_EQ(sizeof(TTEntry), 16u);
-  for (u32 i = 0; i < tt.entryCount; i += 4099) EXPECT_EQ(tt.entries[i].StoredKey(), 0u);
+  for (u32 i = 0; i < tt.entryCount; i += 4099) EXPECT_FALSE(Holds(tt.entries[i]));
   tt.Free();
   EXPECT_FALSE(tt.HasStorage());
   EXPECT_EQ(tt.entryCount, 262144u);
@@ -386,4 +394,79 @@ TEST(TranspositionTableThreaded, ConcurrentStoresAndProbesStayConsistent) {
     EXPECT_EQ(static_cast<i32>(e.Depth()), depthOf(e.StoredMove()));
     EXPECT_EQ(e.RawScore(), scoreOf(e.StoredKey(), e.StoredMove()));
   }
+}
+
+// The slices of a shared clear cover the range exactly, whatever the number
+// of threads, also when the last slice is short.
+TEST(TranspositionTableThreaded, ZeroingInSlicesCoversTheRangeExactly) {
+  const std::size_t bytes = (std::size_t{9} << 20) + 4099;
+  std::vector<unsigned char> buffer(bytes + 128);
+  for (u32 threads : {0u, 1u, 3u, 7u, 64u, 1000u}) {
+    std::memset(buffer.data(), 0xa5, buffer.size());
+    ZeroInSlices(buffer.data() + 64, bytes, threads);
+    std::size_t nonZero = 0;
+    for (std::size_t i = 64; i < 64 + bytes; ++i) nonZero += buffer[i] != 0;
+    EXPECT_EQ(nonZero, 0u) << threads << " threads";
+    for (std::size_t i = 0; i < 64; ++i) ASSERT_EQ(buffer[i], 0xa5) << threads << " threads";
+    for (std::size_t i = 64 + bytes; i < buffer.size(); ++i)
+      ASSERT_EQ(buffer[i], 0xa5) << threads << " threads";
+  }
+}
+
+// A table large enough to be prefaulted and cleared by several threads: a
+// clear leaves every entry empty, a new size starts empty without a clear, and
+// a refused size leaves a table that keeps nothing.
+TEST(TranspositionTableThreaded, SharedClearAndResizeLeaveEveryEntryEmpty) {
+  TranspositionTable tt;
+  ASSERT_EQ(tt.Resize(64), 1);
+  EXPECT_GT(ClearThreadCount(HashTableBytes(tt.entryCount)), 1u);
+  EXPECT_FALSE(tt.Written());
+  // A store in every page, while the background threads touch the pages.
+  auto fill = [&tt](u32 salt) {
+    for (u32 i = 0; i < tt.entryCount; i += 256)
+      tt.Store((static_cast<u64>(salt + i) << 32) | i, SomeMove, 5, 8, 0, BoundExact);
+    tt.Store((static_cast<u64>(salt) << 32) | tt.indexMask, SomeMove, 5, 8, 0, BoundExact);
+  };
+  auto countUsed = [&tt] {
+    u32 used = 0;
+    for (u32 i = 0; i < tt.entryCount; ++i) used += Holds(tt.entries[i]);
+    return used;
+  };
+  fill(1);
+  EXPECT_TRUE(tt.Written());
+  tt.age = 3;
+  tt.Clear();
+  EXPECT_EQ(tt.zeroings, 1u);
+  EXPECT_EQ(tt.age, 0u);
+  EXPECT_EQ(countUsed(), 0u);
+  const unsigned char* spare = reinterpret_cast<const unsigned char*>(tt.entries + tt.entryCount);
+  const unsigned char* end =
+      static_cast<const unsigned char*>(tt.allocation) + HashTableBytes(tt.entryCount);
+  for (; spare < end; ++spare) ASSERT_EQ(*spare, 0);
+  Move move = 77;
+  i32 score = 77;
+  const u64 firstKey = u64{1} << 32;  // fill(1) stored it in entry 0
+  EXPECT_EQ(tt.Probe(firstKey, 0, 0, -InfiniteScore, InfiniteScore, move, score), ProbeMiss);
+  EXPECT_EQ(move, 77u);
+  tt.Clear();  // nothing written since: no second pass
+  EXPECT_EQ(tt.zeroings, 1u);
+
+  fill(2);
+  ASSERT_EQ(tt.Resize(128), 1);
+  EXPECT_FALSE(tt.Written());
+  EXPECT_EQ(countUsed(), 0u);
+  fill(3);
+  {
+    FailingAllocator failing;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(tt.Resize(256), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Hash table : out of memory\n");
+  }
+  EXPECT_FALSE(tt.HasStorage());
+  tt.Clear();
+  fill(4);
+  EXPECT_EQ(tt.Probe(u64{4} << 32, 0, 0, -InfiniteScore, InfiniteScore, move, score), ProbeMiss);
+  ASSERT_EQ(tt.Resize(64), 1);
+  EXPECT_EQ(countUsed(), 0u);
+  EXPECT_EQ(tt.zeroings, 1u);
 }
