@@ -3,8 +3,9 @@
 #include "engine/engine.h"
 
 bool LoadPersonality(Engine& engine, const std::string& fileName) {
-  if (!engine.personality.Load(fileName.c_str())) return false;
-  // Sign-extended: a negative value gives a cap no search reaches.
-  engine.limits.npsLimit = static_cast<u64>(static_cast<i64>(engine.personality.ReduceSpeed));
-  return true;
+  const bool loaded = engine.personality.Load(fileName.c_str()) != 0;
+  // A personality that is not in use (the empty name, a missing file) leaves
+  // the speed to the strength setting.
+  engine.limits.npsLimit = loaded ? engine.PersonalityNpsLimit() : engine.StrengthNpsLimit();
+  return loaded;
 }

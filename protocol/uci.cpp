@@ -70,6 +70,7 @@ void UciScore(i32 score, const char** kind, i32* value) {
 UciProtocol::UciProtocol(ProtocolManager* owner) {
   manager = owner;
   engine = owner->engine;
+  eloOption = owner->settings.StrengthELO;
 }
 
 void UciProtocol::Start() {
@@ -383,8 +384,12 @@ void UciProtocol::SetOption(const char* line) {
     const i32 lines = ReadNumber(value);
     engine->multiPv = lines < 1 ? 1 : lines > MaxRootLines ? MaxRootLines : lines;
   } else if ((value = OptionValue(name, "UCI_Elo "))) {
-    engine->SetStrengthElo(settings.personalityActive ? 2700u
-                                                      : static_cast<u32>(ReadNumber(value)));
+    // While a personality is in use the value is ignored.
+    if (!settings.personalityActive) eloOption = ReadNumber(value);
+    ApplyStrength();
+  } else if ((value = OptionValue(name, "UCI_LimitStrength "))) {
+    strengthOff = std::strcmp(value, "true") == 0 ? 0 : 1;
+    ApplyStrength();
   } else if ((value = OptionValue(name, "DrawScore "))) {
     drawScore = ReadNumber(value);
   } else if ((value = OptionValue(name, "UCI_Chess960 "))) {
@@ -406,6 +411,12 @@ void UciProtocol::SetOption(const char* line) {
     manager->PersonalityFile = value;
     LoadPersonality(*engine, settings.personalityActive ? manager->PersonalityFile : "");
   }
+}
+
+void UciProtocol::ApplyStrength() {
+  // A personality in use, or the limit switched off, means full strength.
+  const bool full = manager->settings.personalityActive || strengthOff;
+  engine->SetStrengthElo(full ? 2700u : static_cast<u32>(eloOption));
 }
 
 void UciProtocol::Evaluate() {
