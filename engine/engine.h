@@ -109,9 +109,16 @@ class Engine : public EvalSettings {
   // passes resetStopReason 0, so that an early stop is not lost.
   i32 Think(i32 ponder, bool resetStopReason = true);
 
-  // Strength limit and polling (poll.cpp).
+  // Strength limit and polling (poll.cpp). The Elo 2700 is full strength:
+  // the cap is then that of an active personality's "ReduceSpeed", if any.
   void SetStrengthElo(u32 eloSetting);
+  // The nodes-per-second cap of the Elo in force (0 at full strength), and
+  // that of the active personality (0 without one).
+  u64 StrengthNpsLimit() const;
+  u64 PersonalityNpsLimit() const;
   bool PollTimeAndInput();
+  // Checks the time limit and the waiting input at once, as at a full poll period.
+  bool PollNow();
 
   // Opening book (book.cpp). Why a load failed is logged and, when outcome
   // is given, stored there.

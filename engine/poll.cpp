@@ -13,13 +13,36 @@ namespace {
 constexpr i32 EloTable[8] = {2000, 2100, 2200, 2300, 2400, 2500, 2600, 2700};
 constexpr i32 NpsTable[8] = {150000, 250000, 400000, 600000, 800000, 1000000, 2000000, 6000000};
 
-// Microseconds since the search started, as an unsigned 32-bit count:
-// negative gives 0, beyond the range 0xFFFFFFFF.
-u32 ElapsedSinceStart(const Timer& start) {
-  const double e = start.ElapsedMicroseconds();
+// The speed limit pauses a thread for one slice, in short steps, so that a
+// stop or the end of the search's time ends the pause early.
+constexpr u32 SleepSliceMicroseconds = 20000;
+constexpr u32 SleepStepMicroseconds = 1000;
+
+// The cap of an Elo from 1000 to 2699.
+u64 NpsLimitOfElo(i32 e) {
+  if (e < 2000) return 150000;
+  for (i32 i = 0; i < 7; ++i) {
+    if (EloTable[i] <= e && e < EloTable[i + 1])
+      return static_cast<u64>(NpsTable[i] + (e - EloTable[i]) * (NpsTable[i + 1] - NpsTable[i]) /
+                                                (EloTable[i + 1] - EloTable[i]));
+  }
+  return 0;
+}
+
+// Microseconds as an unsigned 32-bit count: negative gives 0, beyond the
+// range 0xFFFFFFFF.
+u32 ClampMicroseconds(double e) {
   if (!(e > 0.0)) return 0;
   if (e >= 4294967295.0) return 0xFFFFFFFFu;
   return static_cast<u32>(e);
+}
+
+// Whether a search with a time limit has used it after elapsed microseconds
+// since its start; a ponder search has none.
+bool OutOfTime(const Engine& e, double elapsed) {
+  if (e.pondering.load(std::memory_order_relaxed)) return false;
+  if (e.limits.mode != ModeMoveTime && e.limits.mode != ModeClock) return false;
+  return ClampMicroseconds(elapsed) >= e.limits.timeLimit;
 }
 
 }  // namespace
@@ -29,21 +52,21 @@ void Engine::SetStrengthElo(u32 eloSetting) {
   if (e < 1000) e = 1000;
   elo = e;
   strengthLimited = e <= 2699 ? 1 : 0;
-  // Full strength keeps a cap that may come from elsewhere (ReduceSpeed).
-  if (e == 2700) return;
-  gLog.Info("using reduced strength : %d ELO", e);
-  if (e < 2000) {
-    limits.npsLimit = 150000;
+  if (e == 2700) {
+    // Full strength: only an active personality's "ReduceSpeed" still caps
+    // the speed; an earlier Elo's cap goes.
+    limits.npsLimit = PersonalityNpsLimit();
     return;
   }
-  for (i32 i = 0; i < 7; ++i) {
-    if (EloTable[i] <= e && e < EloTable[i + 1]) {
-      limits.npsLimit = static_cast<u64>(NpsTable[i] + (e - EloTable[i]) *
-                                                           (NpsTable[i + 1] - NpsTable[i]) /
-                                                           (EloTable[i + 1] - EloTable[i]));
-      return;
-    }
-  }
+  gLog.Info("using reduced strength : %d ELO", e);
+  limits.npsLimit = NpsLimitOfElo(e);
+}
+
+u64 Engine::StrengthNpsLimit() const { return strengthLimited ? NpsLimitOfElo(elo) : 0; }
+
+u64 Engine::PersonalityNpsLimit() const {
+  // Sign-extended: a negative value gives a cap no search reaches.
+  return personality.active ? static_cast<u64>(static_cast<i64>(personality.ReduceSpeed)) : 0;
 }
 
 void SearchThread::LimitNodesPerSecond() {
@@ -51,9 +74,27 @@ void SearchThread::LimitNodesPerSecond() {
   u64 total = 0;
   for (const SearchThread* t : pool->threads)
     if (t) total += t->nodes.load(std::memory_order_relaxed);
-  const double seconds = (engine->limits.searchStart.ElapsedMicroseconds() + 1.0) * 0.000001;
-  if (static_cast<double>(total) / seconds > static_cast<double>(engine->limits.npsLimit))
-    usleep(20000);
+  const double elapsed = engine->limits.searchStart.ElapsedMicroseconds();
+  const double seconds = (elapsed + 1.0) * 0.000001;
+  // At the capped rate the periodic check of thread 0 comes only every few
+  // hundred milliseconds, and the clock runs on while a thread waits: thread
+  // 0 stops a search whose time is up here, where it has read the clock, and
+  // checks the limits after every step of a pause; every thread wakes as soon
+  // as the search is stopped.
+  if (!(static_cast<double>(total) / seconds > static_cast<double>(engine->limits.npsLimit))) {
+    if (index == 0 && OutOfTime(*engine, elapsed)) engine->PollNow();
+    return;
+  }
+  for (u32 slept = 0; slept < SleepSliceMicroseconds; slept += SleepStepMicroseconds) {
+    if (engine->stopReason.load(std::memory_order_relaxed) != StopNone) return;
+    usleep(SleepStepMicroseconds);
+    if (index == 0 && !engine->PollNow()) return;
+  }
+}
+
+bool Engine::PollNow() {
+  limits.pollCounter.store(limits.pollPeriod - 1, std::memory_order_relaxed);
+  return PollTimeAndInput();
 }
 
 bool Engine::PollTimeAndInput() {
@@ -79,11 +120,9 @@ bool Engine::PollTimeAndInput() {
         stopReason = StopNormal;
         return false;
       }
-    } else if (limits.mode == ModeMoveTime || limits.mode == ModeClock) {
-      if (ElapsedSinceStart(limits.searchStart) >= limits.timeLimit) {
-        stopReason = StopNormal;
-        return false;
-      }
+    } else if (OutOfTime(*this, limits.searchStart.ElapsedMicroseconds())) {
+      stopReason = StopNormal;
+      return false;
     }
   }
 

@@ -251,13 +251,6 @@ void WorkAt(SearchThread& self, SplitPoint& sp) {
   }
 }
 
-// Thread 0 waiting for its slaves: the time limit and the input are checked
-// as at a full poll period, since no other thread checks them.
-void WatchLimits(Engine& e) {
-  e.limits.pollCounter.store(e.limits.pollPeriod - 1, Relaxed);
-  e.PollTimeAndInput();
-}
-
 }  // namespace
 
 bool HelperAvailable(const SearchContext& c) {
@@ -293,7 +286,8 @@ void SearchThread::IdleLoop(SplitPoint* waitFor) {
       deadline.tv_nsec = (usec % 1000000) * 1000;
       if (pthread_cond_timedwait(&wakeUp.condition, &sleepLock.mutex, &deadline) != 0) {
         sleepLock.Unlock();
-        WatchLimits(*engine);
+        // No other thread checks the time limit and the input.
+        engine->PollNow();
         sleepLock.Lock();
       }
     }

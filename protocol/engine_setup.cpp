@@ -4,8 +4,9 @@
 
 bool LoadPersonality(Engine& engine, const std::string& fileName,
                      std::vector<std::string>* notes) {
-  if (!engine.personality.Load(fileName.c_str(), notes)) return false;
-  // Sign-extended: a negative value gives a cap no search reaches.
-  engine.limits.npsLimit = static_cast<u64>(static_cast<i64>(engine.personality.ReduceSpeed));
-  return true;
+  const bool loaded = engine.personality.Load(fileName.c_str(), notes) != 0;
+  // A personality that is not in use (the empty name, a file that cannot be
+  // read) leaves the speed to the strength setting.
+  engine.limits.npsLimit = loaded ? engine.PersonalityNpsLimit() : engine.StrengthNpsLimit();
+  return loaded;
 }

@@ -89,6 +89,7 @@ void UciScore(i32 score, const char** kind, i32* value) {
 UciProtocol::UciProtocol(ProtocolManager* owner) {
   manager = owner;
   engine = owner->engine;
+  eloOption = owner->settings.StrengthELO;
 }
 
 void UciProtocol::Start() {
@@ -409,8 +410,12 @@ void UciProtocol::SetOption(const char* line) {
     const i32 lines = ReadNumber(value);
     engine->multiPv = lines < 1 ? 1 : lines > MaxRootLines ? MaxRootLines : lines;
   } else if ((value = OptionValue(name, "UCI_Elo "))) {
-    engine->SetStrengthElo(settings.personalityActive ? 2700u
-                                                      : static_cast<u32>(ReadNumber(value)));
+    // While a personality is in use the value is ignored.
+    if (!engine->personality.active) eloOption = ReadNumber(value);
+    ApplyStrength();
+  } else if ((value = OptionValue(name, "UCI_LimitStrength "))) {
+    strengthOff = std::strcmp(value, "true") == 0 ? 0 : 1;
+    ApplyStrength();
   } else if ((value = OptionValue(name, "DrawScore "))) {
     drawScore = ReadNumber(value);
   } else if ((value = OptionValue(name, "UCI_Chess960 "))) {
@@ -434,6 +439,15 @@ void UciProtocol::SwitchPersonality() {
   LoadPersonality(*engine, manager->settings.personalityActive ? manager->PersonalityFile : "",
                   &notes);
   for (const std::string& note : notes) listener.SendText(note.c_str());
+  ApplyStrength();
+}
+
+void UciProtocol::ApplyStrength() {
+  // A personality in use, or the limit switched off, means full strength. A
+  // personality file that could not be read leaves the built-in weights and
+  // no personality in use, whatever the option says.
+  const bool full = engine->personality.active || strengthOff;
+  engine->SetStrengthElo(full ? 2700u : static_cast<u32>(eloOption));
 }
 
 void UciProtocol::Evaluate() {

@@ -56,8 +56,14 @@ class UciProtocol : public ProtocolHandler {
   // Loads the personality file when the option is on, else the built-in
   // weights; problems with the file are told as "info string" lines.
   void SwitchPersonality();
+  // The strength the options ask for: the last "UCI_Elo" unless
+  // "UCI_LimitStrength" is false or a personality is in use.
+  void ApplyStrength();
   void Evaluate();
   void ResetGame();
+
+  i32 eloOption = 2700;  // the last "UCI_Elo" value, at first the configured one
+  u8 strengthOff = 0;    // "UCI_LimitStrength" was set to false
 };
 
 // The "score" part of an info line: kind ("cp" or "mate") and value.

@@ -285,7 +285,10 @@ void XBoardProtocol::SetUp() {
     engine->bookSelectivity = settings.BookSelectivity;
   }
   if (settings.UsePersonality != 0) LoadPersonality(*engine, manager->PersonalityFile);
-  if (settings.UseStrength != 0) engine->SetStrengthElo(static_cast<u32>(settings.StrengthELO));
+  // Without the strength limit the engine plays at full strength (2700),
+  // also after an earlier set-up that limited it.
+  engine->SetStrengthElo(settings.UseStrength != 0 ? static_cast<u32>(settings.StrengthELO)
+                                                    : 2700u);
   gLog.Info("Using %d threads", settings.MaxThreads);
   if (settings.MaxThreads != engine->pool.threadCount)
     engine->pool.SetThreadCount(settings.MaxThreads);

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <chrono>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -212,6 +214,48 @@ TEST_P(UciThreaded, StopAndPonderhitAnswerOnlyASearch) {
   BestMove(session, afterE4);
   EXPECT_TRUE(session.Sync());
   EXPECT_EQ(session.engine().LinesStartingWith("bestmove").size(), 4u);
+  EXPECT_EQ(session.Quit(), 0);
+}
+
+// The strength limit slows the search down but never keeps the answer past
+// the clock: the engine's own reserve is the margin natively; emulated and
+// sanitized builds get a scaled allowance on top.
+TEST_P(UciThreaded, LimitedStrengthAnswersWithinTheClock) {
+  struct Case {
+    const char* elo;
+    const char* go;
+    int limitMs;  // the clock, or the move time with room for the answer
+  };
+  const Case cases[] = {
+      {"1000", "go wtime 1160 btime 1160 winc 1000 binc 1000", 1160},
+      {"1500", "go wtime 300 btime 300 winc 100 binc 100", 300},
+      {"1200", "go wtime 2000 btime 2000 winc 500 binc 500", 2000},
+      {"1800", "go wtime 2000 btime 2000", 2000},
+      {"2300", "go wtime 700 btime 700", 700},
+      {"2000", "go movetime 1000", 1150},
+  };
+  const int allowance = ScaledTimeout(25) - 25;
+  Session session(Ini());
+  ASSERT_TRUE(session.StartUci());
+  GameTracker game;
+  for (const char* move : {"e2e4", "e7e5", "g1f3", "b8c6", "f1b5", "a7a6"})
+    ASSERT_TRUE(game.Play(move));
+  // The last round runs the first case again on two threads.
+  for (size_t round = 0; round <= std::size(cases); ++round) {
+    const Case& c = cases[round % std::size(cases)];
+    if (round == std::size(cases)) session.Send("setoption name Threads value 2");
+    session.Send(std::string("setoption name UCI_Elo value ") + c.elo);
+    session.Send("ucinewgame");
+    session.Send("position startpos moves e2e4 e7e5 g1f3 b8c6 f1b5 a7a6");
+    ASSERT_TRUE(session.Sync());
+    const auto start = std::chrono::steady_clock::now();
+    session.Send(c.go);
+    BestMove(session, game);
+    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - start);
+    EXPECT_LT(elapsed.count(), c.limitMs + allowance)
+        << "UCI_Elo " << c.elo << ", " << c.go << (round == std::size(cases) ? ", 2 threads" : "");
+  }
   EXPECT_EQ(session.Quit(), 0);
 }
 

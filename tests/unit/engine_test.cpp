@@ -522,15 +522,20 @@ TEST(StrengthLimit, EloToNodesPerSecond) {
   EXPECT_EQ(e.strengthLimited, 1);
   EXPECT_EQ(e.limits.npsLimit, 150000u);
 
-  e.limits.npsLimit = 12345;  // for instance from a personality
+  // Full strength lifts the Elo's cap; only an active personality's
+  // "ReduceSpeed" still caps the speed then.
   e.SetStrengthElo(3000);
   EXPECT_EQ(e.elo, 2700);
   EXPECT_EQ(e.strengthLimited, 0);
-  EXPECT_EQ(e.limits.npsLimit, 12345u);
+  EXPECT_EQ(e.limits.npsLimit, 0u);
+  EXPECT_EQ(e.StrengthNpsLimit(), 0u);
+  e.personality.ReduceSpeed = 12345;
+  e.personality.active = 1;
   e.SetStrengthElo(static_cast<u32>(-5));
   EXPECT_EQ(e.elo, 2700);
   EXPECT_EQ(e.strengthLimited, 0);
   EXPECT_EQ(e.limits.npsLimit, 12345u);
+  e.personality.active = 0;
 
   e.SetStrengthElo(2000);
   EXPECT_EQ(e.limits.npsLimit, 150000u);
@@ -546,6 +551,7 @@ TEST(StrengthLimit, EloToNodesPerSecond) {
   EXPECT_EQ(e.limits.npsLimit, 2000000u);
   e.SetStrengthElo(1999);
   EXPECT_EQ(e.limits.npsLimit, 150000u);
+  EXPECT_EQ(e.StrengthNpsLimit(), 150000u);
 }
 
 TEST(Poll, NodeLimitIsTestedAtEveryCall) {

@@ -233,6 +233,81 @@ TEST(ProtocolTest, UciOwnBookTakesTheConfiguredSelectivity) {
   EXPECT_EQ(h.engine.bookSelectivity, 1);
 }
 
+// Every way of switching the strength limit off lifts its node-rate cap, and
+// switching it on again restores the cap of the Elo asked for.
+TEST(ProtocolTest, StrengthLimitSwitchesOnAndOff) {
+  TempDir dir;
+  ASSERT_TRUE(dir.Ok());
+  {
+    Handlers h;
+    UciProtocol uci(&h.manager);
+    uci.Start();
+    const u64& cap = h.engine.limits.npsLimit;
+    uci.ProcessCommand("setoption name UCI_Elo value 1500");
+    EXPECT_EQ(cap, 150000u);
+    uci.ProcessCommand("setoption name UCI_LimitStrength value false");
+    EXPECT_EQ(cap, 0u);
+    EXPECT_EQ(h.engine.strengthLimited, 0);
+    uci.ProcessCommand("setoption name UCI_Elo value 2200");  // kept for later
+    EXPECT_EQ(cap, 0u);
+    uci.ProcessCommand("setoption name UCI_LimitStrength value true");
+    EXPECT_EQ(cap, 400000u);
+    EXPECT_EQ(h.engine.elo, 2200);
+    uci.ProcessCommand("ucinewgame");
+    EXPECT_EQ(cap, 400000u);
+    uci.ProcessCommand("setoption name UCI_Elo value 2700");
+    EXPECT_EQ(cap, 0u);
+    EXPECT_EQ(h.engine.strengthLimited, 0);
+    uci.ProcessCommand("ucinewgame");
+    EXPECT_EQ(cap, 0u);
+
+    // A personality's "ReduceSpeed" caps the speed while it is in use, and
+    // the Elo's cap comes back when it is switched off.
+    h.manager.PersonalityFile = dir.Write("slow.txt", "ReduceSpeed=30000\n");
+    uci.ProcessCommand("setoption name UCI_Elo value 2050");
+    EXPECT_EQ(cap, 200000u);
+    uci.ProcessCommand("setoption name UsePersonality value true");
+    EXPECT_EQ(cap, 30000u);
+    uci.ProcessCommand("setoption name UsePersonality value false");
+    EXPECT_EQ(cap, 200000u);
+    uci.ProcessCommand("setoption name UsePersonality value true");
+    uci.ProcessCommand("setoption name UCI_Elo value 1500");  // full strength with a personality
+    EXPECT_EQ(cap, 30000u);
+    EXPECT_EQ(h.engine.strengthLimited, 0);
+    // A file that cannot be read leaves no personality in use: the last Elo
+    // taken (2050; 1500 came while the personality was in use) applies.
+    uci.ProcessCommand(("setoption name PersonalityFile value " + dir.File("missing.txt")).c_str());
+    EXPECT_EQ(h.engine.personality.active, 0);
+    EXPECT_EQ(cap, 200000u);
+    EXPECT_EQ(h.engine.strengthLimited, 1);
+    uci.ProcessCommand("setoption name UsePersonality value false");  // built-in weights again
+    EXPECT_EQ(cap, 200000u);
+    uci.ProcessCommand("setoption name UCI_LimitStrength value false");
+    EXPECT_EQ(cap, 0u);
+  }
+  {
+    // XBoard takes the limit from the configuration at each set-up.
+    Handlers h;
+    XBoardProtocol xboard(&h.manager);
+    xboard.Start();
+    Settings& settings = h.manager.settings;
+    settings.Hash = 1;
+    settings.UseStrength = 1;
+    settings.StrengthELO = 1500;
+    xboard.ProcessCommand("xboard");
+    EXPECT_EQ(h.engine.limits.npsLimit, 150000u);
+    settings.StrengthELO = 2700;
+    xboard.ProcessCommand("xboard");
+    EXPECT_EQ(h.engine.limits.npsLimit, 0u);
+    settings.StrengthELO = 1500;
+    xboard.ProcessCommand("xboard");
+    settings.UseStrength = 0;
+    xboard.ProcessCommand("xboard");
+    EXPECT_EQ(h.engine.limits.npsLimit, 0u);
+    EXPECT_EQ(h.engine.strengthLimited, 0);
+  }
+}
+
 TEST(ProtocolTest, XBoardTimeControls) {
   Handlers h;
   XBoardProtocol xboard(&h.manager);
