@@ -33,8 +33,12 @@ JOBS=${JOBS:-$(nproc)}
 CXX=${CXX_FUZZ:-clang++}
 FLAGS="-std=c++17 -O1 -g -fno-omit-frame-pointer -Wall -Wextra -ffp-contract=off"
 FLAGS="$FLAGS -fsanitize=address,undefined -fno-sanitize-recover=undefined"
+# Source paths relative to the checkout: the file names the checks print are
+# data of the program, and their length must not depend on where it lies.
+FLAGS="$FLAGS -ffile-prefix-map=$SRC=."
 
 mkdir -p "$BUILD/obj"
+BUILD=$(cd "$BUILD" && pwd)
 cd "$SRC"
 
 # The engine's sources, program entry aside, each compiled once.
@@ -51,14 +55,18 @@ printf '%s\n' $sources | xargs -P "$JOBS" -I{} bash -c 'compile "$1"' _ {}
 objects=$(ls "$BUILD"/obj/*.o)
 
 # libFuzzer mutates with the bytes of the comparisons it sees, pointers among
-# them: with address-space randomisation the same seed would not give the
-# same runs. Switched off for the fuzzers where the system lets us.
+# them, so the same seed gives the same runs only where every address is the
+# same: address-space randomisation is switched off where the system lets us,
+# and each fuzzer starts with the same environment and arguments (they sit at
+# the top of its stack, above every stack address it compares).
 FIXED_ADDRESSES=()
 if setarch "$(uname -m)" -R true 2>/dev/null; then
-  FIXED_ADDRESSES=(setarch "$(uname -m)" -R)
+  FIXED_ADDRESSES=("$(command -v setarch)" "$(uname -m)" -R)
 elif [ "$MODE" = ci ]; then
   echo "warning: address-space randomisation stays on; runs may differ between machines" >&2
 fi
+FIXED_ENVIRONMENT=(env -i ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1
+                   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1)
 
 status=0
 for target in fen pgn protocol; do
@@ -78,10 +86,9 @@ for target in fen pgn protocol; do
   fi
   # Every search an input starts is bounded in nodes, so the timeout only
   # catches a hang.
-  if ! (cd "$BUILD" && ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1 \
-        UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-        "${FIXED_ADDRESSES[@]}" "./${target}_fuzz" "$limit" -seed="$SEED" -timeout=20 -rss_limit_mb=3072 \
-          -max_len=4096 -print_final_stats=1 "$corpus" 2>"$BUILD/${target}.log"); then
+  if ! (cd "$BUILD" && "${FIXED_ENVIRONMENT[@]}" "${FIXED_ADDRESSES[@]}" "./${target}_fuzz" \
+          "$limit" -seed="$SEED" -timeout=20 -rss_limit_mb=3072 -max_len=4096 -print_final_stats=1 \
+          "corpus-$target" 2>"$BUILD/${target}.log"); then
     echo "=== $target: FAILED, see $BUILD/${target}.log"
     grep -E 'ERROR|SUMMARY|check failed|Test unit written' "$BUILD/${target}.log" | head -20 || true
     status=1
