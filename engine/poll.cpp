@@ -65,8 +65,10 @@ void Engine::SetStrengthElo(u32 eloSetting) {
 u64 Engine::StrengthNpsLimit() const { return strengthLimited ? NpsLimitOfElo(elo) : 0; }
 
 u64 Engine::PersonalityNpsLimit() const {
-  // Sign-extended: a negative value gives a cap no search reaches.
-  return personality.active ? static_cast<u64>(static_cast<i64>(personality.ReduceSpeed)) : 0;
+  // "ReduceSpeed" is held to 0 and above when the file is read.
+  return personality.active && personality.ReduceSpeed > 0
+             ? static_cast<u64>(personality.ReduceSpeed)
+             : 0;
 }
 
 void SearchThread::LimitNodesPerSecond() {

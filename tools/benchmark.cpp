@@ -4,10 +4,10 @@
 #include <cstring>
 #include <vector>
 
+#include "common/line_reader.h"
 #include "common/timer.h"
 #include "engine/engine.h"
 #include "protocol/protocol_manager.h"
-#include "common/line_reader.h"
 
 const char* const BenchmarkPositions[BenchmarkPositionCount] = {
     "r2qkbnr/ppp2p1p/2n5/3P4/2BP1pb1/2N2p2/PPPQ2PP/R1B2RK1 b kq -  ",

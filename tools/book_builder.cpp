@@ -5,8 +5,8 @@
 #include <cstdlib>
 
 #include "board/attacks.h"
-#include "common/log.h"
 #include "common/line_reader.h"
+#include "common/log.h"
 
 namespace {
 

@@ -5,11 +5,11 @@
 
 #include "board/fen.h"
 #include "board/perft.h"
+#include "common/line_reader.h"
 #include "common/log.h"
 #include "common/timer.h"
 #include "engine/engine.h"
 #include "engine/evaluate.h"
-#include "common/line_reader.h"
 #include "tools/speed.h"
 
 namespace {

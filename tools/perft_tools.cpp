@@ -5,10 +5,10 @@
 #include <vector>
 
 #include "board/perft.h"
+#include "common/line_reader.h"
 #include "common/timer.h"
 #include "engine/engine.h"
 #include "protocol/protocol_manager.h"
-#include "common/line_reader.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 
 #include "board/movegen.h"
 #include "board/perft.h"
+#include "common/line_reader.h"
 #include "common/timer.h"
 #include "engine/engine.h"
-#include "common/line_reader.h"
 #include "tools/speed.h"
 
 namespace {

@@ -9,9 +9,9 @@
 #include "board/movegen.h"
 #include "board/perft.h"
 #include "common/build_info.h"
+#include "common/line_reader.h"
 #include "common/timer.h"
 #include "engine/engine.h"
-#include "common/line_reader.h"
 #include "tools/speed.h"
 
 namespace {
