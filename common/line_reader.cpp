@@ -1,13 +1,27 @@
 #include "common/line_reader.h"
 
-#include <cstring>
 
 #include "common/log.h"
 
+std::size_t ReadLinePart(std::FILE* file, char* buffer, i32 size) {
+  const std::size_t room = size > 1 ? static_cast<std::size_t>(size - 1) : 0;
+  std::size_t count = 0;
+  flockfile(file);
+  while (count < room) {
+    const int c = getc_unlocked(file);
+    if (c == EOF) break;
+    buffer[count++] = static_cast<char>(c);
+    if (c == '\n') break;
+  }
+  funlockfile(file);
+  if (size > 0) buffer[count] = 0;
+  return count;
+}
+
 LineRead LineReader::Next(char* buffer, i32 size) {
-  if (!std::fgets(buffer, size, file)) return LineRead::End;
+  const std::size_t length = ReadLinePart(file, buffer, size);
+  if (length == 0) return LineRead::End;
   if (lineNumber < INT32_MAX) ++lineNumber;
-  const std::size_t length = std::strlen(buffer);
   if (length < static_cast<std::size_t>(size - 1) || buffer[length - 1] == '\n')
     return LineRead::Line;
   // The buffer is full without a line end: the line fits when its end or the

@@ -4,6 +4,7 @@
 // that cannot be opened or read is named on standard error.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 
 #include "common/types.h"
@@ -30,6 +31,13 @@ struct LineReader {
   // file named on standard error.
   bool Failed() const;
 };
+
+// Reads the next line, or as much of it as fits, into buffer as fgets does:
+// at most size - 1 characters, up to and including a line end, then a NUL.
+// Returns the number of characters read, 0 at the end of the input. A line
+// is measured by that count, never by its first NUL: a line may hold NUL
+// bytes, and a long one must not pass for a short one.
+std::size_t ReadLinePart(std::FILE* file, char* buffer, i32 size);
 
 // Names a file that a tool could not open, read or write in one line on
 // standard error: "cannot <action> file '<name>'".

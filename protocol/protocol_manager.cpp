@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "common/build_info.h"
+#include "common/line_reader.h"
 #include "common/log.h"
 #include "engine/engine.h"
 #include "protocol/input_thread.h"
@@ -218,13 +219,15 @@ void ProtocolManager::Shutdown() {
 }
 
 i32 ProtocolManager::ReadLine() {
-  if (!std::fgets(lineBuffer, LineBufferSize, stdin)) return 0;
-  char* newline = std::strchr(lineBuffer, '\n');
-  if (newline) {
-    *newline = 0;
+  // Measured by what was read: a NUL inside a long line must not make it
+  // look short, or its rest would be taken for a command of its own.
+  const std::size_t length = ReadLinePart(stdin, lineBuffer, LineBufferSize);
+  if (length == 0) return 0;
+  if (lineBuffer[length - 1] == '\n') {
+    lineBuffer[length - 1] = 0;
     return 1;
   }
-  if (std::strlen(lineBuffer) < static_cast<std::size_t>(LineBufferSize - 1)) return 1;
+  if (length < static_cast<std::size_t>(LineBufferSize - 1)) return 1;
   // The buffer is full: the line ends here only if its newline or the end of
   // the input comes next. Otherwise it is too long; its rest must not be
   // taken for another command.
