@@ -107,8 +107,10 @@ CommandLineResult Help(ProtocolManager& manager) {
 }
 
 // "-perft", "-perftd" and "-divide": a depth and optionally "-fen" and a FEN.
+// The counts named by countName need a depth of at least 1 (divide takes
+// any: it passes a null name).
 CommandLineResult Count(ProtocolManager& manager, int argc, char** argv,
-                        i32 (*run)(ProtocolManager&, i32)) {
+                        i32 (*run)(ProtocolManager&, i32), const char* countName) {
   const char* fen = nullptr;
   if (argc == 5 && std::strcmp(argv[3], "-fen") == 0)
     fen = argv[4];
@@ -116,6 +118,10 @@ CommandLineResult Count(ProtocolManager& manager, int argc, char** argv,
     return WrongArguments(argv[1]);
   i32 depth = 0;
   if (!ReadNumber(argv[2], depth)) return Orderly(false);
+  if (countName && depth < 1) {
+    std::fprintf(stderr, "%s : invalid depth %d, the depth must be at least 1\n", countName, depth);
+    return Orderly(false);
+  }
   SetUpEngine(manager, manager.settings.Hash);
   if (fen && !manager.engine->SetFen(fen)) {
     std::puts("Bad FEN string !");
@@ -233,9 +239,9 @@ CommandLineResult DispatchCommandLine(ProtocolManager& manager, int argc, char**
   if (std::strcmp(tool, "-evalsuite") == 0) return RunFileTool(manager, argc, argv, FileTool::EvalSuite);
   if (std::strcmp(tool, "-checkfensuite") == 0) return RunFileTool(manager, argc, argv, FileTool::CheckFenSuite);
   if (std::strcmp(tool, "-testsee") == 0) return RunFileTool(manager, argc, argv, FileTool::SeeTest);
-  if (std::strcmp(tool, "-perftd") == 0) return Count(manager, argc, argv, RunPerftDetailed);
-  if (std::strcmp(tool, "-perft") == 0) return Count(manager, argc, argv, RunPerft);
-  if (std::strcmp(tool, "-divide") == 0) return Count(manager, argc, argv, RunDivide);
+  if (std::strcmp(tool, "-perftd") == 0) return Count(manager, argc, argv, RunPerftDetailed, "perftd");
+  if (std::strcmp(tool, "-perft") == 0) return Count(manager, argc, argv, RunPerft, "perft");
+  if (std::strcmp(tool, "-divide") == 0) return Count(manager, argc, argv, RunDivide, nullptr);
   if (std::strcmp(tool, "-buildbook") == 0) return BuildBook(manager, argc, argv);
   if (std::strcmp(tool, "-benchmark") == 0) return Benchmark(manager, argc, argv);
   gLog.Warning("Unknown command line parameter '%s'", tool);

@@ -120,6 +120,15 @@ const char* ExpectedNodes(const SuiteField* fields, i32 count, i32 depth) {
   return nullptr;
 }
 
+// Names a suite line whose FEN does not read on standard error: its number
+// and its text before the first field.
+void ReportBadFen(i32 lineNumber, const char* line) {
+  std::size_t length = std::strcspn(line, ";");
+  while (length > 0 && line[length - 1] == ' ') --length;
+  std::fprintf(stderr, "perft suite : line %d : bad FEN string '%.*s'\n", lineNumber,
+               static_cast<int>(length), line);
+}
+
 }  // namespace
 
 i32 PerftSpeed(u64 nodes, double elapsedMicroseconds) {
@@ -197,7 +206,7 @@ i32 RunDivide(ProtocolManager& manager, i32 depth) {
 i32 RunPerftSuite(ToolContext& tools, const char* fileName, i32 depth, PerftSuiteResult* result) {
   if (result) *result = PerftSuiteResult{};
   if (depth < 1) {
-    std::printf("perft suite : invalid depth %d, the depth must be at least 1\n", depth);
+    std::fprintf(stderr, "perft suite : invalid depth %d, the depth must be at least 1\n", depth);
     return 0;
   }
   std::FILE* file = OpenToolFile(fileName);
@@ -216,7 +225,13 @@ i32 RunPerftSuite(ToolContext& tools, const char* fileName, i32 depth, PerftSuit
     const i32 count = ScanSuiteFields(line, fields.data());
     if (tools.engine) {
       tools.engine->tt.Clear();
-      tools.engine->SetFen(line);
+      // A line whose FEN does not read fails: counting it would count the
+      // position before it.
+      if (!tools.engine->SetFen(line)) {
+        ReportBadFen(reader.lineNumber, line);
+        ++total;
+        continue;
+      }
     }
     tools.nodes = 0;
     if (tools.board) Perft(tools, depth);

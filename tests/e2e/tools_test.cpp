@@ -159,11 +159,14 @@ TEST(ToolPerft, DivideAndDetailedPerft) {
 }
 
 TEST(ToolPerft, Failures) {
+  // Errors go to standard error, as for every tool.
   ToolRun run = RunTool({"-perft", "0"});
-  EXPECT_EQ(run.lines, std::vector<std::string>{"perft : invalid depth 0, the depth must be at least 1"});
+  EXPECT_TRUE(run.lines.empty());
+  EXPECT_EQ(run.errors, std::vector<std::string>{"perft : invalid depth 0, the depth must be at least 1"});
   EXPECT_NE(run.status, 0);
   run = RunTool({"-perftd", "-1"});
-  EXPECT_EQ(run.lines, std::vector<std::string>{"perftd : invalid depth -1, the depth must be at least 1"});
+  EXPECT_TRUE(run.lines.empty());
+  EXPECT_EQ(run.errors, std::vector<std::string>{"perftd : invalid depth -1, the depth must be at least 1"});
   EXPECT_NE(run.status, 0);
   // Divide takes any depth.
   run = RunTool({"-divide", "0"});
@@ -234,9 +237,19 @@ TEST(ToolPerftSuite, ReferenceSuiteAndFailures) {
   run = RunTool({"-perftsuite", data.File("wrong.epd")});
   EXPECT_EQ(run.lines, std::vector<std::string>{"score = 1 / 2"});
   EXPECT_NE(run.status, 0);
+  // A line whose FEN does not read is named and fails: counted on the
+  // position before it, the second line would pass.
+  data.Write("garbage.epd", "garbage line here\nnot a fen ;D1 20\n");
+  run = RunTool({"-perftsuite", data.File("garbage.epd")});
+  EXPECT_EQ(run.lines, std::vector<std::string>{"score = 0 / 2"});
+  EXPECT_EQ(run.errors, (std::vector<std::string>{
+                            "perft suite : line 1 : bad FEN string 'garbage line here'",
+                            "perft suite : line 2 : bad FEN string 'not a fen'"}));
+  EXPECT_NE(run.status, 0);
 
   run = RunTool({"-perftsuite", suite, "0"});
-  EXPECT_EQ(run.lines, std::vector<std::string>{"perft suite : invalid depth 0, the depth must be at least 1"});
+  EXPECT_TRUE(run.lines.empty());
+  EXPECT_EQ(run.errors, std::vector<std::string>{"perft suite : invalid depth 0, the depth must be at least 1"});
   EXPECT_NE(run.status, 0);
 }
 

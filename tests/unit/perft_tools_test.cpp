@@ -159,13 +159,17 @@ TEST(PerftSuite, LineForms) {
   EXPECT_EQ(result.total, 7);
 }
 
-TEST(PerftSuite, BadFenCountsFromThePositionBefore) {
+TEST(PerftSuite, ALineWhoseFenDoesNotReadIsNamedAndFails) {
   ToolManager tools;
   TempDir dir;
+  // Counted on the position before, the second line would pass.
   const std::string file = dir.Write("bad.epd", std::string(Kiwipete) + " ;D1 48\nnot a fen ;D1 48\n");
   StdoutCapture out;
+  testing::internal::CaptureStderr();
   RunPerftSuite(tools.engine().tools, file.c_str(), 1, nullptr);
-  EXPECT_EQ(out.Text(), "score = 2 / 2\n");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "perft suite : line 2 : bad FEN string 'not a fen'\n");
+  EXPECT_EQ(out.Text(), "score = 1 / 2\n");
 }
 
 TEST(PerftSuite, OverlongLineFailsWhole) {
@@ -207,8 +211,11 @@ TEST(PerftSuite, MissingFileAndBadDepth) {
     EXPECT_EQ(messages[0], "file not found : no-such-suite.epd");
   }
   StdoutCapture out;
+  testing::internal::CaptureStderr();
   EXPECT_EQ(RunPerftSuite(tools.engine().tools, TestDataPath("perft.epd").c_str(), 0, nullptr), 0);
-  EXPECT_EQ(out.Text(), "perft suite : invalid depth 0, the depth must be at least 1\n");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "perft suite : invalid depth 0, the depth must be at least 1\n");
+  EXPECT_EQ(out.Text(), "");
 }
 
 TEST(PerftSuite, WholeReferenceSuite) {
@@ -237,9 +244,12 @@ TEST(PerftSuite, CommandSetsUpTheEngineAndJudgesTheWholeFile) {
   }
   {
     StdoutCapture out;
+    testing::internal::CaptureStderr();
     EXPECT_EQ(PerftSuiteCommand(manager, good.c_str(), 0), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "perft suite : invalid depth 0, the depth must be at least 1\n");
     EXPECT_EQ(PerftSuiteCommand(manager, dir.File("missing.epd").c_str(), 1), 0);
-    EXPECT_EQ(out.Text(), "perft suite : invalid depth 0, the depth must be at least 1\n");
+    EXPECT_EQ(out.Text(), "");
   }
   // The engine is shut down after each run.
   EXPECT_EQ(manager.engine->tools.board, nullptr);
