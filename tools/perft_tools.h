@@ -30,9 +30,10 @@ struct PerftSuiteResult {
 
 // Counts every position of an EPD file (a FEN followed by fields ";D<depth>
 // <nodes>") at the depth and compares with the line's field of that depth.
-// Prints "score = passed / total". Returns 1 when the file was read, 0 when
-// it cannot be opened or read (named on standard error) or the depth is
-// below 1.
+// Prints "score = passed / total". A line whose FEN does not read fails and
+// is named with its line number on standard error. Returns 1 when the file
+// was read, 0 when it cannot be opened or read (named on standard error) or
+// the depth is below 1 (told there too).
 i32 RunPerftSuite(ToolContext& tools, const char* fileName, i32 depth,
                   PerftSuiteResult* result = nullptr);
 
