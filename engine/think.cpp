@@ -273,6 +273,10 @@ i32 Engine::Think(i32 ponder, bool resetStopReason) {
 
   // 1. Start.
   limits.searchStart.Start();
+  // A fresh table whose pages are still being provided is completed first,
+  // within this search's time, so that the search itself never waits for a
+  // page (the protocols wait for it before "readyok" and "pong" already).
+  tt.WaitUntilReady();
   Timer passStart;
   passStart.Start();
   rootSide = board.sideToMove;

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -209,24 +208,39 @@ struct TranspositionTable::Prefault {
 void TranspositionTable::StartPrefault() {
   const std::size_t bytes = static_cast<std::size_t>(entryCount) * sizeof(TTEntry);
   if (bytes < HugePageBytes) return;  // a few small pages: the search faults them in
+  pthread_mutex_lock(&prefaultLock);
   prefault = new (std::nothrow) Prefault;
-  if (!prefault) return;
-  prefault->count = PlanSlices(entries, bytes, ClearThreadCount(bytes), prefault->slices);
-  for (u32 i = 0; i < prefault->count; ++i) {
-    TableSlice& slice = prefault->slices[i];
-    slice.stop = &prefault->stop;
-    StartSliceThread(slice, PrefaultSlice);
+  if (prefault) {
+    prefault->count = PlanSlices(entries, bytes, ClearThreadCount(bytes), prefault->slices);
+    for (u32 i = 0; i < prefault->count; ++i) {
+      TableSlice& slice = prefault->slices[i];
+      slice.stop = &prefault->stop;
+      StartSliceThread(slice, PrefaultSlice);
+    }
   }
+  pthread_mutex_unlock(&prefaultLock);
 }
 
-void TranspositionTable::StopPrefault() {
-  if (!prefault) return;
-  prefault->stop.store(1, std::memory_order_relaxed);
-  for (u32 i = 0; i < prefault->count; ++i)
-    if (prefault->slices[i].started) pthread_join(prefault->slices[i].handle, nullptr);
-  delete prefault;
-  prefault = nullptr;
+void TranspositionTable::FinishPrefault(bool stop) {
+  pthread_mutex_lock(&prefaultLock);
+  if (prefault) {
+    if (stop) prefault->stop.store(1, std::memory_order_relaxed);
+    for (u32 i = 0; i < prefault->count; ++i) {
+      TableSlice& slice = prefault->slices[i];
+      if (slice.started)
+        pthread_join(slice.handle, nullptr);
+      else if (!stop)
+        PrefaultSlice(&slice);  // its thread could not be started: done here
+    }
+    delete prefault;
+    prefault = nullptr;
+  }
+  pthread_mutex_unlock(&prefaultLock);
 }
+
+void TranspositionTable::StopPrefault() { FinishPrefault(true); }
+
+void TranspositionTable::WaitUntilReady() { FinishPrefault(false); }
 
 TranspositionTable::~TranspositionTable() { Free(); }
 
@@ -250,8 +264,8 @@ i32 TranspositionTable::Resize(i32 megabytes) {
   u64 bytes = HashTableBytes(entryCount);
   if (bytes <= SIZE_MAX) allocation = allocateZeroed(static_cast<std::size_t>(bytes));
   if (!allocation) {
+    // Told by the caller, which knows whether a protocol or a tool asked.
     gLog.Error("Hash table : out of memory");
-    std::fputs("Hash table : out of memory\n", stderr);
     return 0;
   }
   std::uintptr_t address = reinterpret_cast<std::uintptr_t>(allocation);
@@ -263,6 +277,13 @@ i32 TranspositionTable::Resize(i32 megabytes) {
   // answers at once.
   StartPrefault();
   return 1;
+}
+
+u32 TranspositionTable::ResizeToFit(i32 megabytes) {
+  if (Resize(megabytes)) return HashTableMegabytes(megabytes);
+  for (u32 size = HashTableMegabytes(megabytes) / 2; size >= 1; size /= 2)
+    if (Resize(static_cast<i32>(size))) return size;
+  return 0;
 }
 
 void TranspositionTable::Clear() {

@@ -2,6 +2,8 @@
 // threads without locks.
 #pragma once
 
+#include <pthread.h>
+
 #include <atomic>
 #include <cstddef>
 
@@ -65,11 +67,24 @@ class TranspositionTable {
 
   // Frees the old storage and allocates a zeroed table for the request (see
   // HashTableMegabytes). Returns 0 when the allocation fails (or the size does
-  // not fit the address space); the table then has no storage, while
-  // entryCount and indexMask describe the requested size. The fresh table
-  // reads as empty and is not written over; background threads have the
-  // kernel provide its pages meanwhile, leaving their contents alone.
+  // not fit the address space), which is logged; the table then has no
+  // storage, while entryCount and indexMask describe the requested size. The
+  // fresh table reads as empty and is not written over; background threads
+  // have the kernel provide its pages meanwhile (see WaitUntilReady), leaving
+  // their contents alone.
   i32 Resize(i32 megabytes);
+
+  // Resize, and when the request cannot be allocated, the largest smaller
+  // table that can (halving down to 1 MB). Returns the megabytes in use, 0
+  // when not even 1 MB could be had (the table then has no storage).
+  u32 ResizeToFit(i32 megabytes);
+
+  // Returns once every page of the storage is present: waits for the
+  // threads that Resize started to provide them. A search on a table whose
+  // pages are still being provided would wait for each page at its first
+  // touch, in the middle of its own time. Safe to call from several threads
+  // at once; at once when there is nothing to wait for.
+  void WaitUntilReady();
 
   // Resets the age and zeroes every entry, unless nothing has been written
   // since the storage was last known to be zero. Large tables are zeroed by
@@ -111,11 +126,16 @@ class TranspositionTable {
  private:
   struct Prefault;
   // Starts threads that have the kernel provide every page of the fresh
-  // storage in the background; StopPrefault stops and joins them.
+  // storage in the background; StopPrefault stops and joins them,
+  // FinishPrefault joins them once they have done their work.
   void StartPrefault();
   void StopPrefault();
+  void FinishPrefault(bool stop);
 
   Prefault* prefault = nullptr;
+  // Guards prefault: WaitUntilReady may come from the command side and the
+  // searching thread at once.
+  pthread_mutex_t prefaultLock = PTHREAD_MUTEX_INITIALIZER;
   // Set by the first write to an entry after the storage was known to be
   // zero; read on every store, written once per clear.
   std::atomic<u8> written{0};

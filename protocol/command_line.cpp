@@ -9,6 +9,7 @@
 #include "common/build_info.h"
 #include "common/log.h"
 #include "engine/engine.h"
+#include "protocol/engine_setup.h"
 #include "protocol/protocol_manager.h"
 #include "tools/benchmark.h"
 #include "tools/book_builder.h"
@@ -182,6 +183,7 @@ CommandLineResult TestSuite(ProtocolManager& manager, int argc, char** argv) {
 
   Engine& engine = *manager.engine;
   engine.Init(hashMb);
+  if (!ToolHashTableAllocated(engine, hashMb)) return AtOnce(manager, false);
   engine.pool.SetThreadCount(threads);
   engine.LinkMainThread();
   engine.NewGame();
@@ -223,7 +225,8 @@ CommandLineResult Benchmark(ProtocolManager& manager, int argc, char** argv) {
     return Orderly(false);
   if (argc >= 5) mode = std::strcmp(argv[4], "time") == 0 ? 1 : 0;
   if (argc >= 7) file = argv[6];
-  // A positions file that cannot be read stops the run before any search.
+  // A positions file that cannot be read, or a hash table that cannot be
+  // allocated, stops the run before any search.
   if (RunBenchmark(manager, hashMb, threads, mode, value, file) == 0) return Orderly(false);
   return AtOnce(manager, true);
 }

@@ -51,6 +51,9 @@ const char* OptionValue(const char* name, const char* word) {
 
 const char* OnOff(i32 value) { return value ? "true" : "false"; }
 
+// The largest hash table the Hash option offers, in MB.
+constexpr i32 MaxHashMegabytes = 2048;
+
 // Switches the own book on with the file and the selectivity of the
 // settings. A file that cannot serve as a book switches it off again, and the
 // interface hears why.
@@ -113,6 +116,9 @@ i32 UciProtocol::ProcessCommand(const char* line) {
   if (StartsWith(line, "go ")) {
     Go(line);
   } else if (std::strcmp(line, "isready") == 0) {
+    // "readyok" promises that the next search starts at once: a table that
+    // is still being prepared is completed first.
+    engine->tt.WaitUntilReady();
     manager->SendLine("readyok");
   } else if (StartsWith(line, "position ")) {
     Position(line);
@@ -326,7 +332,7 @@ void UciProtocol::Identify() {
   manager->SendFormatted("id name Zorvel %s %s", EngineVersion, settings.wordSizeLabel);
   manager->SendLine("id author Vesquet");
   manager->SendFormatted("option name Hash type spin default %d min %d max %d", settings.Hash, 1,
-                         2048);
+                         MaxHashMegabytes);
   manager->SendLine("option name Ponder type check default false");
   manager->SendFormatted("option name OwnBook type check default %s", OnOff(settings.Book));
   manager->SendFormatted("option name Book File type string default %s",
@@ -351,9 +357,10 @@ void UciProtocol::Identify() {
   manager->SendFormatted("option name DrawScore type spin default %d min -100 max 100",
                          settings.DrawScore);
 
-  engine->Init(settings.Hash);
-  // Problems with the personality file are told after "uciok".
+  // Problems with the hash table and the personality file are told after "uciok".
   std::vector<std::string> notes;
+  engine->Init(settings.Hash);
+  FitHashTable(*engine, settings.Hash, &notes);
   if (settings.UsePersonality) LoadPersonality(*engine, manager->PersonalityFile, &notes);
   engine->NewGame();
   manager->infiniteSearch = 0;
@@ -377,9 +384,15 @@ void UciProtocol::SetOption(const char* line) {
   const char* value = nullptr;
 
   if ((value = OptionValue(name, "Hash "))) {
-    const i32 megabytes = ReadNumber(value);
+    // Held to the range "uci" announces, as the other spin options are.
+    const i32 requested = ReadNumber(value);
+    const i32 megabytes = requested < 1 ? 1 : requested > MaxHashMegabytes ? MaxHashMegabytes : requested;
+    if (megabytes != requested) gLog.Warning("Hash %d MB held to %d MB", requested, megabytes);
     engine->limits.hashMb = megabytes;
     engine->tt.Resize(megabytes);
+    std::vector<std::string> notes;
+    FitHashTable(*engine, megabytes, &notes);
+    for (const std::string& note : notes) listener.SendText(note.c_str());
   } else if ((value = OptionValue(name, "Ponder "))) {
     if (std::strcmp(value, "true") == 0) {
       engine->ponderEnabled = 1;

@@ -205,6 +205,9 @@ i32 XBoardProtocol::ProcessCommand(const char* command) {
     manager->SendLine("feature option=\"Clear Hash -button\"");
     manager->SendLine("feature done=1");
   } else if (StartsWith(line, "ping ")) {
+    // "pong" promises that the next search starts at once: a table that is
+    // still being prepared is completed first.
+    engine->tt.WaitUntilReady();
     manager->SendFormatted("pong %d", Argument(line));
   } else if (StartsWith(line, "st ")) {
     const i64 microseconds = static_cast<i64>(Argument(line)) * 1000000;
@@ -273,6 +276,9 @@ void XBoardProtocol::LeaveAnalysis() {
 void XBoardProtocol::SetUp() {
   Settings& settings = manager->settings;
   engine->Init(settings.Hash);
+  std::vector<std::string> notes;
+  FitHashTable(*engine, settings.Hash, &notes);
+  for (const std::string& note : notes) manager->SendFormatted("telluser %s", note.c_str());
   engine->NewGame();
   manager->movesLeft = 40;
   manager->movesPerSession = 40;

@@ -7,6 +7,7 @@
 #include "common/line_reader.h"
 #include "common/timer.h"
 #include "engine/engine.h"
+#include "protocol/engine_setup.h"
 #include "protocol/protocol_manager.h"
 
 const char* const BenchmarkPositions[BenchmarkPositionCount] = {
@@ -85,6 +86,10 @@ i32 RunBenchmark(ProtocolManager& manager, i32 hashMb, i32 threads, i32 mode, i3
 
   Engine& engine = *manager.engine;
   engine.Init(hashMb);
+  if (!ToolHashTableAllocated(engine, hashMb)) {
+    engine.Shutdown();
+    return 0;
+  }
   engine.pool.SetThreadCount(threads);
   engine.LinkMainThread();
   engine.NewGame();

@@ -16,6 +16,7 @@ extern const char* const BenchmarkPositions[BenchmarkPositionCount];
 // mode 0 searches each position to `value` plies, mode 1 for `value`
 // seconds; an empty positionsFile selects the built-in positions. The values
 // are clamped here. Returns 1, or 0 without a search when the positions file
-// cannot be opened or read (it is named on standard error).
+// cannot be opened or read or the hash table cannot be allocated (either is
+// named on standard error).
 i32 RunBenchmark(ProtocolManager& manager, i32 hashMb, i32 threads, i32 mode, i32 value,
                  const std::string& positionsFile);

@@ -55,6 +55,8 @@ class EngineProcess {
   // still running at the timeout (it is then killed), or 128 + signal.
   int WaitExit(int timeoutMs);
   bool Running();
+  // The process id of the child (of the emulator on emulated targets).
+  int Pid() const { return pid_; }
 
   // Every line read so far, in order.
   const std::vector<std::string>& Transcript() const { return transcript_; }

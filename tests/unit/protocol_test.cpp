@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "engine/book.h"
 #include "engine/engine.h"
@@ -360,4 +361,55 @@ TEST(ProtocolTest, XBoardTimeControls) {
   EXPECT_EQ(xboard.ProcessCommand("quit"), 0);
   EXPECT_EQ(h.manager.ponderOption, 0);
   EXPECT_EQ(h.engine.ponderEnabled, 0);
+}
+
+// ---------------------------------------------------------------------------
+// The Hash option: held to the range "uci" announces, and a table that cannot
+// be allocated gives way to the largest smaller one that can.
+
+namespace {
+
+// Tables above 64 MB cannot be had; every request is recorded.
+void* (*realAllocate)(std::size_t) = nullptr;
+std::vector<std::size_t> tableRequests;
+
+void* AllocateUpTo64Mb(std::size_t bytes) {
+  tableRequests.push_back(bytes);
+  return bytes > HashTableBytes(64u * 65536u) ? nullptr : realAllocate(bytes);
+}
+
+}  // namespace
+
+TEST(ProtocolTest, UciHashOptionIsHeldToItsRangeAndFallsBackToATableThatFits) {
+  Handlers h;
+  UciProtocol uci(&h.manager);
+  uci.Start();
+  realAllocate = TranspositionTable::allocateZeroed;
+  TranspositionTable::allocateZeroed = AllocateUpTo64Mb;
+  struct Restore {
+    ~Restore() { TranspositionTable::allocateZeroed = realAllocate; }
+  } restore;
+  const auto bytesOf = [](u32 megabytes) {
+    return static_cast<std::size_t>(HashTableBytes(megabytes * 65536u));
+  };
+
+  tableRequests.clear();
+  testing::internal::CaptureStdout();
+  uci.ProcessCommand("setoption name Hash value 4096");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "info string Hash table : out of memory for 2048 MB, using 64 MB\n");
+  ASSERT_FALSE(tableRequests.empty());
+  EXPECT_EQ(tableRequests.front(), bytesOf(2048));
+  EXPECT_EQ(tableRequests.back(), bytesOf(64));
+  EXPECT_TRUE(h.engine.tt.HasStorage());
+  EXPECT_EQ(h.engine.tt.entryCount, 64u * 65536u);
+  EXPECT_EQ(h.engine.limits.hashMb, 64);
+
+  tableRequests.clear();
+  testing::internal::CaptureStdout();
+  uci.ProcessCommand("setoption name Hash value 0");
+  uci.ProcessCommand("setoption name Hash value 48");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(tableRequests, (std::vector<std::size_t>{bytesOf(1), bytesOf(64)}));
+  EXPECT_EQ(h.engine.tt.entryCount, 64u * 65536u);
 }

@@ -141,7 +141,7 @@ TEST(TranspositionTableSize, FailedAllocationLeavesATableThatKeepsNothing) {
     FailingAllocator failing;
     testing::internal::CaptureStderr();
     EXPECT_EQ(tt.Resize(8), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Hash table : out of memory\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");  // the caller tells
     EXPECT_EQ(FailingAllocator::lastRequest, 8u * 1048576u + 63u);
   }
   EXPECT_EQ(tt.entries, nullptr);
@@ -166,7 +166,7 @@ TEST(TranspositionTableSize, HugeRequestsNeverWrapTheByteCount) {
   TranspositionTable tt;
   testing::internal::CaptureStderr();
   EXPECT_EQ(tt.Resize(4096), 0);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "Hash table : out of memory\n");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");  // the caller tells
   EXPECT_EQ(tt.entryCount, 4096u * 65536u);
   if (sizeof(std::size_t) == 8)
     EXPECT_EQ(static_cast<u64>(FailingAllocator::lastRequest), (1ull << 32) + 63u);
@@ -460,7 +460,7 @@ TEST(TranspositionTableThreaded, SharedClearAndResizeLeaveEveryEntryEmpty) {
     FailingAllocator failing;
     testing::internal::CaptureStderr();
     EXPECT_EQ(tt.Resize(256), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Hash table : out of memory\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");  // the caller tells
   }
   EXPECT_FALSE(tt.HasStorage());
   tt.Clear();
