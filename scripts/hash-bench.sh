@@ -4,9 +4,9 @@
 # size it measures, over UCI and from its own working directory with a
 # "zorvel.ini" that sets the size:
 #   uciok    "uci" to "uciok" (the table is allocated)
-#   fresh    "ucinewgame" + "isready" to "readyok" on the fresh table
-#   first    a first search right after that ("go depth 8" to "bestmove"),
-#            which meets the pages of the table for the first time
+#   fresh    "ucinewgame" + "isready" to "readyok" on the fresh table (the
+#            engine answers once every page of the table is present)
+#   first    a first search right after that ("go depth 8" to "bestmove")
 #   used     "ucinewgame" + "isready" to "readyok" after that search
 # and, for the speed sizes, the nodes per second of fixed-depth searches on one
 # thread over a few positions (summed nodes over summed search times), run
