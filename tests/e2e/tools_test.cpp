@@ -252,7 +252,7 @@ TEST(ToolTestSuite, ReportOfASmallSuite) {
       onlyKnightMove + "bm Nf3; id \"san\";\n" +
       onlyKnightMove + "bm Ng1-f3; id \"long\";\n" +
       onlyCastling + "bm 0-0; id \"castling\";\n" +
-      scholarsMate + "bm Qxf7+; id \"substring\";\n" +
+      scholarsMate + "bm Qxf7+; id \"check sign\";\n" +
       onlyKnightMove + "am Qh5; id \"avoided\";\n" +
       onlyKnightMove + "am Nf3; id \"not avoided\";\n" +
       "\n" +
@@ -287,7 +287,8 @@ TEST(ToolTestSuite, ReportOfASmallSuite) {
   EXPECT_TRUE(has(onlyKnightMove + " am Nf3; id not avoided;"));
   EXPECT_TRUE(has("ERROR : bad FEN !"));
 
-  // The report: nine lines counted (the empty one is not), five solved.
+  // The report: eight tests (the empty line and the line without "bm" or
+  // "am" are none), five solved.
   size_t at = 0;
   while (at < run.lines.size() && run.lines[at].rfind("Time : ", 0) != 0) ++at;
   ASSERT_EQ(run.lines.size(), at + 12);
@@ -295,10 +296,10 @@ TEST(ToolTestSuite, ReportOfASmallSuite) {
   EXPECT_EQ(run.lines[at + 1], "");
   EXPECT_EQ(run.lines[at + 2].rfind("Total nodes = ", 0), 0u) << run.lines[at + 2];
   EXPECT_EQ(run.lines[at + 3], "");
-  // Six searches to depth 4; the average divides by every counted line.
-  EXPECT_EQ(run.lines[at + 4], "Depth min = 4, max = 4, average = 2");
+  // Six searches to depth 4; the average is theirs.
+  EXPECT_EQ(run.lines[at + 4], "Depth min = 4, max = 4, average = 4");
   EXPECT_EQ(run.lines[at + 5], "");
-  EXPECT_EQ(run.lines[at + 6], "Score = 5 / 9");
+  EXPECT_EQ(run.lines[at + 6], "Score = 5 / 8");
   EXPECT_EQ(run.lines[at + 7], "");
   EXPECT_EQ(run.lines[at + 8], "Bad results : ");
   const std::vector<std::string> bad(run.lines.begin() + static_cast<long>(at) + 9, run.lines.end());
@@ -511,4 +512,42 @@ TEST(ToolBuildBook, BookFromAPgnIsPlayedOverUci) {
   EXPECT_EQ(MoveOfLine(session.WaitFor("bestmove")), "c2c4");
   EXPECT_EQ(session.Quit(), 0);
 
+}
+
+TEST(ToolTestSuite, OnlyBestAndAvoidLinesCountAndMovesMatchWhole) {
+  TempDir data;
+  // Black mates with Qd1+ (written with and without its check sign); White's
+  // best is the pawn push d7, which neither is nor avoids the rook move Rd7;
+  // the only legal move of the last position is the short castle.
+  const std::string queenMate = "1k1r4/pp1b1R2/3q2pp/4p3/2B5/4Q3/PPP2B2/2K5 b - - ";
+  const std::string pawnPush = "2r1r2k/R5pp/3P4/8/8/7P/5PPK/8 w - - ";
+  const std::string onlyCastling = "8/7k/8/8/8/r7/1r4PP/4K2R w K - ";
+  data.Write("suite.epd",
+             "# a comment line\n" +
+             queenMate + "bm Qd1; id \"a\";\n" +
+             queenMate + "bm Qd1+!; id \"b\";\n" +
+             "4k3/8/8/8/8/8/8/4K3 w - - dm 1; id \"no test\";\n" +
+             pawnPush + "bm Rd7; id \"c\";\n" +
+             pawnPush + "am Rd7; id \"d\";\n" +
+             onlyCastling + "bm O-O-O; id \"e\";\n" +
+             onlyCastling + "am 0-0-0; id \"f\";\n");
+  const ToolRun run = RunTool({"-testsuite", "4", "1", "depth", "6", data.File("suite.epd")});
+  EXPECT_EQ(run.status, 0);
+  std::vector<std::string> results;
+  for (const std::string& line : run.lines)
+    if (line.rfind("result => ", 0) == 0) results.push_back(line);
+  const std::vector<std::string> expectedResults = {
+      "result => 'Qd1' : ok", "result => 'Qd1' : ok",  "result => 'd7' : bad",
+      "result => 'd7' : ok",  "result => 'O-O' : bad", "result => 'O-O' : ok"};
+  EXPECT_EQ(results, expectedResults);
+
+  size_t at = 0;
+  while (at < run.lines.size() && run.lines[at] != "Bad results : ") ++at;
+  ASSERT_GE(at, 4u);
+  EXPECT_EQ(run.lines[at - 4], "Depth min = 6, max = 6, average = 6");
+  EXPECT_EQ(run.lines[at - 2], "Score = 4 / 6");
+  const std::vector<std::string> bad(run.lines.begin() + static_cast<long>(at) + 1, run.lines.end());
+  const std::vector<std::string> expectedBad = {pawnPush + "bm Rd7; id \"c\";",
+                                                onlyCastling + "bm O-O-O; id \"e\";"};
+  EXPECT_EQ(bad, expectedBad);
 }
