@@ -510,22 +510,10 @@ void PgnParser::StartGame() {
     }
   }
   if (fen != nullptr && !fen->value.empty()) {
-    i8 pieces[64];
-    i32 side, rights, epFile, fullmove, halfmove, rookFiles[4], consumed;
-    Board position = *board;
-    bool valid = ParseFen(fen->value.c_str(), pieces, &side, &rights, &epFile, &fullmove,
-                          &halfmove, rookFiles, &consumed) != 0;
-    if (valid) {
-      position.SetPosition(pieces, side, static_cast<u8>(rights), static_cast<u8>(epFile),
-                           static_cast<u8>(halfmove), rookFiles);
-      // A king the side to move could take: its capture would break the board.
-      valid = !position.IsAttacked(position.kingSquare[position.opponent], position.sideToMove);
-    }
-    if (valid) {
-      *board = position;
-    } else {
+    // A position the engine would refuse is never set up: its replay could
+    // break the board.
+    if (ReadFenPosition(fen->value.c_str(), *board) != nullptr)
       gLog.Error("Invalid FEN string : '%s'", fen->value.c_str());
-    }
   } else {
     board->SetStartPosition();
   }

@@ -379,11 +379,12 @@ TEST(ToolBenchmarkThreaded, TwoThreadsInTimeMode) {
 
 TEST(ToolPositionSuites, FenCheckSeeTestAndEvalSuite) {
   TempDir data;
-  data.Write("fens.epd", "8/8/8/8/8/8/8/8 w - - 0 1\nP7/8/8/8/8/8/8/8 w - - 0 1\n");
+  data.Write("fens.epd", "4k3/8/8/8/8/8/8/4K3 w - - 0 1\nP3k3/8/8/8/8/8/8/4K3 w - - 0 1\n");
   ToolRun run = RunTool({"-checkfensuite", data.File("fens.epd")});
   const std::vector<std::string> fenReport = {
       "Check FEN suite : '" + data.File("fens.epd") + "'",
-      "Invalid FEN String : 'P7/8/8/8/8/8/8/8 w - - 0 1 '", "Checked 1 / 2 valid FEN string"};
+      "Invalid FEN String : 'P3k3/8/8/8/8/8/8/4K3 w - - 0 1 ' (a pawn on the first or last rank)",
+      "Checked 1 / 2 valid FEN string"};
   EXPECT_EQ(run.lines, fenReport);
   EXPECT_EQ(run.status, 0);
 
@@ -550,4 +551,39 @@ TEST(ToolTestSuite, OnlyBestAndAvoidLinesCountAndMovesMatchWhole) {
   const std::vector<std::string> expectedBad = {pawnPush + "bm Rd7; id \"c\";",
                                                 onlyCastling + "bm O-O-O; id \"e\";"};
   EXPECT_EQ(bad, expectedBad);
+}
+
+TEST(ToolCheckFenSuite, ValidExactlyWhatTheEngineTakesWithTheReason) {
+  TempDir data;
+  struct Case {
+    std::string fen;
+    std::string reason;  // empty: valid
+  };
+  const std::vector<Case> cases = {
+      {"4k3/8/8/8/8/8/8/4K3 w - - 0 1", ""},
+      {"4k3/8/8/8/8/8/8/4K3 w - - bm Kd2; id \"epd\";", ""},
+      {"4k3/8/8/8/8/8/8/4K3 w - e3 0 1", "the en-passant square is not on rank 6 (White to move)"},
+      {"4k3/8/8/8/8/8/8 w - - 0 1", "no white king"},
+      {"4k3/8/8/8/8/8/8/4K3 w - - x y", "the move counters are not numbers"},
+      {"4k3/8/8/8/8/8/8/4K3 w - - 0 one", "the full-move number is not a number"},
+      {"4k2R/8/8/8/8/8/8/4K3 w - - 0 1", "the side to move can take the king"},
+  };
+  std::string file;
+  std::vector<std::string> expected = {"Check FEN suite : '" + data.File("fens.epd") + "'"};
+  for (const Case& c : cases) {
+    file += c.fen + "\n";
+    if (!c.reason.empty())
+      expected.push_back("Invalid FEN String : '" + c.fen + " ' (" + c.reason + ")");
+  }
+  expected.push_back("Checked 2 / 7 valid FEN string");
+  data.Write("fens.epd", file);
+  const ToolRun run = RunTool({"-checkfensuite", data.File("fens.epd")});
+  EXPECT_EQ(run.lines, expected);
+  EXPECT_EQ(run.status, 0);
+
+  // The engine's own FEN reading agrees line by line.
+  for (const Case& c : cases) {
+    const ToolRun perft = RunTool({"-perft", "1", "-fen", c.fen});
+    EXPECT_EQ(perft.status, c.reason.empty() ? 0 : 1) << c.fen;
+  }
 }
