@@ -493,7 +493,8 @@ TEST(ToolBuildBook, BookFromAPgnIsPlayedOverUci) {
       "[Event \"d\"]\n[Result \"0-1\"]\n\n1. e4 e5 0-1\n";
   data.Write("games.pgn", pgn);
   ToolRun run = RunTool({"-buildbook", data.File("games.pgn"), data.File("book.bin"), "10", "2"});
-  EXPECT_TRUE(run.lines.empty());
+  EXPECT_EQ(run.lines, std::vector<std::string>{"4 games read, 0 stopped early; 3 book entries written to " +
+                                                data.File("book.bin")});
   EXPECT_EQ(run.status, 0);
   ASSERT_TRUE(data.Exists("book.bin"));
   const std::string book = data.Read("book.bin");
@@ -586,4 +587,24 @@ TEST(ToolCheckFenSuite, ValidExactlyWhatTheEngineTakesWithTheReason) {
     const ToolRun perft = RunTool({"-perft", "1", "-fen", c.fen});
     EXPECT_EQ(perft.status, c.reason.empty() ? 0 : 1) << c.fen;
   }
+}
+
+TEST(ToolBuildBook, AnnotationsLineCommentsAndGluedMovesAreReadAndStoppedGamesTold) {
+  TempDir data;
+  // Four openings of their own: 4, 5, 4 and 2 distinct moves; the last game
+  // stops at a move no knight can make.
+  const std::string pgn =
+      "[Event \"a\"]\n\n1. e4!? e5?! 2. Nf3! Nc6 *\n\n"
+      "[Event \"b\"]\n\n1. d4 d5 ; a comment to the end of the line\n2. c4 e6 3. Nc3 *\n\n"
+      "[Event \"c\"]\n\n1. c4{English} e5 2. Nc3(2. g3) Nf6 *\n\n"
+      "[Event \"d\"]\n\n1. Nf3 d5\n2. Nf9 Nf6 *\n";
+  data.Write("games.pgn", pgn);
+  const ToolRun run = RunTool({"-buildbook", data.File("games.pgn"), data.File("book.bin"), "20", "1"});
+  const std::vector<std::string> expected = {
+      data.File("games.pgn") + ", line 17 : game 4 stops at 'Nf9' (cannot be read as a move of the position)",
+      "4 games read, 1 stopped early; 15 book entries written to " + data.File("book.bin")};
+  EXPECT_EQ(run.lines, expected);
+  EXPECT_EQ(run.status, 0);
+  ASSERT_TRUE(data.Exists("book.bin"));
+  EXPECT_EQ(data.Read("book.bin").size(), 12u + 15u * 16u);
 }
