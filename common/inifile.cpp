@@ -55,7 +55,8 @@ i32 IniFile::Find(const char* key) const {
 }
 
 i32 IniFile::LineOf(i32 index) const {
-  return static_cast<std::size_t>(index) < pairLines.size() ? pairLines[static_cast<std::size_t>(index)] : 0;
+  const std::size_t i = static_cast<std::size_t>(index);
+  return i < pairLines.size() ? pairLines[i] : 0;
 }
 
 void IniFile::NoteRepeatedKey() {
