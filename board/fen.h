@@ -4,9 +4,9 @@
 #include "board/board.h"
 
 // Reads FEN text into the inputs of Board::SetPosition. Returns 1 when the
-// text was accepted, possibly only in part (the text may end, or carry
-// anything such as EPD operations, after any field from the side to move
-// on), and 0 when it is malformed; the outputs may then be partly filled.
+// text was accepted, possibly only in part (the text may end after any
+// field from the side to move on, and EPD operations may follow), and 0
+// when it is malformed; the outputs may then be partly filled.
 //   pieces:          signed piece codes, a1 first (+type White, -type Black)
 //   side:            1 White, 0 Black
 //   castleRights:    bits 1 White short, 2 White long, 4 Black short, 8 Black long
