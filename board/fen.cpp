@@ -30,31 +30,69 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // One king per side, no pawn on the first or last rank and no more material
 // than promotions can give: the move lists have room for every position a
-// game can reach, and the board operations need both kings.
-bool PlausibleMaterial(const i8 pieces[64]) {
+// game can reach, and the board operations need both kings. Null when the
+// placement passes, else the reason.
+const char* ImplausibleMaterial(const i8 pieces[64]) {
   i32 count[2][8] = {};
   for (i32 sq = 0; sq < 64; ++sq) {
     const i32 code = pieces[sq];
     // A pawn on the first or last rank could step off the board.
-    if ((code == Pawn || code == -Pawn) && (sq < 8 || sq >= 56)) return false;
+    if ((code == Pawn || code == -Pawn) && (sq < 8 || sq >= 56))
+      return "a pawn on the first or last rank";
     if (code > 0) ++count[White][code];
     if (code < 0) ++count[Black][-code];
   }
-  for (i32 c = 0; c < 2; ++c) {
+  for (const i32 c : {White, Black}) {
     const i32* n = count[c];
-    if (n[King] != 1 || n[Pawn] > 8) return false;
+    if (n[King] == 0) return c == White ? "no white king" : "no black king";
+    if (n[King] > 1) return c == White ? "more than one white king" : "more than one black king";
+    if (n[Pawn] > 8) return c == White ? "more than eight white pawns" : "more than eight black pawns";
     auto extra = [](i32 have, i32 start) { return have > start ? have - start : 0; };
     const i32 promoted =
         extra(n[Knight], 2) + extra(n[Bishop], 2) + extra(n[Rook], 2) + extra(n[Queen], 1);
-    if (n[Pawn] + promoted > 8) return false;
+    if (n[Pawn] + promoted > 8)
+      return c == White ? "more white pieces than promotions can give"
+                        : "more black pieces than promotions can give";
   }
-  return true;
+  return nullptr;
+}
+
+// A blank, or a control character such as the line end of a text read from
+// a file.
+bool IsGap(char c) { return c == ' ' || (c > 0 && c < 32); }
+
+// Every field ends at a blank, at the end of the text (or of its line), or at
+// a ';' that starts the operations of an EPD line.
+bool FieldEnds(char c) { return c == '\0' || c == ';' || IsGap(c); }
+
+// Reads a move counter: "-" (0) or decimal digits, held to the limit. Null
+// when the field is one of these, else the text it stopped at.
+const char* ReadCounter(const char* p, i32 limit, i32* value) {
+  *value = 0;
+  if (*p == '-') {
+    ++p;
+  } else if (IsDigit(*p)) {
+    for (; IsDigit(*p); ++p) {
+      *value = *value * 10 + (*p - '0');
+      if (*value > limit) *value = limit;
+    }
+  } else {
+    return p;
+  }
+  return FieldEnds(*p) ? nullptr : p;
+}
+
+i32 Refuse(const char** reason, const char* text) {
+  if (reason) *reason = text;
+  return 0;
 }
 
 }  // namespace
 
 i32 ParseFen(const char* text, i8 pieces[64], i32* side, i32* castleRights, i32* epFile,
-             i32* fullmoveNumber, i32* halfmoveClock, i32 castleRookFiles[4], i32* consumed) {
+             i32* fullmoveNumber, i32* halfmoveClock, i32 castleRookFiles[4], i32* consumed,
+             const char** reason) {
+  if (reason) *reason = nullptr;
   for (i32 sq = 0; sq < 64; ++sq) pieces[sq] = 0;
   *side = White;
   *castleRights = 0;
@@ -76,28 +114,32 @@ i32 ParseFen(const char* text, i8 pieces[64], i32* side, i32* castleRights, i32*
   for (;; ++p) {
     const char c = *p;
     if (rank == 0 && file == 8) {
-      if (c != ' ') return 0;
+      if (c == '\0') return Refuse(reason, "no side to move");
+      if (c == '/') return Refuse(reason, "more than eight ranks");
+      if (c != ' ') return Refuse(reason, "more than eight squares in the last rank");
       break;
     }
     if (c == ' ') break;
     if (c >= '1' && c <= '8') {
       file += c - '0';
-      if (file > 8) return 0;
+      if (file > 8) return Refuse(reason, "more than eight squares in a rank");
     } else if (c == '/') {
-      if (rank == 0) return 0;
+      if (rank == 0) return Refuse(reason, "more than eight ranks");
       --rank;
       file = 0;
     } else if (const i32 code = PieceCode(c)) {
-      if (file >= 8) return 0;
+      if (file >= 8) return Refuse(reason, "more than eight squares in a rank");
       pieces[rank * 8 + file] = static_cast<i8>(code);
       if (code == King) kingFile[White] = file;
       if (code == -King) kingFile[Black] = file;
       ++file;
+    } else if (c == '\0') {
+      return Refuse(reason, "no side to move");
     } else {
-      return 0;  // any other character, the end of the text included
+      return Refuse(reason, "a character that is no piece letter, digit 1-8 or '/' in the placement");
     }
   }
-  if (!PlausibleMaterial(pieces)) return 0;
+  if (const char* why = ImplausibleMaterial(pieces)) return Refuse(reason, why);
   ++p;  // the blank
 
   // Side to move.
@@ -106,16 +148,18 @@ i32 ParseFen(const char* text, i8 pieces[64], i32* side, i32* castleRights, i32*
   else if (*p == 'b')
     *side = Black;
   else
-    return 0;
+    return Refuse(reason, "the side to move is not 'w' or 'b'");
   ++p;
+  if (!FieldEnds(*p)) return Refuse(reason, "the side to move is not 'w' or 'b'");
   if (*p != ' ') return 1;
   ++p;
 
   // Castling: "-", KQkq, or rook files (Chess960, upper case for White).
+  const char* const badCastling = "castling rights other than '-', K, Q, k, q or rook files";
   if (*p == '-') {
     ++p;
   } else {
-    for (i32 n = 0; n < 4 && *p != ' ' && *p != '\0'; ++n, ++p) {
+    for (i32 n = 0; n < 4 && !FieldEnds(*p); ++n, ++p) {
       const char c = *p;
       if (c == 'K') {
         *castleRights |= CastleWhiteShort;
@@ -144,10 +188,11 @@ i32 ParseFen(const char* text, i8 pieces[64], i32* side, i32* castleRights, i32*
           castleRookFiles[0] = rookFile;
         }
       } else {
-        return 0;
+        return Refuse(reason, badCastling);
       }
     }
   }
+  if (!FieldEnds(*p)) return Refuse(reason, badCastling);
   if (*p != ' ') return 1;
   ++p;
 
@@ -158,38 +203,62 @@ i32 ParseFen(const char* text, i8 pieces[64], i32* side, i32* castleRights, i32*
   } else if (*p >= 'a' && *p <= 'h') {
     const i32 epTargetFile = *p - 'a';
     ++p;
-    if (*p != (*side == White ? '6' : '3')) return 0;
+    if (*p != (*side == White ? '6' : '3'))
+      return Refuse(reason, *side == White ? "the en-passant square is not on rank 6 (White to move)"
+                                           : "the en-passant square is not on rank 3 (Black to move)");
     ++p;
     *epFile = epTargetFile + 1;
   } else if (*p == '\0') {
     return 1;
   } else {
-    return 0;
+    return Refuse(reason, "the en-passant field is neither '-' nor a square");
   }
+  if (!FieldEnds(*p)) return Refuse(reason, "the en-passant field is neither '-' nor a square");
   if (*p != ' ') return 1;
-  ++p;
 
-  // Halfmove clock: up to three digits, at most 255 (it is kept in 8 bits).
-  if (*p == '-') {
-    ++p;
-  } else {
-    i32 value = 0;
-    for (i32 n = 0; n < 3 && IsDigit(*p); ++n, ++p) value = value * 10 + (*p - '0');
-    *halfmoveClock = value > 255 ? 255 : value;
+  // What follows is either the two move counters or the operations of an
+  // EPD line, each of which ends with ';'. Text that is neither, such as
+  // counters that are not numbers, is malformed.
+  while (IsGap(*p)) ++p;
+  if (*p == '\0') return 1;
+  if (*p != '-' && !IsDigit(*p)) {
+    for (const char* q = p; *q; ++q)
+      if (*q == ';') return 1;
+    return Refuse(reason, "the move counters are not numbers");
   }
+
+  // Halfmove clock: at most 255 (it is kept in 8 bits).
+  if (ReadCounter(p, 255, halfmoveClock)) return Refuse(reason, "the halfmove clock is not a number");
+  while (!FieldEnds(*p)) ++p;
   if (*p != ' ') return 1;
-  ++p;
+  while (IsGap(*p)) ++p;
+  if (*p == '\0' || *p == ';') return 1;
 
-  // Full-move number: up to three digits.
-  if (*p == '-') {
-    ++p;
-  } else {
-    i32 value = 0;
-    for (i32 n = 0; n < 3 && IsDigit(*p); ++n, ++p) value = value * 10 + (*p - '0');
-    *fullmoveNumber = value;
-  }
+  // Full-move number.
+  if (ReadCounter(p, 99999, fullmoveNumber)) return Refuse(reason, "the full-move number is not a number");
+  while (!FieldEnds(*p)) ++p;
   *consumed = static_cast<i32>(p - text);
   return 1;
+}
+
+const char* ReadFenPosition(const char* text, Board& position, i32* fullmoveNumber) {
+  i8 pieces[64];
+  i32 side, rights, epFile, fullmove, halfmove, rookFiles[4], consumed;
+  const char* reason = nullptr;
+  if (!ParseFen(text, pieces, &side, &rights, &epFile, &fullmove, &halfmove, rookFiles, &consumed,
+                &reason))
+    return reason;
+  InitAttackTables();  // the king test needs them; built once
+  Board board = position;
+  board.SetPosition(pieces, side, static_cast<u8>(rights), static_cast<u8>(epFile),
+                    static_cast<u8>(halfmove), rookFiles);
+  // The side to move must not be able to take a king: no board operation
+  // or search is made for a position without one.
+  if (board.IsAttacked(board.kingSquare[board.opponent], board.sideToMove))
+    return "the side to move can take the king";
+  position = board;
+  if (fullmoveNumber) *fullmoveNumber = fullmove;
+  return nullptr;
 }
 
 void MoveToLongAlgebraic(const Move* move, char* out) {

@@ -335,19 +335,9 @@ bool Engine::UndoMove() {
 }
 
 bool Engine::SetFen(const char* fen) {
-  i8 pieces[64];
-  i32 side, rights, epFile, fullmove, halfmove, rookFiles[4], consumed;
-  bool valid = fen && ParseFen(fen, pieces, &side, &rights, &epFile, &fullmove, &halfmove,
-                               rookFiles, &consumed);
   Board position = board;
-  if (valid) {
-    position.SetPosition(pieces, side, static_cast<u8>(rights), static_cast<u8>(epFile),
-                         static_cast<u8>(halfmove), rookFiles);
-    // The side to move must not be able to take a king: no board operation
-    // or search is made for a position without one.
-    valid = !position.IsAttacked(position.kingSquare[position.opponent], position.sideToMove);
-  }
-  if (!valid) {
+  i32 fullmove = 0;
+  if (!fen || ReadFenPosition(fen, position, &fullmove) != nullptr) {
     gLog.Error("Invalid FEN string : '%s'", fen ? fen : "");
     return false;
   }

@@ -94,6 +94,9 @@ int Personality::Load(const char* fileName, std::vector<std::string>* notes) {
              key.name, value, key.minimum, key.maximum, used);
     this->*key.field = used;
   }
+  // Values that are no numbers and keys given twice: the defaults or the
+  // first values are in use.
+  for (const std::string& note : file.notes) Report(notes, LogWarning, "personality %s", note.c_str());
   Init(1);
   active = 1;
   return result;

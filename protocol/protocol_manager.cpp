@@ -36,6 +36,7 @@ bool ProtocolManager::Configure() {
   // The file was read before the log was open: its dropped lines are told now.
   for (const i32 line : ini.longLines)
     gLog.Error("%s : line %d longer than %d characters ignored", ConfigFileName, line, IniLineMax);
+  for (const std::string& note : ini.notes) gLog.Warning("%s", note.c_str());
   gLog.Info("Zorvel %s %s", EngineVersion, settings.wordSizeLabel);
   gLog.Info("Compiled on %s at %s", BuildDate, BuildTime);
   return found;

@@ -6,7 +6,6 @@
 
 const char* const ConfigFileName = "zorvel.ini";
 const char* const DefaultBookFile = "zorvelbook-20.bin";
-const char* const MissingKeyBookFile = "zovrelbook-11.bin";
 
 namespace {
 
@@ -26,12 +25,13 @@ void SetDefaultSettings(Settings& settings, std::string& bookFile, std::string& 
   personalityFile = "";
 }
 
-void ReadSettings(const IniFile& ini, Settings& settings, std::string& bookFile,
+void ReadSettings(IniFile& ini, Settings& settings, std::string& bookFile,
                   std::string& personalityFile) {
-  // A file that lacks "Hash" gives the smallest table, not the default size.
-  settings.Hash = Clamp(ini.GetInt("Hash", 0), 1, 2048);
+  // A file that lacks "Hash" gives the smallest table; a value that is no
+  // number leaves the size the program has without the file.
+  settings.Hash = Clamp(ini.Has("Hash") ? ini.GetInt("Hash", 32) : 0, 1, 2048);
   settings.Book = ini.GetInt("Book", 0);
-  bookFile = ini.GetString("BookFile", MissingKeyBookFile);
+  bookFile = ini.GetString("BookFile", DefaultBookFile);
   settings.BookSelectivity = Clamp(ini.GetInt("BookSelectivity", 100), 1, 100);
   settings.UseStrength = ini.GetInt("UseStrength", 0);
   settings.StrengthELO = ini.GetInt("StrengthELO", 2700);

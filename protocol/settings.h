@@ -30,15 +30,15 @@ struct Settings {
   char wordSizeLabel[8] = {};  // "32 bits" or "64 bits", printed after the version
 };
 
-// Default file names before the configuration file is read.
+// The book file name without the configuration file or its "BookFile" key.
 extern const char* const DefaultBookFile;
-// The book file name used when the configuration file lacks "BookFile".
-extern const char* const MissingKeyBookFile;
 
 // Fills the settings with the values a program without configuration file uses.
 void SetDefaultSettings(Settings& settings, std::string& bookFile, std::string& personalityFile);
 
 // Reads every key from a loaded configuration file, with the defaults for
-// missing keys and the clamps applied, in the order of the record.
-void ReadSettings(const IniFile& ini, Settings& settings, std::string& bookFile,
+// missing keys and the clamps applied, in the order of the record. A value
+// that is no whole number keeps the key's default (for "Hash" 32, the size
+// without the file) and is noted in the file's notes.
+void ReadSettings(IniFile& ini, Settings& settings, std::string& bookFile,
                   std::string& personalityFile);

@@ -47,7 +47,10 @@ BookBuilder::BookBuilder(const std::string& bookFileIn, i32 minCountIn, i32 maxP
       mask(BookTableCapacity - 1),
       table(nullptr),
       previousKey(0),
-      written(0) {}
+      written(0),
+      entriesWritten(0),
+      games(0),
+      stoppedGames(0) {}
 
 BookBuilder::~BookBuilder() { std::free(table); }
 
@@ -58,6 +61,16 @@ void BookBuilder::Begin(PgnParser& parser) {
   std::free(table);
   table = static_cast<BookEntry*>(std::calloc(capacity, sizeof(BookEntry)));
   if (table == nullptr) OnError(parser, PgnErrorOutOfMemory, nullptr);
+}
+
+void BookBuilder::OnError(PgnParser& parser, i32 code, const char* text) {
+  PgnReader::OnError(parser, code, text);
+  if (code != PgnErrorParse && code != PgnErrorInvalidMove) return;
+  // The replay ends at the first such move: one line per game.
+  ++stoppedGames;
+  std::printf("%s, line %d : game %d stops at '%s' (%s)\n", parser.fileName.c_str(),
+              parser.tokenLine, parser.gameNumber + 1, text ? text : "",
+              code == PgnErrorParse ? "cannot be read as a move of the position" : "an illegal move");
 }
 
 void BookBuilder::OnGameStart(PgnParser& parser) {
@@ -128,10 +141,12 @@ void BookBuilder::End(PgnParser& parser) {
   } else {
     // A short write or a failed close (a full disk) is a failure too.
     const bool complete = WriteBook(file, table, n);
-    if (std::fclose(file) != 0 || !complete)
+    if (std::fclose(file) != 0 || !complete) {
       gLog.Error("error saving book file : %s", bookFile.c_str());
-    else
+    } else {
       written = 1;
+      entriesWritten = n;
+    }
   }
   std::free(table);
   table = nullptr;
@@ -152,6 +167,9 @@ i32 RunBuildBook(const char* pgnFile, const char* bookFile, i32 maxPly, i32 minC
     read = 0;
   } else if (builder.written == 0) {
     ReportFileError("write", bookFile);
+  } else {
+    std::printf("%d games read, %d stopped early; %u book entries written to %s\n",
+                builder.games, builder.stoppedGames, builder.entriesWritten, bookFile);
   }
   if (bookWritten) *bookWritten = builder.written != 0;
   return read;

@@ -23,7 +23,12 @@ class BookBuilder : public PgnReader {
   void End(PgnParser& parser) override;
   // Takes the game's result from its "Result" tag and its start key.
   void OnGameStart(PgnParser& parser) override;
-  void OnGameEnd(PgnParser&) override {}
+  // Counts the game.
+  void OnGameEnd(PgnParser&) override { ++games; }
+  // Logs the error; a move that cannot be read or played also stops its
+  // game early, which is told on standard output with the file, the line
+  // and the move.
+  void OnError(PgnParser& parser, i32 code, const char* text) override;
   // Counts the move while it is one of the game's first maxPly half-moves.
   void OnMove(PgnParser& parser, const MoveToken& token, Move move, const char* comment) override;
 
@@ -37,14 +42,19 @@ class BookBuilder : public PgnReader {
   BookEntry* table;  // capacity entries from Begin to End; key 0 marks a free slot
   u64 previousKey;   // the position before the next move of the game
   u8 written;        // End wrote the whole book file
+  u32 entriesWritten;  // the entries of that file
+  i32 games;         // games read
+  i32 stoppedGames;  // games whose replay stopped at a move
 };
 
 constexpr u32 BookTableCapacity = 1u << 20;
 
 // Reads the PGN file and writes the book. Returns 1 when the PGN file was
 // read, 0 when it could not be opened or read (no book is written then).
-// Failures are logged, and a file that cannot be opened, read or written is
-// named on standard error; bookWritten, when given, tells whether the book
+// Each game that stops at a move is told on standard output, and a written
+// book ends with a summary line: the games, how many stopped early and the
+// entries. Failures are logged, and a file that cannot be opened, read or
+// written is named on standard error; bookWritten, when given, tells whether the book
 // file was written completely.
 i32 RunBuildBook(const char* pgnFile, const char* bookFile, i32 maxPly, i32 minCount,
                  bool* bookWritten = nullptr);

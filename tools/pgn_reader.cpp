@@ -46,14 +46,20 @@ i32 ReadNumber(const char* p) {
   return value;
 }
 
-// Behind a move may stand nothing, or a check or mate sign followed by at
-// most two '!' or '?'.
+// Behind a move may stand a check or mate sign, then an annotation of at
+// most two '!' or '?' ("!", "?", "!!", "??", "!?", "?!").
 bool ValidEnding(const char* p) {
-  if (*p == 0) return true;
-  if (*p != '+' && *p != '#') return false;
-  ++p;
+  if (*p == '+' || *p == '#') ++p;
   for (i32 i = 0; i < 2 && (*p == '!' || *p == '?'); ++i) ++p;
   return *p == 0;
+}
+
+// The numeric annotation that an annotation written behind a move stands
+// for: "!" 1, "?" 2, "!!" 3, "??" 4, "!?" 5, "?!" 6.
+i32 SuffixNag(char first, char second) {
+  if (second == 0) return first == '!' ? 1 : 2;
+  if (first == second) return first == '!' ? 3 : 4;
+  return first == '!' ? 5 : 6;
 }
 
 bool IsResult(const char* text) {
@@ -280,14 +286,24 @@ i32 PgnParser::Read() {
         c = static_cast<char>(byte);
       }
       afterCarriageReturn = byte == 13;
+      if (lexState == PgnLexLineComment && (byte == 13 || byte == 10)) {
+        if (!(options & PgnSkipComments)) EndComment();
+        lexState = PgnLexBetween;
+        continue;
+      }
       LexChar(c);
     }
     totalBytes += count;
     Bump(chunkCount);
   }
 
-  // The end of the file ends a move written without a blank behind it.
+  // The end of the file ends a move written without a blank behind it, and
+  // a comment to the end of the line.
   if (lexState == PgnLexToken) TokenChar(' ');
+  if (lexState == PgnLexLineComment) {
+    if (!(options & PgnSkipComments)) EndComment();
+    lexState = PgnLexBetween;
+  }
   if (HasMovetext()) {
     PlayGame();
     Bump(gameNumber);
@@ -303,6 +319,7 @@ void PgnParser::LexChar(char c) {
     case PgnLexBetween: FeedChar(c); break;
     case PgnLexTag: TagChar(c); break;
     case PgnLexComment: CommentChar(c); break;
+    case PgnLexLineComment: LineCommentChar(c); break;
     case PgnLexToken: TokenChar(c); break;
     case PgnLexSkippedComment:
       if (c == '}') lexState = PgnLexBetween;
@@ -348,18 +365,23 @@ i32 PgnParser::FeedChar(char c) {
       tokenColumn = column;
       break;
     case '{':
+    case ';':
+      // A comment in braces, or from ';' to the end of the line.
       if (inTags) {
         inTags = 0;
         StartGame();
       }
       Bump(commentCount);
-      if (options & PgnSkipComments) {
+      if (c == ';') {
+        lexState = PgnLexLineComment;  // its text is dropped with option 0x02
+      } else if (options & PgnSkipComments) {
         lexState = PgnLexSkippedComment;
+        break;
       } else {
         lexState = PgnLexComment;
-        tokenLength = 0;
-        tokenStart = 1;
       }
+      tokenLength = 0;
+      tokenStart = 1;
       break;
     default:
       if (inTags) {
@@ -422,6 +444,13 @@ void PgnParser::CommentChar(char c) {
   }
 }
 
+void PgnParser::LineCommentChar(char c) {
+  if (c != ' ' || !tokenStart) {
+    PutChar(c);
+    tokenStart = 0;
+  }
+}
+
 void PgnParser::EndComment() {
   if (tokenLength == 0) return;
   comments.emplace_back(token, static_cast<std::size_t>(tokenLength));
@@ -437,7 +466,9 @@ void PgnParser::TokenChar(char c) {
     case ')':
     case '[':
     case '{':
-      // The token glued to the bracket is dropped.
+    case ';':
+      // A move written against a bracket or a comment ends there.
+      if (!tokenStart) EndToken();
       lexState = PgnLexBetween;
       FeedChar(c);
       break;
@@ -459,17 +490,7 @@ void PgnParser::EndToken() {
 
   if (token[0] == '$') {
     if (options & PgnSkipNags) return;
-    const i32 nag = ReadNumber(token + 1);
-    if (!tokens.empty()) {
-      u8* slots = tokens.back().nags;
-      for (i32 i = 0; i < 4; ++i) {
-        if (slots[i] == 0) {
-          slots[i] = static_cast<u8>(nag);
-          break;
-        }
-      }
-    }
-    reader->OnNag(*this, nag);
+    AddNag(ReadNumber(token + 1));
     return;
   }
 
@@ -492,13 +513,48 @@ void PgnParser::EndToken() {
     if (*text == 0) return;
   }
 
+  // An annotation written behind the move ("e4!?", "Nf3?!", "Qxf7+!!") is
+  // the numeric annotation it stands for, as the PGN standard reads it.
+  std::size_t length = std::strlen(text);
+  i32 suffixNag = 0;
+  std::size_t suffix = 0;
+  while (suffix < 2 && suffix < length &&
+         (text[length - 1 - suffix] == '!' || text[length - 1 - suffix] == '?'))
+    ++suffix;
+  if (suffix > 0) {
+    const char* mark = text + length - suffix;
+    suffixNag = SuffixNag(mark[0], suffix == 2 ? mark[1] : 0);
+    length -= suffix;
+  }
+  if (length == 0) {
+    // An annotation standing apart belongs to the move before it.
+    if (!(options & PgnSkipNags)) AddNag(suffixNag);
+    return;
+  }
+
   MoveToken move{};
-  const std::size_t length = std::strlen(text);
   const std::size_t kept = length < sizeof move.text ? length : sizeof move.text - 1;
   std::memcpy(move.text, text, kept);
   move.text[kept] = 0;
   move.overlong = length > kept;
+  move.line = tokenLine;
   tokens.push_back(move);
+  if (suffixNag != 0 && !(options & PgnSkipNags)) AddNag(suffixNag);
+}
+
+// Stores the annotation in the first free of the last move's four slots and
+// hands it to the reader.
+void PgnParser::AddNag(i32 nag) {
+  if (!tokens.empty()) {
+    u8* slots = tokens.back().nags;
+    for (i32 i = 0; i < 4; ++i) {
+      if (slots[i] == 0) {
+        slots[i] = static_cast<u8>(nag);
+        break;
+      }
+    }
+  }
+  reader->OnNag(*this, nag);
 }
 
 void PgnParser::StartGame() {
@@ -510,22 +566,10 @@ void PgnParser::StartGame() {
     }
   }
   if (fen != nullptr && !fen->value.empty()) {
-    i8 pieces[64];
-    i32 side, rights, epFile, fullmove, halfmove, rookFiles[4], consumed;
-    Board position = *board;
-    bool valid = ParseFen(fen->value.c_str(), pieces, &side, &rights, &epFile, &fullmove,
-                          &halfmove, rookFiles, &consumed) != 0;
-    if (valid) {
-      position.SetPosition(pieces, side, static_cast<u8>(rights), static_cast<u8>(epFile),
-                           static_cast<u8>(halfmove), rookFiles);
-      // A king the side to move could take: its capture would break the board.
-      valid = !position.IsAttacked(position.kingSquare[position.opponent], position.sideToMove);
-    }
-    if (valid) {
-      *board = position;
-    } else {
+    // A position the engine would refuse is never set up: its replay could
+    // break the board.
+    if (ReadFenPosition(fen->value.c_str(), *board) != nullptr)
       gLog.Error("Invalid FEN string : '%s'", fen->value.c_str());
-    }
   } else {
     board->SetStartPosition();
   }
@@ -544,6 +588,7 @@ void PgnParser::PlayGame() {
     for (std::size_t i = 0; i < tokens.size() && !error; ++i) {
       const MoveToken& token = tokens[i];
       if (!whiteToMove) Bump(plyNumber);
+      tokenLine = token.line;  // an error names the line of the move
       Move move = 0;
       if (token.overlong || !DecodeSanMove(*board, token.text, &move)) {
         FailMove(PgnErrorParse, token.text);

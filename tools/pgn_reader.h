@@ -32,6 +32,7 @@ struct MoveToken {
   u16 comment;   // 1 + index in the game's comments of the last one that followed, 0 for none
   u8 nags[4];    // annotation values that followed the move, 0 = free slot
   u8 overlong;   // the token had more than 7 characters; it replays as a parse error
+  i32 line;      // where the move was written; errors of the replay name it
 };
 
 // The consumer's hooks; every one receives the parser first. All do nothing
@@ -63,6 +64,7 @@ struct PgnTag {
 constexpr i32 PgnLexBetween = 0;
 constexpr i32 PgnLexTag = 1;
 constexpr i32 PgnLexComment = 2;
+constexpr i32 PgnLexLineComment = 3;  // from ';' to the end of the line
 constexpr i32 PgnLexToken = 4;
 constexpr i32 PgnLexSkippedComment = 5;
 constexpr i32 PgnLexSkippedToken = 7;
@@ -144,6 +146,8 @@ class PgnParser {
   void LexChar(char c);
   void TagChar(char c);
   void CommentChar(char c);
+  void LineCommentChar(char c);
+  void AddNag(i32 nag);
   void TokenChar(char c);
   void PutChar(char c);
   void EndTag();
@@ -153,8 +157,8 @@ class PgnParser {
 };
 
 // Decodes standard algebraic move text ("e4", "exd6", "Nbd7", "R1e2",
-// "Qh4xe1", "e8=Q", "O-O-O", with an optional "+" or "#" and up to two "!"
-// or "?" behind it) into the move word the move generator makes for it.
+// "Qh4xe1", "e8=Q", "O-O-O", with an optional "+" or "#" and then an optional
+// annotation of one or two "!" or "?" behind it) into the move word the move generator makes for it.
 // False when the text does not describe a move of the side to move; a move
 // that decodes may still be illegal.
 bool DecodeSanMove(const Board& board, const char* text, Move* move);

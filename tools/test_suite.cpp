@@ -20,6 +20,18 @@ constexpr i32 TestLineSize = 512;  // at most 511 characters a line
 
 bool IsLineEnd(char c) { return c == 0 || c == '\n' || c == '\r'; }
 
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// A move as the comparison sees it: without its check or mate sign and
+// annotation ("Qd1+", "Qd1#" and "Qd1!?" all read "Qd1"), with castling
+// zeros read as letters ("0-0" is "O-O").
+std::string PlainMove(const std::string& text) {
+  std::string plain;
+  for (const char c : text) plain += c == '0' ? 'O' : c;
+  while (!plain.empty() && std::strchr("+#!?", plain.back()) != nullptr) plain.pop_back();
+  return plain;
+}
+
 bool IsLegalMove(Board& board, Move move) {
   UndoInfo undo;
   board.MakeMove(move, undo);
@@ -34,7 +46,13 @@ bool SplitTestLine(const char* line, TestLine& out) {
   out = TestLine{};
   const std::size_t length = std::strlen(line);
   std::size_t at = 0;
-  while (at + 1 < length && !((line[at] == 'a' || line[at] == 'b') && line[at + 1] == 'm')) ++at;
+  // "bm" or "am" as a word of its own: after a blank (a FEN's own letters
+  // never spell it) and before a blank or the end of the line.
+  auto isOpcode = [&](std::size_t i) {
+    return (line[i] == 'a' || line[i] == 'b') && line[i + 1] == 'm' &&
+           (i == 0 || IsBlank(line[i - 1])) && (IsBlank(line[i + 2]) || IsLineEnd(line[i + 2]));
+  };
+  while (at + 1 < length && !isOpcode(at)) ++at;
   if (at + 1 >= length) return false;
 
   out.position.assign(line, at);
@@ -51,6 +69,23 @@ bool SplitTestLine(const char* line, TestLine& out) {
       out.id += line[q];
   }
   return true;
+}
+
+bool MoveIsListed(const std::string& moves, const char* san, const char* longText) {
+  const std::string played[2] = {PlainMove(san), PlainMove(longText)};
+  std::size_t at = 0;
+  while (at < moves.size()) {
+    while (at < moves.size() && IsBlank(moves[at])) ++at;
+    std::size_t end = at;
+    while (end < moves.size() && !IsBlank(moves[end])) ++end;
+    if (end > at) {
+      const std::string listed = PlainMove(moves.substr(at, end - at));
+      for (const std::string& move : played)
+        if (!move.empty() && move == listed) return true;
+    }
+    at = end;
+  }
+  return false;
 }
 
 void MoveToSan(const Board& position, Move move, char* out) {
@@ -126,6 +161,7 @@ i32 RunTestSuite(ToolContext& tools, const char* fileName) {
   u32 depthMin = 1024;
   u32 depthMax = 0;
   u32 depthSum = 0;
+  u32 searched = 0;  // lines searched to a move: the depths are theirs
   u64 nodes = 0;
   std::vector<std::string> failed;
   char line[TestLineSize];
@@ -141,6 +177,8 @@ i32 RunTestSuite(ToolContext& tools, const char* fileName) {
       continue;
     }
     if (std::strlen(line) < 2) continue;
+    // Only a line with "bm" or "am" is a test; any other (a comment, an
+    // EPD line with other operations) is passed over and not counted.
     TestLine test;
     if (SplitTestLine(line, test)) {
       std::puts(separator.c_str());
@@ -167,8 +205,7 @@ i32 RunTestSuite(ToolContext& tools, const char* fileName) {
             char longText[MoveTextSize];
             MoveToSan(before, best, san);
             MoveToLongAlgebraic(&best, longText);
-            const bool found = (san[0] && std::strstr(test.moves.c_str(), san)) ||
-                               (longText[0] && std::strstr(test.moves.c_str(), longText));
+            const bool found = MoveIsListed(test.moves, san, longText);
             if (found != (test.avoid != 0)) {
               ++solved;
               std::printf("result => '%s' : ok\n", san);
@@ -180,11 +217,12 @@ i32 RunTestSuite(ToolContext& tools, const char* fileName) {
             if (depth < depthMin) depthMin = depth;
             if (depth > depthMax) depthMax = depth;
             depthSum += depth;
+            ++searched;
           }
         }
       }
+      ++lines;
     }
-    ++lines;
   }
   const bool failedToRead = reader.Failed();
 
@@ -196,7 +234,7 @@ i32 RunTestSuite(ToolContext& tools, const char* fileName) {
     std::printf("\nTotal nodes = %llu, Speed %d\n", static_cast<unsigned long long>(nodes),
                 CountPerSecond(static_cast<double>(nodes), elapsed));
     std::printf("\nDepth min = %u, max = %u, average = %u\n", depthMin, depthMax,
-                depthSum / static_cast<u32>(lines));
+                searched > 0 ? depthSum / searched : 0);
     std::printf("\nScore = %d / %d\n", solved, lines);
     std::printf("\nBad results : \n");
     for (const std::string& text : failed) std::fputs(text.c_str(), stdout);

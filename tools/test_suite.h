@@ -18,8 +18,15 @@ struct TestLine {
   std::string id;        // the name in '; id "name"', or empty
 };
 
-// False when the line holds no "bm" or "am" before its last character.
+// False when the line holds no "bm" or "am" as a word of its own (after a
+// blank, before a blank or the line end).
 bool SplitTestLine(const char* line, TestLine& out);
+
+// True when the played move, in SAN or in long algebraic form, is one of the
+// blank-separated moves of the list, compared whole after dropping check and
+// mate signs and annotations on both sides ("Qd1+" is "Qd1", "0-0" is "O-O",
+// but "d7" is not "Rd7" and "O-O" is not "O-O-O").
+bool MoveIsListed(const std::string& moves, const char* san, const char* longText);
 
 // Room for the longest SAN text with its terminator, "Qa1xb2=Q#" and more.
 constexpr i32 SanTextSize = 16;

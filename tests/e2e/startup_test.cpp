@@ -77,7 +77,7 @@ TEST(ConfigFile, DefaultsAndClamps) {
     ASSERT_TRUE(session.StartUci());
     EXPECT_EQ(OptionLine(session, "Hash"), "option name Hash type spin default 1 min 1 max 2048");
     EXPECT_EQ(OptionLine(session, "Book File"),
-              "option name Book File type string default zovrelbook-11.bin");
+              "option name Book File type string default zorvelbook-20.bin");
     EXPECT_EQ(session.Quit(), 0);
   }
   {
@@ -212,4 +212,38 @@ TEST(CommandLine, ArgumentsLeadToProtocolMode) {
   Session session(TestIni(1), {"-no-such-switch", "x"});
   ASSERT_TRUE(session.StartUci());
   EXPECT_EQ(session.Quit(), 0);
+}
+
+TEST(ConfigFile, ValuesThatAreNoNumbersAndRepeatedKeysAreLoggedAndIgnored) {
+  // No "BookFile": the book is the documented default file. The values that
+  // are no whole numbers keep the defaults, the second MaxThreads is ignored.
+  Session session(
+      "LogLevel=127\nBook=1\nBookSelectivity=abc\nHash=0x40\nMaxThreads=2abc\nMaxThreads=4\n"
+      "UseInputThread=1\n");
+  // The book is read on "uci": a2a3 is its best-scored move, e2e4 its worst.
+  GameTracker start;
+  session.dir().Write("zorvelbook-20.bin",
+                      BookFileBytes({{start.board.key, start.MoveWord("a2a3"), 10, 20},
+                                     {start.board.key, start.MoveWord("e2e4"), 10, 1}},
+                                    2));
+  ASSERT_TRUE(session.StartUci());
+  EXPECT_EQ(OptionLine(session, "Book File"),
+            "option name Book File type string default zorvelbook-20.bin");
+  EXPECT_EQ(OptionLine(session, "Hash"), "option name Hash type spin default 32 min 1 max 2048");
+  EXPECT_EQ(OptionLine(session, "Threads"), "option name Threads type spin default 1 min 1 max 64");
+  // A selectivity of 100 always takes the best-scored move.
+  for (int game = 0; game < 4; ++game) {
+    session.Send("ucinewgame");
+    session.Send("position startpos");
+    session.Send("go depth 1");
+    EXPECT_EQ(MoveOfLine(session.WaitFor("bestmove")), "a2a3");
+  }
+  EXPECT_EQ(session.Quit(), 0);
+  const std::string log = session.dir().Read("logfile.txt");
+  for (const char* line :
+       {"WARNING    zorvel.ini : line 6 ignored, MaxThreads is given on line 5 already : 'MaxThreads=4'",
+        "WARNING    zorvel.ini : line 4 : Hash=0x40 is not a whole number, 32 kept",
+        "WARNING    zorvel.ini : line 3 : BookSelectivity=abc is not a whole number, 100 kept",
+        "WARNING    zorvel.ini : line 5 : MaxThreads=2abc is not a whole number, 1 kept"})
+    EXPECT_TRUE(Contains(log, line)) << line;
 }

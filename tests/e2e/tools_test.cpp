@@ -265,7 +265,7 @@ TEST(ToolTestSuite, ReportOfASmallSuite) {
       onlyKnightMove + "bm Nf3; id \"san\";\n" +
       onlyKnightMove + "bm Ng1-f3; id \"long\";\n" +
       onlyCastling + "bm 0-0; id \"castling\";\n" +
-      scholarsMate + "bm Qxf7+; id \"substring\";\n" +
+      scholarsMate + "bm Qxf7+; id \"check sign\";\n" +
       onlyKnightMove + "am Qh5; id \"avoided\";\n" +
       onlyKnightMove + "am Nf3; id \"not avoided\";\n" +
       "\n" +
@@ -300,7 +300,8 @@ TEST(ToolTestSuite, ReportOfASmallSuite) {
   EXPECT_TRUE(has(onlyKnightMove + " am Nf3; id not avoided;"));
   EXPECT_TRUE(has("ERROR : bad FEN !"));
 
-  // The report: nine lines counted (the empty one is not), five solved.
+  // The report: eight tests (the empty line and the line without "bm" or
+  // "am" are none), five solved.
   size_t at = 0;
   while (at < run.lines.size() && run.lines[at].rfind("Time : ", 0) != 0) ++at;
   ASSERT_EQ(run.lines.size(), at + 12);
@@ -308,10 +309,10 @@ TEST(ToolTestSuite, ReportOfASmallSuite) {
   EXPECT_EQ(run.lines[at + 1], "");
   EXPECT_EQ(run.lines[at + 2].rfind("Total nodes = ", 0), 0u) << run.lines[at + 2];
   EXPECT_EQ(run.lines[at + 3], "");
-  // Six searches to depth 4; the average divides by every counted line.
-  EXPECT_EQ(run.lines[at + 4], "Depth min = 4, max = 4, average = 2");
+  // Six searches to depth 4; the average is theirs.
+  EXPECT_EQ(run.lines[at + 4], "Depth min = 4, max = 4, average = 4");
   EXPECT_EQ(run.lines[at + 5], "");
-  EXPECT_EQ(run.lines[at + 6], "Score = 5 / 9");
+  EXPECT_EQ(run.lines[at + 6], "Score = 5 / 8");
   EXPECT_EQ(run.lines[at + 7], "");
   EXPECT_EQ(run.lines[at + 8], "Bad results : ");
   const std::vector<std::string> bad(run.lines.begin() + static_cast<long>(at) + 9, run.lines.end());
@@ -391,11 +392,12 @@ TEST(ToolBenchmarkThreaded, TwoThreadsInTimeMode) {
 
 TEST(ToolPositionSuites, FenCheckSeeTestAndEvalSuite) {
   TempDir data;
-  data.Write("fens.epd", "8/8/8/8/8/8/8/8 w - - 0 1\nP7/8/8/8/8/8/8/8 w - - 0 1\n");
+  data.Write("fens.epd", "4k3/8/8/8/8/8/8/4K3 w - - 0 1\nP3k3/8/8/8/8/8/8/4K3 w - - 0 1\n");
   ToolRun run = RunTool({"-checkfensuite", data.File("fens.epd")});
   const std::vector<std::string> fenReport = {
       "Check FEN suite : '" + data.File("fens.epd") + "'",
-      "Invalid FEN String : 'P7/8/8/8/8/8/8/8 w - - 0 1 '", "Checked 1 / 2 valid FEN string"};
+      "Invalid FEN String : 'P3k3/8/8/8/8/8/8/4K3 w - - 0 1 ' (a pawn on the first or last rank)",
+      "Checked 1 / 2 valid FEN string"};
   EXPECT_EQ(run.lines, fenReport);
   EXPECT_EQ(run.status, 0);
 
@@ -504,7 +506,8 @@ TEST(ToolBuildBook, BookFromAPgnIsPlayedOverUci) {
       "[Event \"d\"]\n[Result \"0-1\"]\n\n1. e4 e5 0-1\n";
   data.Write("games.pgn", pgn);
   ToolRun run = RunTool({"-buildbook", data.File("games.pgn"), data.File("book.bin"), "10", "2"});
-  EXPECT_TRUE(run.lines.empty());
+  EXPECT_EQ(run.lines, std::vector<std::string>{"4 games read, 0 stopped early; 3 book entries written to " +
+                                                data.File("book.bin")});
   EXPECT_EQ(run.status, 0);
   ASSERT_TRUE(data.Exists("book.bin"));
   const std::string book = data.Read("book.bin");
@@ -524,4 +527,97 @@ TEST(ToolBuildBook, BookFromAPgnIsPlayedOverUci) {
   EXPECT_EQ(MoveOfLine(session.WaitFor("bestmove")), "c2c4");
   EXPECT_EQ(session.Quit(), 0);
 
+}
+
+TEST(ToolTestSuite, OnlyBestAndAvoidLinesCountAndMovesMatchWhole) {
+  TempDir data;
+  // Black mates with Qd1+ (written with and without its check sign); White's
+  // best is the pawn push d7, which neither is nor avoids the rook move Rd7;
+  // the only legal move of the last position is the short castle.
+  const std::string queenMate = "1k1r4/pp1b1R2/3q2pp/4p3/2B5/4Q3/PPP2B2/2K5 b - - ";
+  const std::string pawnPush = "2r1r2k/R5pp/3P4/8/8/7P/5PPK/8 w - - ";
+  const std::string onlyCastling = "8/7k/8/8/8/r7/1r4PP/4K2R w K - ";
+  data.Write("suite.epd",
+             "# a comment line\n" +
+             queenMate + "bm Qd1; id \"a\";\n" +
+             queenMate + "bm Qd1+!; id \"b\";\n" +
+             "4k3/8/8/8/8/8/8/4K3 w - - dm 1; id \"no test\";\n" +
+             pawnPush + "bm Rd7; id \"c\";\n" +
+             pawnPush + "am Rd7; id \"d\";\n" +
+             onlyCastling + "bm O-O-O; id \"e\";\n" +
+             onlyCastling + "am 0-0-0; id \"f\";\n");
+  const ToolRun run = RunTool({"-testsuite", "4", "1", "depth", "6", data.File("suite.epd")});
+  EXPECT_EQ(run.status, 0);
+  std::vector<std::string> results;
+  for (const std::string& line : run.lines)
+    if (line.rfind("result => ", 0) == 0) results.push_back(line);
+  const std::vector<std::string> expectedResults = {
+      "result => 'Qd1' : ok", "result => 'Qd1' : ok",  "result => 'd7' : bad",
+      "result => 'd7' : ok",  "result => 'O-O' : bad", "result => 'O-O' : ok"};
+  EXPECT_EQ(results, expectedResults);
+
+  size_t at = 0;
+  while (at < run.lines.size() && run.lines[at] != "Bad results : ") ++at;
+  ASSERT_GE(at, 4u);
+  EXPECT_EQ(run.lines[at - 4], "Depth min = 6, max = 6, average = 6");
+  EXPECT_EQ(run.lines[at - 2], "Score = 4 / 6");
+  const std::vector<std::string> bad(run.lines.begin() + static_cast<long>(at) + 1, run.lines.end());
+  const std::vector<std::string> expectedBad = {pawnPush + "bm Rd7; id \"c\";",
+                                                onlyCastling + "bm O-O-O; id \"e\";"};
+  EXPECT_EQ(bad, expectedBad);
+}
+
+TEST(ToolCheckFenSuite, ValidExactlyWhatTheEngineTakesWithTheReason) {
+  TempDir data;
+  struct Case {
+    std::string fen;
+    std::string reason;  // empty: valid
+  };
+  const std::vector<Case> cases = {
+      {"4k3/8/8/8/8/8/8/4K3 w - - 0 1", ""},
+      {"4k3/8/8/8/8/8/8/4K3 w - - bm Kd2; id \"epd\";", ""},
+      {"4k3/8/8/8/8/8/8/4K3 w - e3 0 1", "the en-passant square is not on rank 6 (White to move)"},
+      {"4k3/8/8/8/8/8/8 w - - 0 1", "no white king"},
+      {"4k3/8/8/8/8/8/8/4K3 w - - x y", "the move counters are not numbers"},
+      {"4k3/8/8/8/8/8/8/4K3 w - - 0 one", "the full-move number is not a number"},
+      {"4k2R/8/8/8/8/8/8/4K3 w - - 0 1", "the side to move can take the king"},
+  };
+  std::string file;
+  std::vector<std::string> expected = {"Check FEN suite : '" + data.File("fens.epd") + "'"};
+  for (const Case& c : cases) {
+    file += c.fen + "\n";
+    if (!c.reason.empty())
+      expected.push_back("Invalid FEN String : '" + c.fen + " ' (" + c.reason + ")");
+  }
+  expected.push_back("Checked 2 / 7 valid FEN string");
+  data.Write("fens.epd", file);
+  const ToolRun run = RunTool({"-checkfensuite", data.File("fens.epd")});
+  EXPECT_EQ(run.lines, expected);
+  EXPECT_EQ(run.status, 0);
+
+  // The engine's own FEN reading agrees line by line.
+  for (const Case& c : cases) {
+    const ToolRun perft = RunTool({"-perft", "1", "-fen", c.fen});
+    EXPECT_EQ(perft.status, c.reason.empty() ? 0 : 1) << c.fen;
+  }
+}
+
+TEST(ToolBuildBook, AnnotationsLineCommentsAndGluedMovesAreReadAndStoppedGamesTold) {
+  TempDir data;
+  // Four openings of their own: 4, 5, 4 and 2 distinct moves; the last game
+  // stops at a move no knight can make.
+  const std::string pgn =
+      "[Event \"a\"]\n\n1. e4!? e5?! 2. Nf3! Nc6 *\n\n"
+      "[Event \"b\"]\n\n1. d4 d5 ; a comment to the end of the line\n2. c4 e6 3. Nc3 *\n\n"
+      "[Event \"c\"]\n\n1. c4{English} e5 2. Nc3(2. g3) Nf6 *\n\n"
+      "[Event \"d\"]\n\n1. Nf3 d5\n2. Nf9 Nf6 *\n";
+  data.Write("games.pgn", pgn);
+  const ToolRun run = RunTool({"-buildbook", data.File("games.pgn"), data.File("book.bin"), "20", "1"});
+  const std::vector<std::string> expected = {
+      data.File("games.pgn") + ", line 17 : game 4 stops at 'Nf9' (cannot be read as a move of the position)",
+      "4 games read, 1 stopped early; 15 book entries written to " + data.File("book.bin")};
+  EXPECT_EQ(run.lines, expected);
+  EXPECT_EQ(run.status, 0);
+  ASSERT_TRUE(data.Exists("book.bin"));
+  EXPECT_EQ(data.Read("book.bin").size(), 12u + 15u * 16u);
 }

@@ -63,19 +63,21 @@ inline Engine& SharedEngine() {
   return *engine;
 }
 
-// FEN text: the syntax check, the parser, the board built from it with every
+// FEN text: the FEN check (which must agree with the engine), the parser, the board built from it with every
 // move made and taken back, the engine's own FEN round trip, the evaluation
 // and a shallow search.
 inline void FenInput(const u8* data, size_t size) {
   const std::string text = TextOf(data, size, 600);
   const char* fen = text.c_str();  // stops at the first NUL, as every caller's text does
-  CheckFenSyntax(fen);
+  const bool checkedValid = CheckFenLine(fen) == nullptr;
 
   Engine& engine = SharedEngine();
   i8 pieces[64];
   i32 side, rights, epFile, fullmove, halfmove, rookFiles[4], consumed;
-  if (!ParseFen(fen, pieces, &side, &rights, &epFile, &fullmove, &halfmove, rookFiles, &consumed))
+  if (!ParseFen(fen, pieces, &side, &rights, &epFile, &fullmove, &halfmove, rookFiles, &consumed)) {
+    FUZZ_CHECK(!checkedValid);
     return;
+  }
   FUZZ_CHECK(consumed >= 0 && static_cast<size_t>(consumed) <= std::strlen(fen));
   Board board{};
   board.SetPosition(pieces, side, static_cast<u8>(rights), static_cast<u8>(epFile),
@@ -84,8 +86,10 @@ inline void FenInput(const u8* data, size_t size) {
   // A king the side to move could take: every entry point refuses it.
   if (board.IsAttacked(board.kingSquare[board.opponent], board.sideToMove)) {
     FUZZ_CHECK(!engine.SetFen(fen));
+    FUZZ_CHECK(!checkedValid);
     return;
   }
+  FUZZ_CHECK(checkedValid);
 
   ScoredMove list[MaxMoves];
   const i32 count = GenerateMoves(board, list, board.InCheck());

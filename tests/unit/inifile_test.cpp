@@ -47,12 +47,13 @@ TEST_F(IniFileTest, KeysAreExactAndNothingIsTrimmed) {
   EXPECT_EQ(ini.pairs.size(), 4u);
 }
 
-TEST_F(IniFileTest, NumbersAreReadLikeStrtol) {
+TEST_F(IniFileTest, NumbersMustBeWhole) {
   Load("A=64 ; comment\nB=abc\nC=  -12x\nD=\nE=99999999999999999999\nF=-99999999999999999999\n"
-       "G=+7\n");
+       "G=+7\nH=  -12  \n");
   EXPECT_EQ(ini.GetInt("A", 1), 64);
-  EXPECT_EQ(ini.GetInt("B", 1), 0);
-  EXPECT_EQ(ini.GetInt("C", 1), -12);
+  EXPECT_EQ(ini.GetInt("B", 1), 1);  // no number: the default
+  EXPECT_EQ(ini.GetInt("C", 1), 1);
+  EXPECT_EQ(ini.GetInt("H", 1), -12);
   EXPECT_EQ(ini.GetInt("D", 1), 1);  // "D=" is too short to be a line
   EXPECT_EQ(ini.GetInt("E", 1), INT_MAX);
   EXPECT_EQ(ini.GetInt("F", 1), INT_MIN);

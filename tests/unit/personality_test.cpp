@@ -362,15 +362,19 @@ TEST_F(PersonalityTest, LoadChangesExactlyTheWeightsItNames) {
 
 TEST_F(PersonalityTest, ValuesAreReadLikeTheConfigurationFile) {
   Personality p{};
-  ASSERT_NE(p.Load(WriteFile("odd.txt",
-                             "MobilityOwn=abc\n"
-                             "KnightValue= 300\n"
-                             "BishopValue=310 ; comment\n"
-                             "RookValue =600\n"
-                             "BishopPair=-5\n")
-                       .c_str()),
-            0);
-  EXPECT_EQ(p.MobilityOwn, 0);         // not a number
+  const std::string file = WriteFile("odd.txt",
+                                     "MobilityOwn=abc\n"
+                                     "KnightValue= 300\n"
+                                     "BishopValue=310 ; comment\n"
+                                     "RookValue =600\n"
+                                     "BishopPair=-5\n"
+                                     "BishopPair=7\n");
+  std::vector<std::string> notes;
+  ASSERT_NE(p.Load(file.c_str(), &notes), 0);
+  EXPECT_EQ(notes, (std::vector<std::string>{
+                       "personality " + file + " : line 6 ignored, BishopPair is given on line 5 already : 'BishopPair=7'",
+                       "personality " + file + " : line 1 : MobilityOwn=abc is not a whole number, 100 kept"}));
+  EXPECT_EQ(p.MobilityOwn, 100);       // not a number: the default
   EXPECT_EQ(PieceValue[Knight], 300);  // leading blanks are skipped
   EXPECT_EQ(PieceValue[Bishop], 310);
   EXPECT_EQ(PieceValue[Rook], 500);  // the key "RookValue " is another key

@@ -160,12 +160,11 @@ TEST(SanDecoding, EveryLegalMoveOfRandomGamesDecodesToTheGeneratorsWord) {
         for (const Move m : legal) {
           const std::string san = San(m, legal);
           ASSERT_EQ(Decode(b, san.c_str()), m) << fen << " " << san;
-          // Annotation marks may follow only a check or mate sign.
+          // An annotation may follow the move or its check sign.
           if (GivesCheck(b, m)) {
             ASSERT_EQ(Decode(b, (san + "+!?").c_str()), m) << san;
-          } else {
-            ASSERT_EQ(Decode(b, (san + "!?").c_str()), 0u) << san;
           }
+          ASSERT_EQ(Decode(b, (san + "?!").c_str()), m) << san;
           if (PromotionPiece(m) != NoPiece) {
             std::string bare = san;
             bare.erase(bare.size() - 2, 1);  // "e8=Q" -> "e8Q"
@@ -194,7 +193,8 @@ TEST(SanDecoding, CastlingWithLettersOrZeros) {
   EXPECT_EQ(Decode(w, "0-O-0#!!"), whiteLong);
   EXPECT_EQ(Decode(b, "O-O"), blackShort);
   EXPECT_EQ(Decode(b, "0-0-0"), blackLong);
-  for (const char* bad : {"O-O-", "O-O-O-O", "O-", "OO", "O-O!", "o-o", "O-O-O+!?!"})
+  EXPECT_EQ(Decode(w, "O-O!"), whiteShort);
+  for (const char* bad : {"O-O-", "O-O-O-O", "O-", "OO", "O-O!+", "o-o", "O-O-O+!?!"})
     EXPECT_EQ(Decode(w, bad), 0u) << bad;
 }
 
@@ -202,7 +202,8 @@ TEST(SanDecoding, PawnPushesCapturesEnPassantAndPromotions) {
   const Board start = StartBoard();
   EXPECT_EQ(Decode(start, "e4"), EncodeMove(S("e2"), S("e4"), Pawn, 0, 0, MoveFlagDoublePush));
   EXPECT_EQ(Decode(start, "e3"), EncodeMove(S("e2"), S("e3"), Pawn));
-  for (const char* bad : {"e5", "e2e4", "e2-e4", "axh3", "e", "e9", "Pe4", "e4=Q", "e4!",
+  EXPECT_EQ(Decode(start, "e4!"), EncodeMove(S("e2"), S("e4"), Pawn, 0, 0, MoveFlagDoublePush));
+  for (const char* bad : {"e5", "e2e4", "e2-e4", "axh3", "e", "e9", "Pe4", "e4=Q", "e4!!!",
                           "e4!+", "e4+!?!", "e4 ", "e1", "i4", ""})
     EXPECT_EQ(Decode(start, bad), 0u) << bad;
 
@@ -247,7 +248,7 @@ TEST(SanDecoding, PieceMovesWithDisambiguationAndPins) {
   EXPECT_EQ(Decode(rooks, "Ra1a3"), EncodeMove(S("a1"), S("a3"), Rook));
   EXPECT_EQ(Decode(rooks, "Kd2"), EncodeMove(S("e1"), S("d2"), King));
   EXPECT_EQ(Decode(rooks, "Qd1"), 0u);  // no queen
-  for (const char* bad : {"R", "Ra", "Rxa", "Rxxa3", "Ra1xxa3", "Ra1a3a", "Ra3=Q", "Ra3!", "Ri3",
+  for (const char* bad : {"R", "Ra", "Rxa", "Rxxa3", "Ra1xxa3", "Ra1a3a", "Ra3=Q", "Ra3!+", "Ri3",
                           "R9a3", "Raaa3", "Ka1a2"})
     EXPECT_EQ(Decode(rooks, bad), 0u) << bad;
 
@@ -305,20 +306,27 @@ TEST_F(PgnReaderTest, ErrorsNameTheLineWhateverTheLineEnds) {
   }
 }
 
-TEST_F(PgnReaderTest, MoveGluedToBraceOrParenthesisIsLost) {
-  RecordingReader glued, spaced, paren;
+TEST_F(PgnReaderTest, MoveGluedToBraceOrParenthesisIsKept) {
+  RecordingReader glued, paren;
   Run("[Event \"x\"]\n1. e4 c5{the Sicilian} 2. Nf3 *\n", glued);
-  // c5 is lost, so Nf3 is read as Black's move and does not decode.
-  EXPECT_EQ(glued.Only("move"), std::vector<std::string>{"e4 {the Sicilian}"});
-  EXPECT_EQ(glued.Only("error"), std::vector<std::string>{"2 Nf3 game 0 ply 1 line 2"});
+  EXPECT_EQ(glued.Only("move"), (std::vector<std::string>{"e4", "c5 {the Sicilian}", "Nf3"}));
+  EXPECT_TRUE(glued.Only("error").empty());
   EXPECT_EQ(glued.Only("comment"), std::vector<std::string>{"the Sicilian"});
 
-  Run("[Event \"x\"]\n1. e4 c5 {the Sicilian} 2. Nf3 *\n", spaced);
-  EXPECT_EQ(spaced.Only("move"), (std::vector<std::string>{"e4", "c5 {the Sicilian}", "Nf3"}));
-  EXPECT_TRUE(spaced.Only("error").empty());
+  Run("[Event \"x\"]\n1. e4 c5(1... e5 2. Nf3) 2. Nf3(2. Nc3) Nc6 *\n", paren);
+  EXPECT_EQ(paren.Only("move"), (std::vector<std::string>{"e4", "c5", "Nf3", "Nc6"}));
+  EXPECT_TRUE(paren.Only("error").empty());
+}
 
-  Run("[Event \"x\"]\n1. e4 c5(1... e5 2. Nf3) 2. Nf3 *\n", paren);
-  EXPECT_EQ(paren.Only("move"), std::vector<std::string>{"e4"});
+TEST_F(PgnReaderTest, CommentToTheEndOfTheLine) {
+  RecordingReader r;
+  // A brace in it is text; the next line is movetext again, also after a
+  // carriage return.
+  Run("[Event \"x\"]\n1. e4 e5 ; a {comment\r\n2. Nf3;glued\n Nc6 3. Bb5 {c; d} *\n", r);
+  EXPECT_EQ(r.Only("move"),
+            (std::vector<std::string>{"e4", "e5 {a {comment}", "Nf3 {glued}", "Nc6", "Bb5 {c; d}"}));
+  EXPECT_EQ(r.Only("comment"), (std::vector<std::string>{"a {comment", "glued", "c; d"}));
+  EXPECT_TRUE(r.Only("error").empty());
 }
 
 TEST_F(PgnReaderTest, VariationsResultsAndMoveNumbersNeverBecomeMoves) {
@@ -374,13 +382,18 @@ TEST_F(PgnReaderTest, InvalidFenIsLoggedAndLeavesTheBoardAsItWas) {
             std::vector<std::string>{"Invalid FEN string : 'rnbqkbnr/pppppppp/9/8 w KQkq - 0 1'"});
 }
 
-TEST_F(PgnReaderTest, AnnotationGluedToAMoveIsAParseErrorThatEndsTheGame) {
+TEST_F(PgnReaderTest, AnnotationBehindAMoveIsItsNumericAnnotation) {
   RecordingReader r;
-  Run("[Event \"a\"]\n1. e4! e5 *\n\n[Event \"b\"]\n1. e4+!? e5 2. d4+?? *\n", r);
-  EXPECT_EQ(r.Only("error"), std::vector<std::string>{"2 e4! game 0 ply 0 line 2"});
-  EXPECT_EQ(r.Only("move"), (std::vector<std::string>{"e4+!?", "e5", "d4+??"}));
-  EXPECT_EQ(r.Only("game"), (std::vector<std::string>{"end 0", "end 1"}));
-  EXPECT_EQ(r.games.at(0).size(), 0u);
+  Run("[Event \"a\"]\n1. e4! e5? 2. Nf3!! Nc6?? 3. Bb5!? a6?! 4. Ba4+!? $10 *\n\n"
+      "[Event \"b\"]\n1. d4 !? d5 *\n",
+      r);
+  EXPECT_TRUE(r.Only("error").empty());
+  EXPECT_EQ(r.Only("move"),
+            (std::vector<std::string>{"e4", "e5", "Nf3", "Nc6", "Bb5", "a6", "Ba4+", "d4", "d5"}));
+  EXPECT_EQ(r.Only("nag"), (std::vector<std::string>{"1", "2", "3", "4", "5", "6", "5", "10", "5"}));
+  const std::vector<MoveToken>& tokens = r.gameTokens.at(0);
+  ASSERT_EQ(tokens.size(), 7u);
+  EXPECT_EQ(std::vector<u8>(tokens[6].nags, tokens[6].nags + 4), (std::vector<u8>{5, 10, 0, 0}));
 }
 
 TEST_F(PgnReaderTest, IllegalMovesAreInvalidAndLeaveTheBoardSound) {

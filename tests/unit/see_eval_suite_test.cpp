@@ -38,9 +38,10 @@ TEST(SeeTest, CountsPositionsAndExchanges) {
 TEST(SeeTest, EveryBmOfALineIsAPositionEnd) {
   ToolManager tools;
   TempDir dir;
-  // The second "bm" ends a longer prefix, which still reads as the same FEN.
+  // The second "bm" ends a longer prefix, which still reads as the same FEN
+  // followed by an EPD operation.
   const std::string file =
-      dir.Write("two.epd", "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - bm e4 bm d4;\n");
+      dir.Write("two.epd", "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - bm e4; bm d4;\n");
   StdoutCapture out;
   RunSeeTest(tools.engine().tools, file.c_str());
   const std::vector<std::string> lines = out.Lines();

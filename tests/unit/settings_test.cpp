@@ -47,9 +47,10 @@ TEST(SettingsTest, DefaultsWithoutAFile) {
 
 TEST(SettingsTest, AnEmptyFileGivesTheMissingKeyDefaults) {
   const Loaded loaded = Read({});
-  // A file without "Hash" gives the smallest table, and its own book name.
+  // A file without "Hash" gives the smallest table; the book name is the
+  // one without a file.
   EXPECT_EQ(loaded.settings.Hash, 1);
-  EXPECT_EQ(loaded.bookFile, "zovrelbook-11.bin");
+  EXPECT_EQ(loaded.bookFile, "zorvelbook-20.bin");
   EXPECT_EQ(loaded.settings.BookSelectivity, 100);
   EXPECT_EQ(loaded.settings.MaxThreads, 1);
   EXPECT_EQ(loaded.settings.UseInputThread, 1);

@@ -128,6 +128,7 @@ TEST(TestSuiteRun, OverlongLineFailsWhole) {
   // Read in pieces, the second piece would be a test line of its own.
   std::string longLine = "x";
   longLine += std::string(520, ' ') + "8/8/8/8/8/8/8/8 w - - bm e4;\n";
+  // A line without "bm" or "am" is no test and not counted.
   const std::string file = dir.Write("long.epd", longLine + "no test here\n");
   ErrorLogCapture log;
   StdoutCapture out;
@@ -137,7 +138,7 @@ TEST(TestSuiteRun, OverlongLineFailsWhole) {
   EXPECT_EQ(lines[4], "ERROR : line too long !");
   EXPECT_TRUE(IsTimeLine(lines[6], "Time : "));
   EXPECT_EQ(lines[10], "Depth min = 1024, max = 0, average = 0");
-  EXPECT_EQ(lines[12], "Score = 0 / 2");
+  EXPECT_EQ(lines[12], "Score = 0 / 1");
   EXPECT_EQ(lines[14], "Bad results : ");
   EXPECT_EQ(lines[15], longLine.substr(0, 40) + "...");
   EXPECT_EQ(log.Messages().size(), 1u);
