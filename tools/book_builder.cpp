@@ -65,6 +65,13 @@ void BookBuilder::Begin(PgnParser& parser) {
 
 void BookBuilder::OnError(PgnParser& parser, i32 code, const char* text) {
   PgnReader::OnError(parser, code, text);
+  if (code == PgnErrorInvalidFen) {
+    // The game is not replayed at all.
+    ++stoppedGames;
+    std::printf("%s, line %d : game %d is not replayed: its FEN tag '%s' cannot be read\n",
+                parser.fileName.c_str(), parser.tokenLine, parser.gameNumber + 1, text ? text : "");
+    return;
+  }
   if (code != PgnErrorParse && code != PgnErrorInvalidMove) return;
   // The replay ends at the first such move: one line per game.
   ++stoppedGames;

@@ -567,9 +567,12 @@ void PgnParser::StartGame() {
   }
   if (fen != nullptr && !fen->value.empty()) {
     // A position the engine would refuse is never set up: its replay could
-    // break the board.
-    if (ReadFenPosition(fen->value.c_str(), *board) != nullptr)
-      gLog.Error("Invalid FEN string : '%s'", fen->value.c_str());
+    // break the board. Nor is the game replayed from whatever the board
+    // holds instead, which would give its moves to another position.
+    if (ReadFenPosition(fen->value.c_str(), *board) != nullptr) {
+      error = 1;
+      reader->OnError(*this, PgnErrorInvalidFen, fen->value.c_str());
+    }
   } else {
     board->SetStartPosition();
   }

@@ -604,18 +604,22 @@ TEST(ToolCheckFenSuite, ValidExactlyWhatTheEngineTakesWithTheReason) {
 
 TEST(ToolBuildBook, AnnotationsLineCommentsAndGluedMovesAreReadAndStoppedGamesTold) {
   TempDir data;
-  // Four openings of their own: 4, 5, 4 and 2 distinct moves; the last game
-  // stops at a move no knight can make.
+  // Four openings of their own: 4, 5, 4 and 2 distinct moves; the fourth game
+  // stops at a move no knight can make. The fifth, whose FEN tag does not
+  // read, is not replayed at all (from the board the fourth left, e4 and e5
+  // would be two more entries).
   const std::string pgn =
       "[Event \"a\"]\n\n1. e4!? e5?! 2. Nf3! Nc6 *\n\n"
       "[Event \"b\"]\n\n1. d4 d5 ; a comment to the end of the line\n2. c4 e6 3. Nc3 *\n\n"
       "[Event \"c\"]\n\n1. c4{English} e5 2. Nc3(2. g3) Nf6 *\n\n"
-      "[Event \"d\"]\n\n1. Nf3 d5\n2. Nf9 Nf6 *\n";
+      "[Event \"d\"]\n\n1. Nf3 d5\n2. Nf9 Nf6 *\n\n"
+      "[Event \"e\"]\n[FEN \"8/8/8 w - - 0 1\"]\n\n1. e4 e5 *\n";
   data.Write("games.pgn", pgn);
   const ToolRun run = RunTool({"-buildbook", data.File("games.pgn"), data.File("book.bin"), "20", "1"});
   const std::vector<std::string> expected = {
       data.File("games.pgn") + ", line 17 : game 4 stops at 'Nf9' (cannot be read as a move of the position)",
-      "4 games read, 1 stopped early; 15 book entries written to " + data.File("book.bin")};
+      data.File("games.pgn") + ", line 20 : game 5 is not replayed: its FEN tag '8/8/8 w - - 0 1' cannot be read",
+      "5 games read, 2 stopped early; 15 book entries written to " + data.File("book.bin")};
   EXPECT_EQ(run.lines, expected);
   EXPECT_EQ(run.status, 0);
   ASSERT_TRUE(data.Exists("book.bin"));

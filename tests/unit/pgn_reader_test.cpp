@@ -365,21 +365,18 @@ TEST_F(PgnReaderTest, FenTagSetsTheStartPosition) {
   EXPECT_EQ(two.Only("move"), (std::vector<std::string>{"Kd7", "d4"}));
 }
 
-TEST_F(PgnReaderTest, InvalidFenIsLoggedAndLeavesTheBoardAsItWas) {
+TEST_F(PgnReaderTest, AGameWhoseFenDoesNotReadIsReportedAndNotReplayed) {
   RecordingReader r;
   ErrorLogCapture log;
   Run("[Event \"a\"]\n1. e4 e5 *\n\n[Event \"b\"]\n[FEN \"rnbqkbnr/pppppppp/9/8 w KQkq - 0 1\"]\n\n"
-      "1. Nf3 Nc6 *\n",
+      "1. Nf3 Nc6 *\n\n[Event \"c\"]\n1. d4 *\n",
       r);
-  Board afterE4E5 = StartBoard();
-  UndoInfo undo;
-  afterE4E5.MakeMove(Decode(afterE4E5, "e4"), undo);
-  afterE4E5.MakeMove(Decode(afterE4E5, "e5"), undo);
-  // The second game is replayed from where the first one ended.
-  EXPECT_EQ(r.startKeys, (std::vector<u64>{StartBoard().key, afterE4E5.key}));
-  EXPECT_EQ(r.Only("move"), (std::vector<std::string>{"e4", "e5", "Nf3", "Nc6"}));
-  EXPECT_EQ(log.Messages(),
-            std::vector<std::string>{"Invalid FEN string : 'rnbqkbnr/pppppppp/9/8 w KQkq - 0 1'"});
+  // Its moves are not given to the position the game before left, and the
+  // game after it is read as usual.
+  EXPECT_EQ(r.Only("move"), (std::vector<std::string>{"e4", "e5", "d4"}));
+  EXPECT_EQ(log.Messages(), std::vector<std::string>{
+                                "Chess PGN : Invalid FEN 'rnbqkbnr/pppppppp/9/8 w KQkq - 0 1' in "
+                                "game 1 at line 5"});
 }
 
 TEST_F(PgnReaderTest, AnnotationBehindAMoveIsItsNumericAnnotation) {
@@ -618,7 +615,7 @@ class CountingReader : public PgnReader {
     EXPECT_LT(std::strlen(name) + std::strlen(value), 1024u);
   }
   void OnError(PgnParser&, i32 code, const char*) override {
-    EXPECT_TRUE(code == PgnErrorParse || code == PgnErrorInvalidMove);
+    EXPECT_TRUE(code == PgnErrorParse || code == PgnErrorInvalidMove || code == PgnErrorInvalidFen);
     ++errors;
   }
   i64 begins = 0, ends = 0, starts = 0, games = 0, moves = 0, errors = 0, commentBytes = 0;
