@@ -217,15 +217,13 @@ i32 ParseFen(const char* text, i8 pieces[64], i32* side, i32* castleRights, i32*
   if (*p != ' ') return 1;
 
   // What follows is either the two move counters or the operations of an
-  // EPD line, each of which ends with ';'. Text that is neither, such as
-  // counters that are not numbers, is malformed.
+  // EPD line, whose opcodes begin with a letter ("bm Qd1;", also when a
+  // hand-written file leaves out the last ';'). Text that is neither, such
+  // as counters that are not numbers, is malformed.
   while (IsGap(*p)) ++p;
-  if (*p == '\0') return 1;
-  if (*p != '-' && !IsDigit(*p)) {
-    for (const char* q = p; *q; ++q)
-      if (*q == ';') return 1;
-    return Refuse(reason, "the move counters are not numbers");
-  }
+  if (*p == '\0' || *p == ';') return 1;
+  if ((*p >= 'a' && *p <= 'z') || (*p >= 'A' && *p <= 'Z')) return 1;
+  if (*p != '-' && !IsDigit(*p)) return Refuse(reason, "the move counters are not numbers");
 
   // Halfmove clock: at most 255 (it is kept in 8 bits).
   if (ReadCounter(p, 255, halfmoveClock)) return Refuse(reason, "the halfmove clock is not a number");
