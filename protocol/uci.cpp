@@ -305,14 +305,20 @@ void UciProtocol::StopAtEndOfInputLocked() { StopBusySearchLocked(); }
 void UciProtocol::NewGame() {
   manager->expectedPonderMove = 0;
   manager->lock.Lock();
-  if (manager->SearchBusyLocked()) {
-    // The running search ends first; the new game follows at its end.
-    manager->StopSearchLocked(StopQuit);
+  // Every "go" is answered, also when a new game interrupts it: a ponder
+  // search that has ended at its depth sends the move it owes now, before
+  // the game it belongs to is forgotten, and a running search ends as on
+  // "stop" and answers; the new game then follows at its end.
+  const bool owed = manager->ponderResultWaiting != 0;
+  manager->ponderResultWaiting = 0;
+  const bool busy = manager->SearchBusyLocked();
+  if (busy) {
+    StopBusySearchLocked();
     manager->newGamePending = 1;
-    manager->lock.Unlock();
-    return;
   }
   manager->lock.Unlock();
+  if (owed) listener.SendBestMove(true);
+  if (busy) return;
   engine->NewGame();
   manager->infiniteSearch = 0;
 }
@@ -501,8 +507,10 @@ void UciListener::OnSearchDone(i32 stopReason) {
 
   switch (stopReason) {
     case StopQuit:
-      RunPendingNewGame();
+      // An analysis names its move even on "quit"; a new game asked for
+      // meanwhile follows that answer.
       if (manager->infiniteSearch.exchange(0)) SendBestMove(false);
+      RunPendingNewGame();
       break;
     case StopPonderDepth:
       SendBestMove(true);
