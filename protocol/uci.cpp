@@ -90,6 +90,8 @@ UciProtocol::UciProtocol(ProtocolManager* owner) {
   manager = owner;
   engine = owner->engine;
   eloOption = owner->settings.StrengthELO;
+  limitStrength = owner->settings.UseStrength != 0 ? 1 : 0;
+  ownBook = owner->settings.Book != 0 ? 1 : 0;
 }
 
 void UciProtocol::Start() {
@@ -361,6 +363,8 @@ void UciProtocol::Identify() {
   // Problems with the personality file are told after "uciok".
   std::vector<std::string> notes;
   if (settings.UsePersonality) LoadPersonality(*engine, manager->PersonalityFile, &notes);
+  // The strength announced is in force before any "setoption".
+  ApplyStrength();
   engine->NewGame();
   manager->infiniteSearch = 0;
   if (settings.Book == 1) {
@@ -401,7 +405,8 @@ void UciProtocol::SetOption(const char* line) {
   } else if ((value = OptionValue(name, "LateMoveReduction "))) {
     engine->limits.lateMoveReductions = std::strcmp(value, "true") == 0;
   } else if ((value = OptionValue(name, "OwnBook "))) {
-    if (std::strcmp(value, "true") == 0) {
+    ownBook = std::strcmp(value, "true") == 0 ? 1 : 0;
+    if (ownBook) {
       SwitchBookOn(*manager, *engine);
     } else {
       settings.Book = 0;
@@ -409,7 +414,9 @@ void UciProtocol::SetOption(const char* line) {
     }
   } else if ((value = OptionValue(name, "Book File "))) {
     manager->BookFile = value;
-    if (settings.Book) SwitchBookOn(*manager, *engine);
+    // The book stays wanted when the file named before could not be read:
+    // interfaces send "OwnBook" before "Book File".
+    if (ownBook) SwitchBookOn(*manager, *engine);
   } else if (StartsWith(name, "Clear ")) {
     if (StartsWith(name + 6, "Hash")) engine->tt.Clear();
   } else if ((value = OptionValue(name, "MultiPV "))) {
@@ -420,7 +427,7 @@ void UciProtocol::SetOption(const char* line) {
     if (!engine->personality.active) eloOption = ReadNumber(value);
     ApplyStrength();
   } else if ((value = OptionValue(name, "UCI_LimitStrength "))) {
-    strengthOff = std::strcmp(value, "true") == 0 ? 0 : 1;
+    limitStrength = std::strcmp(value, "true") == 0 ? 1 : 0;
     ApplyStrength();
   } else if ((value = OptionValue(name, "DrawScore "))) {
     drawScore = ReadNumber(value);
@@ -449,10 +456,11 @@ void UciProtocol::SwitchPersonality() {
 }
 
 void UciProtocol::ApplyStrength() {
-  // A personality in use, or the limit switched off, means full strength. A
-  // personality file that could not be read leaves the built-in weights and
-  // no personality in use, whatever the option says.
-  const bool full = engine->personality.active || strengthOff;
+  // A personality in use, or the limit switched off, means full strength;
+  // "UCI_Elo" alone limits nothing. A personality file that could not be
+  // read leaves the built-in weights and no personality in use, whatever the
+  // option says.
+  const bool full = engine->personality.active || !limitStrength;
   engine->SetStrengthElo(full ? 2700u : static_cast<u32>(eloOption));
 }
 

@@ -200,6 +200,7 @@ TEST(ProtocolTest, UciPositionAndOptions) {
   EXPECT_EQ(h.manager.ponderOption, 0);
   EXPECT_EQ(h.engine.ponderEnabled, 0);
 
+  uci.ProcessCommand("setoption name UCI_LimitStrength value true");
   uci.ProcessCommand("setoption name UCI_Elo value 1500");
   EXPECT_EQ(h.engine.elo, 1500);
   uci.ProcessCommand("setoption name UCI_Elo value 99999");
@@ -243,6 +244,7 @@ TEST(ProtocolTest, StrengthLimitSwitchesOnAndOff) {
     UciProtocol uci(&h.manager);
     uci.Start();
     const u64& cap = h.engine.limits.npsLimit;
+    uci.ProcessCommand("setoption name UCI_LimitStrength value true");
     uci.ProcessCommand("setoption name UCI_Elo value 1500");
     EXPECT_EQ(cap, 150000u);
     uci.ProcessCommand("setoption name UCI_LimitStrength value false");
@@ -360,4 +362,30 @@ TEST(ProtocolTest, XBoardTimeControls) {
   EXPECT_EQ(xboard.ProcessCommand("quit"), 0);
   EXPECT_EQ(h.manager.ponderOption, 0);
   EXPECT_EQ(h.engine.ponderEnabled, 0);
+}
+
+// A personality in use sets the speed under both protocols: the configured
+// strength limit does not replace its "ReduceSpeed" at the set-up.
+TEST(ProtocolTest, APersonalityOutranksTheConfiguredStrengthUnderBothProtocols) {
+  TempDir dir;
+  ASSERT_TRUE(dir.Ok());
+  const std::string personality = dir.Write("fast.txt", "ReduceSpeed=2000000\n");
+  for (const bool uci : {true, false}) {
+    Handlers h;
+    Settings& settings = h.manager.settings;
+    settings.Hash = 1;
+    settings.UsePersonality = 1;
+    settings.personalityActive = 1;
+    settings.UseStrength = 1;
+    settings.StrengthELO = 1000;
+    h.manager.PersonalityFile = personality;
+    UciProtocol uciHandler(&h.manager);
+    XBoardProtocol xboardHandler(&h.manager);
+    ProtocolHandler& handler = uci ? static_cast<ProtocolHandler&>(uciHandler) : xboardHandler;
+    handler.Start();
+    handler.ProcessCommand(uci ? "uci" : "xboard");
+    EXPECT_EQ(h.engine.personality.active, 1) << (uci ? "UCI" : "XBoard");
+    EXPECT_EQ(h.engine.limits.npsLimit, 2000000u) << (uci ? "UCI" : "XBoard");
+    EXPECT_EQ(h.engine.strengthLimited, 0) << (uci ? "UCI" : "XBoard");
+  }
 }
