@@ -364,28 +364,20 @@ TEST(ProtocolTest, XBoardTimeControls) {
   EXPECT_EQ(h.engine.ponderEnabled, 0);
 }
 
-// A personality in use sets the speed under both protocols: the configured
-// strength limit does not replace its "ReduceSpeed" at the set-up.
-TEST(ProtocolTest, APersonalityOutranksTheConfiguredStrengthUnderBothProtocols) {
+// A personality in use sets the speed under XBoard as under UCI: the
+// configured strength limit does not replace its "ReduceSpeed".
+TEST(ProtocolTest, XBoardAPersonalityOutranksTheConfiguredStrength) {
   TempDir dir;
   ASSERT_TRUE(dir.Ok());
-  const std::string personality = dir.Write("fast.txt", "ReduceSpeed=2000000\n");
-  for (const bool uci : {true, false}) {
-    Handlers h;
-    Settings& settings = h.manager.settings;
-    settings.Hash = 1;
-    settings.UsePersonality = 1;
-    settings.personalityActive = 1;
-    settings.UseStrength = 1;
-    settings.StrengthELO = 1000;
-    h.manager.PersonalityFile = personality;
-    UciProtocol uciHandler(&h.manager);
-    XBoardProtocol xboardHandler(&h.manager);
-    ProtocolHandler& handler = uci ? static_cast<ProtocolHandler&>(uciHandler) : xboardHandler;
-    handler.Start();
-    handler.ProcessCommand(uci ? "uci" : "xboard");
-    EXPECT_EQ(h.engine.personality.active, 1) << (uci ? "UCI" : "XBoard");
-    EXPECT_EQ(h.engine.limits.npsLimit, 2000000u) << (uci ? "UCI" : "XBoard");
-    EXPECT_EQ(h.engine.strengthLimited, 0) << (uci ? "UCI" : "XBoard");
-  }
+  Handlers h;
+  Settings& settings = h.manager.settings;
+  settings.Hash = 1;
+  settings.UsePersonality = settings.UseStrength = 1;
+  settings.StrengthELO = 1000;
+  h.manager.PersonalityFile = dir.Write("fast.txt", "ReduceSpeed=2000000\n");
+  XBoardProtocol xboard(&h.manager);
+  xboard.Start();
+  xboard.ProcessCommand("xboard");
+  EXPECT_EQ(h.engine.limits.npsLimit, 2000000u);
+  EXPECT_EQ(h.engine.strengthLimited, 0);
 }
