@@ -61,6 +61,8 @@ struct RootLine {
   i32 score;
   i32 depth;      // iteration that produced pv
   i32 pvLength;
+  u8 unsent;      // changed since the interface last saw it
+  u8 bound;       // the bound it is to be shown with
   Move pv[MaxPly];
 };
 
@@ -182,6 +184,10 @@ class Engine : public EvalSettings {
   i32 SearchRootMoves(MovePicker& list, i32 iteration, i32 alpha, i32 beta);
   void ReportLine(i32 line, i32 score, double elapsed);
   void ReportFailedLine(i32 score, i32 bound, double elapsed);
+  // Takes the pass's principal variation into a line, not shown yet.
+  void TakeLine(i32 line, i32 iteration, i32 bound);
+  // Shows the lines that changed since they were last reported.
+  void ReportUnsentLines(double elapsed);
 };
 
 // Microseconds allowed for a search under these limits with this side to

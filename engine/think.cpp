@@ -140,7 +140,8 @@ void Engine::LoadSearchKeys() {
 void Engine::ReportLine(i32 line, i32 score, double elapsed) {
   SearchContext& c = mainContext;
   if (lineCount == 1) {
-    const RootLine& best = rootLines[0];
+    RootLine& best = rootLines[0];
+    best.unsent = 0;
     listener->OnPvInfo(best.depth, score, best.pv, best.pvLength, c.nodes, c.selDepth, BoundExact,
                        elapsed);
     return;
@@ -156,7 +157,8 @@ void Engine::ReportLine(i32 line, i32 score, double elapsed) {
   }
   if (line == lineCount - 1 || limits.reportProgress) {
     for (i32 i = 0; i < lineCount; ++i) {
-      const RootLine& l = rootLines[i];
+      RootLine& l = rootLines[i];
+      l.unsent = 0;
       listener->OnMultiPvInfo(i + 1, l.depth, l.score, l.pv, l.pvLength, c.nodes, c.selDepth,
                               BoundExact, elapsed);
     }
@@ -166,15 +168,43 @@ void Engine::ReportLine(i32 line, i32 score, double elapsed) {
 void Engine::ReportFailedLine(i32 score, i32 bound, double elapsed) {
   SearchContext& c = mainContext;
   if (lineCount == 1) {
-    const RootLine& best = rootLines[0];
+    RootLine& best = rootLines[0];
+    best.unsent = 0;
     listener->OnPvInfo(best.depth, score, best.pv, best.pvLength, c.nodes, c.selDepth, bound,
                        elapsed);
     return;
   }
   for (i32 i = 0; i < lineCount; ++i) {
-    const RootLine& l = rootLines[i];
+    RootLine& l = rootLines[i];
+    l.unsent = 0;
     listener->OnMultiPvInfo(i + 1, l.depth, l.score, l.pv, l.pvLength, c.nodes, c.selDepth, bound,
                             elapsed);
+  }
+}
+
+void Engine::TakeLine(i32 line, i32 iteration, i32 bound) {
+  const SearchContext& c = mainContext;
+  RootLine& l = rootLines[line];
+  l.pvLength = c.pvLength[0];
+  std::memcpy(l.pv, c.pv[0], sizeof(Move) * l.pvLength);
+  l.depth = iteration;
+  l.unsent = 1;
+  l.bound = static_cast<u8>(bound);
+}
+
+void Engine::ReportUnsentLines(double elapsed) {
+  // In the order the best move was taken from, so that the first line shown
+  // starts with the move the search answers.
+  const SearchContext& c = mainContext;
+  for (i32 i = 0; i < lineCount; ++i) {
+    RootLine& l = rootLines[i];
+    if (!l.unsent) continue;
+    l.unsent = 0;
+    if (lineCount == 1)
+      listener->OnPvInfo(l.depth, l.score, l.pv, l.pvLength, c.nodes, c.selDepth, l.bound, elapsed);
+    else
+      listener->OnMultiPvInfo(i + 1, l.depth, l.score, l.pv, l.pvLength, c.nodes, c.selDepth,
+                              l.bound, elapsed);
   }
 }
 
@@ -367,6 +397,7 @@ i32 Engine::Think(i32 ponder, bool resetStopReason) {
     for (i32 l = 0; l < lineCount; ++l) {
       rootLines[l].prevScore = rootLines[l].score = 0;
       rootLines[l].depth = rootLines[l].pvLength = 0;
+      rootLines[l].unsent = 0;
       rootLines[l].pv[0] = 0;
     }
 
@@ -425,10 +456,7 @@ i32 Engine::Think(i32 ponder, bool resetStopReason) {
           if (stopReason != StopNone) {
             // A stopped pass keeps the line it found, if any.
             if (c.pvLength[0] > 0) {
-              RootLine& l = rootLines[line];
-              l.pvLength = c.pvLength[0];
-              std::memcpy(l.pv, c.pv[0], sizeof(Move) * l.pvLength);
-              l.depth = iteration;
+              TakeLine(line, iteration, BoundExact);
               ReportLine(line, score, elapsed);
             }
             interrupted = true;
@@ -439,12 +467,7 @@ i32 Engine::Think(i32 ponder, bool resetStopReason) {
           rootLines[line].score = score;
           const i32 bound = WidenAspiration(window, score);
           const bool inside = bound == BoundExact;
-          if (c.pvLength[0] > 0) {
-            RootLine& l = rootLines[line];
-            l.pvLength = c.pvLength[0];
-            std::memcpy(l.pv, c.pv[0], sizeof(Move) * l.pvLength);
-            l.depth = iteration;
-          }
+          if (c.pvLength[0] > 0) TakeLine(line, iteration, bound);
           if (inside) {
             if (c.pvLength[0] > 0) ReportLine(line, score, elapsed);
             if (stopReason != StopNone) interrupted = true;
@@ -478,7 +501,14 @@ i32 Engine::Think(i32 ponder, bool resetStopReason) {
         MoveToFront(rootList, best);
       }
 
-      if (stopReason != StopNone) break;
+      if (stopReason != StopNone) {
+        // A stopped search answers with the lines as they stand, which the
+        // reports so far need not show (lines before the last one of an
+        // iteration, a failed window): the interface sees them first. A
+        // search abandoned without an answer of its own has nothing to add.
+        if (stopReason != StopPonder && stopReason != StopQuit) ReportUnsentLines(elapsed);
+        break;
+      }
       if (iteration == maxDepth) {
         stopReason = StopNormal;
         limits.depthReached = maxDepth;

@@ -361,11 +361,14 @@ void ProtocolManager::RunCommandLoop() {
       engine->Think(ponder, false);
       if (threadedInput) commandLock.Lock();
       protocol->AfterSearch();
-      if (threadedInput) commandLock.Unlock();
       lock.Lock();
       // After the end of the input no further search starts.
       if (endOfInput) searchPending = 0;
       if (!searchPending) searchBusy = 0;
+      // Only now may the next command run: one that found the search busy
+      // and left work for its end ran before AfterSearch, which did that
+      // work; any later one finds the search over.
+      if (threadedInput) commandLock.Unlock();
       continue;
     }
     if (threadedInput) {

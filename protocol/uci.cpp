@@ -93,6 +93,8 @@ UciProtocol::UciProtocol(ProtocolManager* owner) {
   manager = owner;
   engine = owner->engine;
   eloOption = owner->settings.StrengthELO;
+  limitStrength = owner->settings.UseStrength != 0 ? 1 : 0;
+  ownBook = owner->settings.Book != 0 ? 1 : 0;
 }
 
 void UciProtocol::Start() {
@@ -311,14 +313,20 @@ void UciProtocol::StopAtEndOfInputLocked() { StopBusySearchLocked(); }
 void UciProtocol::NewGame() {
   manager->expectedPonderMove = 0;
   manager->lock.Lock();
-  if (manager->SearchBusyLocked()) {
-    // The running search ends first; the new game follows at its end.
-    manager->StopSearchLocked(StopQuit);
+  // Every "go" is answered, also when a new game interrupts it: a ponder
+  // search that has ended at its depth sends the move it owes now, before
+  // the game it belongs to is forgotten, and a running search ends as on
+  // "stop" and answers; the new game then follows at its end.
+  const bool owed = manager->ponderResultWaiting != 0;
+  manager->ponderResultWaiting = 0;
+  const bool busy = manager->SearchBusyLocked();
+  if (busy) {
+    StopBusySearchLocked();
     manager->newGamePending = 1;
-    manager->lock.Unlock();
-    return;
   }
   manager->lock.Unlock();
+  if (owed) listener.SendBestMove(true);
+  if (busy) return;
   engine->NewGame();
   manager->infiniteSearch = 0;
 }
@@ -362,6 +370,8 @@ void UciProtocol::Identify() {
   engine->Init(settings.Hash);
   FitHashTable(*engine, settings.Hash, &notes);
   if (settings.UsePersonality) LoadPersonality(*engine, manager->PersonalityFile, &notes);
+  // The strength announced is in force before any "setoption".
+  ApplyStrength();
   engine->NewGame();
   manager->infiniteSearch = 0;
   if (settings.Book == 1) {
@@ -408,7 +418,8 @@ void UciProtocol::SetOption(const char* line) {
   } else if ((value = OptionValue(name, "LateMoveReduction "))) {
     engine->limits.lateMoveReductions = std::strcmp(value, "true") == 0;
   } else if ((value = OptionValue(name, "OwnBook "))) {
-    if (std::strcmp(value, "true") == 0) {
+    ownBook = std::strcmp(value, "true") == 0 ? 1 : 0;
+    if (ownBook) {
       SwitchBookOn(*manager, *engine);
     } else {
       settings.Book = 0;
@@ -416,7 +427,9 @@ void UciProtocol::SetOption(const char* line) {
     }
   } else if ((value = OptionValue(name, "Book File "))) {
     manager->BookFile = value;
-    if (settings.Book) SwitchBookOn(*manager, *engine);
+    // The book stays wanted when the file named before could not be read:
+    // interfaces send "OwnBook" before "Book File".
+    if (ownBook) SwitchBookOn(*manager, *engine);
   } else if (StartsWith(name, "Clear ")) {
     if (StartsWith(name + 6, "Hash")) engine->tt.Clear();
   } else if ((value = OptionValue(name, "MultiPV "))) {
@@ -427,7 +440,7 @@ void UciProtocol::SetOption(const char* line) {
     if (!engine->personality.active) eloOption = ReadNumber(value);
     ApplyStrength();
   } else if ((value = OptionValue(name, "UCI_LimitStrength "))) {
-    strengthOff = std::strcmp(value, "true") == 0 ? 0 : 1;
+    limitStrength = std::strcmp(value, "true") == 0 ? 1 : 0;
     ApplyStrength();
   } else if ((value = OptionValue(name, "DrawScore "))) {
     drawScore = ReadNumber(value);
@@ -456,10 +469,11 @@ void UciProtocol::SwitchPersonality() {
 }
 
 void UciProtocol::ApplyStrength() {
-  // A personality in use, or the limit switched off, means full strength. A
-  // personality file that could not be read leaves the built-in weights and
-  // no personality in use, whatever the option says.
-  const bool full = engine->personality.active || strengthOff;
+  // A personality in use, or the limit switched off, means full strength;
+  // "UCI_Elo" alone limits nothing. A personality file that could not be
+  // read leaves the built-in weights and no personality in use, whatever the
+  // option says.
+  const bool full = engine->personality.active || !limitStrength;
   engine->SetStrengthElo(full ? 2700u : static_cast<u32>(eloOption));
 }
 
@@ -514,8 +528,10 @@ void UciListener::OnSearchDone(i32 stopReason) {
 
   switch (stopReason) {
     case StopQuit:
-      RunPendingNewGame();
+      // An analysis names its move even on "quit"; a new game asked for
+      // meanwhile follows that answer.
       if (manager->infiniteSearch.exchange(0)) SendBestMove(false);
+      RunPendingNewGame();
       break;
     case StopPonderDepth:
       SendBestMove(true);

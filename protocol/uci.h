@@ -56,14 +56,15 @@ class UciProtocol : public ProtocolHandler {
   // Loads the personality file when the option is on, else the built-in
   // weights; problems with the file are told as "info string" lines.
   void SwitchPersonality();
-  // The strength the options ask for: the last "UCI_Elo" unless
-  // "UCI_LimitStrength" is false or a personality is in use.
+  // The strength the options ask for: the last "UCI_Elo" while
+  // "UCI_LimitStrength" is true and no personality is in use, else full.
   void ApplyStrength();
   void Evaluate();
   void ResetGame();
 
   i32 eloOption = 2700;  // the last "UCI_Elo" value, at first the configured one
-  u8 strengthOff = 0;    // "UCI_LimitStrength" was set to false
+  u8 limitStrength = 0;  // "UCI_LimitStrength", at first the configured one
+  u8 ownBook = 0;        // "OwnBook", at first the configured one: a book is wanted
 };
 
 // The "score" part of an info line: kind ("cp" or "mate") and value.

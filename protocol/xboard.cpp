@@ -292,9 +292,10 @@ void XBoardProtocol::SetUp() {
   }
   if (settings.UsePersonality != 0) LoadPersonality(*engine, manager->PersonalityFile);
   // Without the strength limit the engine plays at full strength (2700),
-  // also after an earlier set-up that limited it.
-  engine->SetStrengthElo(settings.UseStrength != 0 ? static_cast<u32>(settings.StrengthELO)
-                                                    : 2700u);
+  // also after an earlier set-up that limited it. A personality in use sets
+  // the speed itself, as under UCI.
+  const bool limited = settings.UseStrength != 0 && !engine->personality.active;
+  engine->SetStrengthElo(limited ? static_cast<u32>(settings.StrengthELO) : 2700u);
   gLog.Info("Using %d threads", settings.MaxThreads);
   if (settings.MaxThreads != engine->pool.threadCount)
     engine->pool.SetThreadCount(settings.MaxThreads);

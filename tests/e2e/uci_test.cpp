@@ -237,6 +237,7 @@ TEST_P(UciThreaded, LimitedStrengthAnswersWithinTheClock) {
   const int allowance = ScaledTimeout(25) - 25;
   Session session(Ini());
   ASSERT_TRUE(session.StartUci());
+  session.Send("setoption name UCI_LimitStrength value true");
   GameTracker game;
   for (const char* move : {"e2e4", "e7e5", "g1f3", "b8c6", "f1b5", "a7a6"})
     ASSERT_TRUE(game.Play(move));

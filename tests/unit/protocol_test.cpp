@@ -201,6 +201,7 @@ TEST(ProtocolTest, UciPositionAndOptions) {
   EXPECT_EQ(h.manager.ponderOption, 0);
   EXPECT_EQ(h.engine.ponderEnabled, 0);
 
+  uci.ProcessCommand("setoption name UCI_LimitStrength value true");
   uci.ProcessCommand("setoption name UCI_Elo value 1500");
   EXPECT_EQ(h.engine.elo, 1500);
   uci.ProcessCommand("setoption name UCI_Elo value 99999");
@@ -244,6 +245,7 @@ TEST(ProtocolTest, StrengthLimitSwitchesOnAndOff) {
     UciProtocol uci(&h.manager);
     uci.Start();
     const u64& cap = h.engine.limits.npsLimit;
+    uci.ProcessCommand("setoption name UCI_LimitStrength value true");
     uci.ProcessCommand("setoption name UCI_Elo value 1500");
     EXPECT_EQ(cap, 150000u);
     uci.ProcessCommand("setoption name UCI_LimitStrength value false");
@@ -361,6 +363,24 @@ TEST(ProtocolTest, XBoardTimeControls) {
   EXPECT_EQ(xboard.ProcessCommand("quit"), 0);
   EXPECT_EQ(h.manager.ponderOption, 0);
   EXPECT_EQ(h.engine.ponderEnabled, 0);
+}
+
+// A personality in use sets the speed under XBoard as under UCI: the
+// configured strength limit does not replace its "ReduceSpeed".
+TEST(ProtocolTest, XBoardAPersonalityOutranksTheConfiguredStrength) {
+  TempDir dir;
+  ASSERT_TRUE(dir.Ok());
+  Handlers h;
+  Settings& settings = h.manager.settings;
+  settings.Hash = 1;
+  settings.UsePersonality = settings.UseStrength = 1;
+  settings.StrengthELO = 1000;
+  h.manager.PersonalityFile = dir.Write("fast.txt", "ReduceSpeed=2000000\n");
+  XBoardProtocol xboard(&h.manager);
+  xboard.Start();
+  xboard.ProcessCommand("xboard");
+  EXPECT_EQ(h.engine.limits.npsLimit, 2000000u);
+  EXPECT_EQ(h.engine.strengthLimited, 0);
 }
 
 // ---------------------------------------------------------------------------

@@ -440,3 +440,30 @@ TEST(ThinkThreaded, StopFromAnotherThread) {
 }
 
 }  // namespace
+
+namespace {
+
+// A search stopped part way through an iteration answers with its lines as
+// they stand, also those the iteration had not reported yet: the last first
+// line the interface has seen starts with the move the search answers.
+TEST(ThinkStopped, TheFirstLineShownLastStartsWithTheAnswer) {
+  RecordingListener listener;
+  auto engine = MakeEngine(&listener);
+  engine->multiPv = 3;
+  // Node limits stop the search at the same place on every target.
+  for (u64 nodes = 20000; nodes <= 60000; nodes += 2000) {
+    engine->NewGame();
+    SetGamePosition(*engine, "r1b2rk1/2q1b1pp/p2ppn2/1p6/3QP3/1BN1B3/PPP3PP/R4RK1 w - - 0 1");
+    engine->limits.mode = ModeNodes;
+    engine->limits.nodeLimit = nodes;
+    listener.reports.clear();
+    engine->Think(0);
+    std::vector<Move> shown;
+    for (const RecordingListener::Report& r : listener.reports)
+      if (r.kind == "multipv" && r.line == 1) shown = r.pv;
+    ASSERT_FALSE(shown.empty()) << nodes << " nodes";
+    EXPECT_EQ(CoordinateText(shown[0]), CoordinateText(engine->bestMove)) << nodes << " nodes";
+  }
+}
+
+}  // namespace
