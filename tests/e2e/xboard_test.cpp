@@ -379,3 +379,87 @@ TEST_P(XBoardThreaded, AMoveThatEndsTheGameIsNotAnswered) {
   EngineMove(session, game);
   EXPECT_EQ(session.Quit(), 0);
 }
+
+TEST_P(XBoardThreaded, RemoveTakesBackTheLastTwoHalfMoves) {
+  Session session(Ini());
+  ASSERT_TRUE(session.StartXBoard());
+  const std::string start = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1";
+  session.Send("new");
+  session.Send("hard");
+  session.Send("level 0 1 0");
+  session.Send("time 300");
+  session.Send("otim 300");
+  session.Send("e2e4");
+  GameTracker first;
+  ASSERT_TRUE(first.Play("e2e4"));
+  EngineMove(session, first);
+  ASSERT_FALSE(session.WaitFor("Hint: ").empty());
+  // The engine ponders on its guess: "remove" ends that and takes back the
+  // engine's reply and e2e4; the interface moves again, the engine answers.
+  session.Send("remove");
+  session.Send("printFEN");
+  EXPECT_EQ(session.WaitFor("rnbqkbnr"), start);
+  session.Send("time 300");
+  session.Send("otim 300");
+  session.Send("d2d4");
+  GameTracker second;
+  ASSERT_TRUE(second.Play("d2d4"));
+  EngineMove(session, second);
+  // With one half-move in the game, that one goes.
+  session.Send("new");
+  session.Send("force");
+  session.Send("e2e4");
+  session.Send("remove");
+  session.Send("printFEN");
+  EXPECT_EQ(session.WaitFor("rnbqkbnr"), start);
+  EXPECT_EQ(session.Quit(), 0);
+}
+
+TEST_P(XBoardThreaded, PlaysChess960UnderVariantFischerandom) {
+  Session session(Ini());
+  ASSERT_TRUE(session.StartXBoard());
+  session.Send("new");
+  session.Send("variant fischerandom");
+  // The interface castles as "O-O", with the digit zero, or as the king
+  // taking its own rook; Shredder-FEN rights name the rooks.
+  session.Send("setboard bqnrnbkr/pppp1ppp/4p3/8/8/4P1P1/PPPPBP1P/BQNRN1KR w HDhd - 0 3");
+  session.Send("force");
+  session.Send("O-O");
+  session.Send("printFEN");
+  EXPECT_EQ(session.WaitFor("bqnrnbkr"), "bqnrnbkr/pppp1ppp/4p3/8/8/4P1P1/PPPPBP1P/BQNRNRK1 b kq - 1 3");
+  session.Send("setboard r3k2r/8/8/8/8/8/8/R3K2R w KQkq - 0 1");
+  session.Send("0-0-0");
+  session.Send("e8h8");
+  session.Send("printFEN");
+  EXPECT_EQ(session.WaitFor("r4rk1"), "r4rk1/8/8/8/8/8/8/2KR3R w - - 2 2");
+  // The engine writes its own castling as the king taking the rook: the
+  // only mate here is castling with the king on g1 and the rook on h1.
+  const std::string fen = "4rkr1/4p1p1/8/8/8/8/PPP5/6KR w H - 0 1";
+  session.Send("setboard " + fen);
+  session.Send("sd 3");
+  session.Send("go");
+  EXPECT_EQ(session.WaitFor("move "), "move g1h1");
+  session.Send("variant crazyhouse");
+  EXPECT_EQ(session.WaitFor("Error"), "Error (unknown variant): crazyhouse");
+  // "new" is standard chess again: castling is the king's two-square step.
+  session.Send("new");
+  session.Send("force");
+  for (const char* move : {"e2e4", "e7e5", "g1f3", "b8c6", "f1c4", "g8f6", "e1g1"}) session.Send(move);
+  session.Send("printFEN");
+  EXPECT_EQ(session.WaitFor("r1bqkb1r"), "r1bqkb1r/pppp1ppp/2n2n2/4p3/2B1P3/5N2/PPPP1PPP/RNBQ1RK1 b kq - 5 4");
+  EXPECT_FALSE(session.engine().LinesStartingWith("Illegal").size() > 0);
+  EXPECT_EQ(session.Quit(), 0);
+}
+
+TEST_P(XBoardThreaded, HtmlLogIsUtf8) {
+  Session session(Ini("LogLevel=64\nLogFormat=1\n"));
+  ASSERT_TRUE(session.StartXBoard());
+  session.Send("# caf\xC3\xA9 <b>");
+  Ping(session, 1);
+  EXPECT_EQ(session.Quit(), 0);
+  const std::string page = session.dir().Read("logfile.html");
+  const size_t head = page.find("</head>");
+  ASSERT_NE(head, std::string::npos);
+  EXPECT_NE(page.substr(0, head).find("<meta charset=\"utf-8\">"), std::string::npos) << page.substr(0, head);
+  EXPECT_NE(page.find("&lt;&lt; # caf\xC3\xA9 &lt;b&gt;</td>"), std::string::npos);
+}
