@@ -115,9 +115,17 @@ CommandKind XBoardProtocol::Classify(const char* command) const {
   const char* line = WithoutUsermove(command);
   if (IsMoveText(line)) {
     if (analyzing) return CommandKind::Starter;
-    // The opponent's reply while the engine ponders acts on that search.
-    if (manager->ponderOption && manager->ponderRequested && manager->expectedPonderMove)
+    // The opponent's reply while the engine ponders acts on that search: the
+    // guessed move at once; another move waits for the ponder search, which
+    // it ends (LineWaitsLocked) as soon as it has been read. A text too long
+    // for a move is refused at once.
+    const Move expected = manager->expectedPonderMove;
+    if (manager->ponderOption && manager->ponderRequested && expected) {
+      const char* move = MoveTextOf(line);
+      if (std::strlen(move) < sizeof pendingMove && !SameMove(*manager, move, expected))
+        return CommandKind::Starter;
       return CommandKind::Control;
+    }
     return CommandKind::Starter;
   }
   if (Is(line, "go") || Is(line, "analyze")) return CommandKind::Starter;

@@ -1,8 +1,11 @@
 // XBoard dialogues with the real engine, with and without the input thread.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <regex>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/build_info.h"
@@ -462,4 +465,68 @@ TEST_P(XBoardThreaded, HtmlLogIsUtf8) {
   ASSERT_NE(head, std::string::npos);
   EXPECT_NE(page.substr(0, head).find("<meta charset=\"utf-8\">"), std::string::npos) << page.substr(0, head);
   EXPECT_NE(page.find("&lt;&lt; # caf\xC3\xA9 &lt;b&gt;</td>"), std::string::npos);
+}
+
+TEST_P(XBoardThreaded, AMissedGuessEndsThePonderSearchsLines) {
+  // The engine's log shows the order in which it read the opponent's move
+  // and wrote its lines: after another move than its guess, the ponder
+  // search on the guess says nothing more, and the next line is the first
+  // of the search on the real move. In this position Black, a piece down,
+  // holds the draw by the fifty-move rule with any quiet move: every
+  // iteration of the ponder search finds that first, so wherever the miss
+  // stops it, the iteration in progress has a line to tell.
+  Session session(Ini("LogLevel=64\n"));
+  ASSERT_TRUE(session.StartXBoard());
+  const std::string fen = "r5k1/1p3ppp/p7/8/8/2N5/8/2BR2K1 b - - 97 60";
+  const std::regex thinking("^([0-9]+) -?[0-9]+ [0-9]+ [0-9]+ .*");
+  std::vector<std::string> misses;
+  for (int game = 0; game < 3; ++game) {
+    session.Send("new");
+    session.Send("hard");
+    session.Send("post");
+    session.Send("level 0 1 0");
+    session.Send("setboard " + fen);
+    Ping(session, game);  // the game is set up
+    session.Send("time 300");
+    session.Send("otim 300");
+    session.Send("go");
+    GameTracker position(fen);
+    EngineMove(session, position);
+    const std::string hint = session.WaitFor("Hint: ");
+    ASSERT_FALSE(hint.empty());
+    // The ponder search is some plies deep.
+    std::string line;
+    std::smatch match;
+    while (session.engine().ReadLine(line, ScaledTimeout(10000)))
+      if (std::regex_match(line, match, thinking) && std::stoi(match[1].str()) >= 6) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const std::string miss = OtherMove(position, hint.substr(6));
+    ASSERT_TRUE(position.Play(miss));
+    session.Send("time 300");
+    session.Send("otim 300");
+    session.Send(miss);
+    misses.push_back(miss);
+    EngineMove(session, position);
+  }
+  EXPECT_EQ(session.Quit(), 0);
+
+  // The GUI lines of the log, "<< " read and ">> " written, in order.
+  std::vector<std::string> dialogue;
+  std::istringstream log(session.dir().Read("logfile.txt"));
+  for (std::string entry; std::getline(log, entry);) {
+    const size_t at = entry.find(" GUI ");
+    if (at != std::string::npos) dialogue.push_back(entry.substr(entry.find_first_not_of(' ', at + 4)));
+  }
+  size_t from = 0;
+  for (const std::string& miss : misses) {
+    while (from < dialogue.size() && dialogue[from] != "<< " + miss) ++from;
+    ASSERT_LT(from, dialogue.size()) << miss;
+    size_t next = from + 1;
+    while (next < dialogue.size() && dialogue[next].rfind(">> ", 0) != 0) ++next;
+    ASSERT_LT(next, dialogue.size()) << miss;
+    // The first line after the move: depth 1 of the new search, or its move.
+    const std::string first = dialogue[next].substr(3);
+    EXPECT_TRUE(first.rfind("1 ", 0) == 0 || first.rfind("move ", 0) == 0)
+        << "after " << miss << ": " << first;
+  }
 }
