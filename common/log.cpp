@@ -93,7 +93,11 @@ bool Log::Open(i32 levelMask, i32 format, i32 withPidIn) {
     std::fprintf(file, "<!DOCTYPE HTML>\n");
     std::fprintf(file, "<html>\n");
     std::fprintf(file, "<head>\n");
-    std::fprintf(file, "<title>%s</title>\n", fileName.c_str());
+    // The interface's lines are logged as they come, which is UTF-8 today.
+    std::fprintf(file, "<meta charset=\"utf-8\">\n");
+    std::string title;
+    AppendEscaped(title, fileName.c_str());
+    std::fprintf(file, "<title>%s</title>\n", title.c_str());
     std::fprintf(file,
                  "<link href=\"%s\" media=\"screen\" rel=\"stylesheet\" type=\"text/css\" />\n",
                  styleSheetPath.c_str());

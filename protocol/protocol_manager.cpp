@@ -242,9 +242,15 @@ i32 ProtocolManager::ReadLine() {
 }
 
 void ProtocolManager::HandleInputLine(const char* line) {
-  gLog.Print(LogGui, "<< %s", line);
-  if (!*line) return;
+  // Logged under the lock, as the listeners log their output: a line the
+  // log shows after this one was written after the line was read and, for
+  // a line that waits for the busy search, after that search was told.
   lock.Lock();
+  gLog.Print(LogGui, "<< %s", line);
+  if (!*line) {
+    lock.Unlock();
+    return;
+  }
   if (quit) {
     lock.Unlock();
     return;

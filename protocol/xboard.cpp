@@ -43,11 +43,30 @@ i32 PromotionOfText(const char* line) {
 }
 
 // Whether a move text names the same move as a move word: the squares as the
-// interface writes them (castling as the king's move) and the promotion.
+// engine writes them (castling as the king's move in standard chess, as the
+// king taking its own rook in Chess960) and the promotion, or castling
+// written "O-O" / "O-O-O" for a castling move on that wing.
 bool SameMove(const ProtocolManager& manager, const char* line, Move move) {
+  if (line[0] == 'O') {
+    const bool isLong = line[3] == '-';
+    return IsCastling(move) && (ToSquare(move) < FromSquare(move)) == isLong;
+  }
   char text[8];
   manager.MovesToString(&move, 1, text);
   return std::strncmp(text, line, 4) == 0 && PromotionOfText(line) == PromotionPiece(move);
+}
+
+// Castling as the interface may write it: "O-O" or "O-O-O", with the letter
+// O or the digit zero, optionally followed by a check or mate sign. Returns
+// the number of characters of the castling text, 0 for another text.
+i32 CastlingTextLength(const char* line) {
+  auto isO = [](char c) { return c == 'O' || c == '0'; };
+  if (!isO(line[0]) || line[1] != '-' || !isO(line[2])) return 0;
+  i32 length = 3;
+  if (line[3] == '-' && isO(line[4])) length = 5;
+  const char next = line[length];
+  if (next == '+' || next == '#') return line[length + 1] == '\0' ? length : 0;
+  return next == '\0' ? length : 0;
 }
 
 constexpr int PvTextSize = MaxPly * 6 + 8;
@@ -70,6 +89,16 @@ bool IsCoordinateMove(const char* line) {
          line[2] >= 'a' && line[2] <= 'h' && line[3] >= '1' && line[3] <= '8';
 }
 
+bool IsMoveText(const char* line) { return IsCoordinateMove(line) || CastlingTextLength(line) > 0; }
+
+const char* MoveTextOf(const char* line) {
+  switch (CastlingTextLength(line)) {
+    case 3: return "O-O";
+    case 5: return "O-O-O";
+    default: return line;
+  }
+}
+
 XBoardProtocol::XBoardProtocol(ProtocolManager* owner) {
   manager = owner;
   engine = owner->engine;
@@ -84,11 +113,19 @@ void XBoardProtocol::Start() {
 
 CommandKind XBoardProtocol::Classify(const char* command) const {
   const char* line = WithoutUsermove(command);
-  if (IsCoordinateMove(line)) {
+  if (IsMoveText(line)) {
     if (analyzing) return CommandKind::Starter;
-    // The opponent's reply while the engine ponders acts on that search.
-    if (manager->ponderOption && manager->ponderRequested && manager->expectedPonderMove)
+    // The opponent's reply while the engine ponders acts on that search: the
+    // guessed move at once; another move waits for the ponder search, which
+    // it ends (LineWaitsLocked) as soon as it has been read. A text too long
+    // for a move is refused at once.
+    const Move expected = manager->expectedPonderMove;
+    if (manager->ponderOption && manager->ponderRequested && expected) {
+      const char* move = MoveTextOf(line);
+      if (std::strlen(move) < sizeof pendingMove && !SameMove(*manager, move, expected))
+        return CommandKind::Starter;
       return CommandKind::Control;
+    }
     return CommandKind::Starter;
   }
   if (Is(line, "go") || Is(line, "analyze")) return CommandKind::Starter;
@@ -121,6 +158,10 @@ void XBoardProtocol::LineWaitsLocked(const char* line) {
   } else if (manager->ponderSearchOpen && manager->ponderReply == 0) {
     manager->ponderReply = 2;
     manager->StopSearchLocked(StopNormal);
+  } else if (Is(WithoutUsermove(line), "remove") && !analysisSearchOpen) {
+    // The engine's own search: the position it searches is being taken
+    // back, so it ends without a move.
+    manager->StopSearchLocked(StopQuit);
   }
 }
 
@@ -129,8 +170,8 @@ i32 XBoardProtocol::ProcessCommand(const char* command) {
   // Lines that never wait for a search ("ping", ".") leave the analysis as it is.
   const bool mayResumeAnalysis = Classify(command) == CommandKind::Starter;
   SearchLimits& limits = engine->limits;
-  if (IsCoordinateMove(line)) {
-    HandleMove(line);
+  if (IsMoveText(line)) {
+    HandleMove(MoveTextOf(line));
   } else if (StartsWith(line, "time ")) {
     engineClockMs = CentisecondsToMs(Argument(line));
   } else if (StartsWith(line, "otim ")) {
@@ -151,6 +192,10 @@ i32 XBoardProtocol::ProcessCommand(const char* command) {
   } else if (Is(line, "undo")) {
     engine->UndoMove();
     if (analyzing) analysisRestart = 1;
+  } else if (Is(line, "remove")) {
+    Remove();
+  } else if (StartsWith(line, "variant ")) {
+    Variant(line + 8);
   } else if (Is(line, "force")) {
     forceMode = 1;
   } else if (Is(line, "result") || StartsWith(line, "result ") || Is(line, "exit")) {
@@ -267,6 +312,30 @@ void XBoardProtocol::ResumeAnalysis() {
   manager->lock.Unlock();
 }
 
+void XBoardProtocol::Remove() {
+  // The opponent's last move and the engine's move before it: the engine
+  // keeps its colour and the interface moves next.
+  const bool both = engine->UndoMove() && engine->UndoMove();
+  // The engine's move is counted again in the time control when it is
+  // played again.
+  if (both && manager->movesPerSession != 0)
+    manager->movesLeft = manager->movesLeft == manager->movesPerSession
+                             ? 1
+                             : manager->movesLeft + 1;
+  if (analyzing) analysisRestart = 1;
+}
+
+void XBoardProtocol::Variant(const char* name) {
+  // Chess960 changes only how castling is read and written: the king takes
+  // its own rook.
+  if (Is(name, "fischerandom"))
+    engine->board.chess960 = 1;
+  else if (Is(name, "normal"))
+    engine->board.chess960 = 0;
+  else
+    manager->SendFormatted("Error (unknown variant): %s", name);
+}
+
 void XBoardProtocol::LeaveAnalysis() {
   // The time control in force comes back when the analysis search has ended.
   analyzing = 0;
@@ -348,6 +417,7 @@ void XBoardProtocol::NewGame() {
   }
   manager->lock.Unlock();
   engine->NewGame();
+  engine->board.chess960 = 0;  // a new game is standard chess until "variant"
   manager->infiniteSearch = 0;
   manager->movesLeft = 40;
   manager->movesPerSession = 40;
@@ -477,6 +547,7 @@ void XBoardProtocol::Evaluate() {
 void XBoardListener::RunPendingNewGame() {
   if (!manager->newGamePending.exchange(0)) return;
   engine->NewGame();
+  engine->board.chess960 = 0;
   manager->infiniteSearch = 0;
   manager->movesLeft = 40;
   manager->movesPerSession = 40;
@@ -574,20 +645,30 @@ void XBoardListener::SendBestMove(i32 stopReason) {
 }
 
 bool XBoardListener::Posting() const {
-  // A search ended by "quit", "exit", "new", "result" or a change of the
-  // analysed position has nothing more to say: its last line would reach the
-  // interface after the position it belongs to.
-  return protocol->post && engine->stopReason != StopQuit;
+  // An abandoned search has nothing more to say: its last line would reach
+  // the interface after the position it belongs to. That is a search ended
+  // by "quit", "exit", "new", "result", "remove" or a change of the analysed
+  // position, and a ponder search that was stopped: the opponent played
+  // another move than the guess, or "force", "undo", "setboard", "easy", "?"
+  // ended it. Lock held, so that the command that abandons it comes either
+  // after a line or before it.
+  if (!protocol->post) return false;
+  const i32 reason = engine->stopReason;
+  return reason != StopQuit && reason != StopPonder && manager->ponderReply != 2;
 }
 
 void XBoardListener::OnPvInfo(i32 depth, i32 score, const Move* pv, i32 pvLength, u64 nodes,
                               i32, i32, double elapsedMicroseconds) {
+  manager->lock.Lock();
   if (Posting()) SendThinking(depth, score, pv, pvLength, nodes, elapsedMicroseconds);
+  manager->lock.Unlock();
 }
 
 void XBoardListener::OnMultiPvInfo(i32 line, i32 depth, i32 score, const Move* pv, i32 pvLength,
                                    u64 nodes, i32, i32, double elapsedMicroseconds) {
+  manager->lock.Lock();
   if (Posting()) SendThinkingMultiPv(line, depth, score, pv, pvLength, nodes, elapsedMicroseconds);
+  manager->lock.Unlock();
 }
 
 void XBoardListener::SendThinking(i32 depth, i32 score, const Move* pv, i32 pvLength, u64 nodes,

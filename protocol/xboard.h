@@ -28,7 +28,8 @@ class XBoardListener : public EngineListener {
                            double elapsedMicroseconds);
   // Resets the game at the end of the search that "new" stopped.
   void RunPendingNewGame();
-  // Thinking lines go out: "post" is on and the search is not being abandoned.
+  // Thinking lines go out: "post" is on and the search is not being
+  // abandoned. Called with the manager's lock held.
   bool Posting() const;
   // An analysis search has ended: the time control comes back. True when
   // the search was one.
@@ -85,6 +86,10 @@ class XBoardProtocol : public ProtocolHandler {
   void NewGame();
   void Level(const char* arguments);
   void HandleMove(const char* line);
+  // "remove": takes back the last two half-moves.
+  void Remove();
+  // "variant": standard chess or Chess960.
+  void Variant(const char* name);
   void Evaluate();
   // Starts the analysis search when analysis mode asks for one and no
   // search is busy.
@@ -94,3 +99,9 @@ class XBoardProtocol : public ProtocolHandler {
 
 // True when the line begins with a from and a to square ("e2e4...").
 bool IsCoordinateMove(const char* line);
+// True for a move of the interface: coordinates, or castling as "O-O" or
+// "O-O-O" (also with the digit zero).
+bool IsMoveText(const char* line);
+// The text the engine reads for a move of the interface: castling as "O-O"
+// or "O-O-O", any other move unchanged.
+const char* MoveTextOf(const char* line);

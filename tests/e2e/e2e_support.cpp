@@ -59,10 +59,11 @@ GameTracker::GameTracker(const std::string& fen) {
 
 namespace {
 
-std::string Text(Move move) {
+std::string Text(Move move, bool chess960) {
   i32 to = ToSquare(move);
-  if (IsCastling(move)) {
-    // Standard chess: the king's destination on the rook's side.
+  if (IsCastling(move) && !chess960) {
+    // Standard chess: the king's destination on the rook's side; Chess960
+    // keeps the king taking its own rook.
     to = ToSquare(move) > FromSquare(move) ? FromSquare(move) + 2 : FromSquare(move) - 2;
   }
   std::string text;
@@ -81,7 +82,7 @@ Move GameTracker::MoveWord(const std::string& move) const {
   Board copy = board;
   const i32 count = GenerateMoves(copy, list, copy.InCheck());
   for (i32 i = 0; i < count; ++i) {
-    if (Text(list[i].move) != move) continue;
+    if (Text(list[i].move, board.chess960 != 0) != move) continue;
     UndoInfo undo;
     copy.MakeMove(list[i].move, undo);
     const bool legal = !copy.IsAttacked(copy.kingSquare[copy.opponent], copy.sideToMove);
@@ -100,7 +101,7 @@ std::vector<std::string> GameTracker::LegalMoves() const {
     UndoInfo undo;
     copy.MakeMove(list[i].move, undo);
     if (!copy.IsAttacked(copy.kingSquare[copy.opponent], copy.sideToMove))
-      moves.push_back(Text(list[i].move));
+      moves.push_back(Text(list[i].move, board.chess960 != 0));
     copy.UnmakeMove(list[i].move, undo);
   }
   return moves;

@@ -51,7 +51,8 @@ class GameTracker {
   // The start position, or the FEN.
   explicit GameTracker(const std::string& fen = "");
 
-  // Coordinate texts of the legal moves (castling as the king's two-square move).
+  // Coordinate texts of the legal moves (castling as the king's two-square
+  // move, or as the king taking its own rook when board.chess960 is set).
   std::vector<std::string> LegalMoves() const;
   bool IsLegal(const std::string& move) const;
   // Plays a legal move; false (and nothing played) otherwise.

@@ -1,8 +1,11 @@
 // XBoard dialogues with the real engine, with and without the input thread.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <regex>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/build_info.h"
@@ -378,4 +381,152 @@ TEST_P(XBoardThreaded, AMoveThatEndsTheGameIsNotAnswered) {
   ASSERT_TRUE(game.Play("f2f6"));
   EngineMove(session, game);
   EXPECT_EQ(session.Quit(), 0);
+}
+
+TEST_P(XBoardThreaded, RemoveTakesBackTheLastTwoHalfMoves) {
+  Session session(Ini());
+  ASSERT_TRUE(session.StartXBoard());
+  const std::string start = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1";
+  session.Send("new");
+  session.Send("hard");
+  session.Send("level 0 1 0");
+  session.Send("time 300");
+  session.Send("otim 300");
+  session.Send("e2e4");
+  GameTracker first;
+  ASSERT_TRUE(first.Play("e2e4"));
+  EngineMove(session, first);
+  ASSERT_FALSE(session.WaitFor("Hint: ").empty());
+  // The engine ponders on its guess: "remove" ends that and takes back the
+  // engine's reply and e2e4; the interface moves again, the engine answers.
+  session.Send("remove");
+  session.Send("printFEN");
+  EXPECT_EQ(session.WaitFor("rnbqkbnr"), start);
+  session.Send("time 300");
+  session.Send("otim 300");
+  session.Send("d2d4");
+  GameTracker second;
+  ASSERT_TRUE(second.Play("d2d4"));
+  EngineMove(session, second);
+  // With one half-move in the game, that one goes.
+  session.Send("new");
+  session.Send("force");
+  session.Send("e2e4");
+  session.Send("remove");
+  session.Send("printFEN");
+  EXPECT_EQ(session.WaitFor("rnbqkbnr"), start);
+  EXPECT_EQ(session.Quit(), 0);
+}
+
+TEST_P(XBoardThreaded, PlaysChess960UnderVariantFischerandom) {
+  Session session(Ini());
+  ASSERT_TRUE(session.StartXBoard());
+  session.Send("new");
+  session.Send("variant fischerandom");
+  // The interface castles as "O-O", with the digit zero, or as the king
+  // taking its own rook; Shredder-FEN rights name the rooks.
+  session.Send("setboard bqnrnbkr/pppp1ppp/4p3/8/8/4P1P1/PPPPBP1P/BQNRN1KR w HDhd - 0 3");
+  session.Send("force");
+  session.Send("O-O");
+  session.Send("printFEN");
+  EXPECT_EQ(session.WaitFor("bqnrnbkr"), "bqnrnbkr/pppp1ppp/4p3/8/8/4P1P1/PPPPBP1P/BQNRNRK1 b kq - 1 3");
+  session.Send("setboard r3k2r/8/8/8/8/8/8/R3K2R w KQkq - 0 1");
+  session.Send("0-0-0");
+  session.Send("e8h8");
+  session.Send("printFEN");
+  EXPECT_EQ(session.WaitFor("r4rk1"), "r4rk1/8/8/8/8/8/8/2KR3R w - - 2 2");
+  // The engine writes its own castling as the king taking the rook: the
+  // only mate here is castling with the king on g1 and the rook on h1.
+  const std::string fen = "4rkr1/4p1p1/8/8/8/8/PPP5/6KR w H - 0 1";
+  session.Send("setboard " + fen);
+  session.Send("sd 3");
+  session.Send("go");
+  EXPECT_EQ(session.WaitFor("move "), "move g1h1");
+  session.Send("variant crazyhouse");
+  EXPECT_EQ(session.WaitFor("Error"), "Error (unknown variant): crazyhouse");
+  // "new" is standard chess again: castling is the king's two-square step.
+  session.Send("new");
+  session.Send("force");
+  for (const char* move : {"e2e4", "e7e5", "g1f3", "b8c6", "f1c4", "g8f6", "e1g1"}) session.Send(move);
+  session.Send("printFEN");
+  EXPECT_EQ(session.WaitFor("r1bqkb1r"), "r1bqkb1r/pppp1ppp/2n2n2/4p3/2B1P3/5N2/PPPP1PPP/RNBQ1RK1 b kq - 5 4");
+  EXPECT_FALSE(session.engine().LinesStartingWith("Illegal").size() > 0);
+  EXPECT_EQ(session.Quit(), 0);
+}
+
+TEST_P(XBoardThreaded, HtmlLogIsUtf8) {
+  Session session(Ini("LogLevel=64\nLogFormat=1\n"));
+  ASSERT_TRUE(session.StartXBoard());
+  session.Send("# caf\xC3\xA9 <b>");
+  Ping(session, 1);
+  EXPECT_EQ(session.Quit(), 0);
+  const std::string page = session.dir().Read("logfile.html");
+  const size_t head = page.find("</head>");
+  ASSERT_NE(head, std::string::npos);
+  EXPECT_NE(page.substr(0, head).find("<meta charset=\"utf-8\">"), std::string::npos) << page.substr(0, head);
+  EXPECT_NE(page.find("&lt;&lt; # caf\xC3\xA9 &lt;b&gt;</td>"), std::string::npos);
+}
+
+TEST_P(XBoardThreaded, AMissedGuessEndsThePonderSearchsLines) {
+  // The engine's log shows the order in which it read the opponent's move
+  // and wrote its lines: after another move than its guess, the ponder
+  // search on the guess says nothing more, and the next line is the first
+  // of the search on the real move. In this position Black, a piece down,
+  // holds the draw by the fifty-move rule with any quiet move: every
+  // iteration of the ponder search finds that first, so wherever the miss
+  // stops it, the iteration in progress has a line to tell.
+  Session session(Ini("LogLevel=64\n"));
+  ASSERT_TRUE(session.StartXBoard());
+  const std::string fen = "r5k1/1p3ppp/p7/8/8/2N5/8/2BR2K1 b - - 97 60";
+  const std::regex thinking("^([0-9]+) -?[0-9]+ [0-9]+ [0-9]+ .*");
+  std::vector<std::string> misses;
+  for (int game = 0; game < 3; ++game) {
+    session.Send("new");
+    session.Send("hard");
+    session.Send("post");
+    session.Send("level 0 1 0");
+    session.Send("setboard " + fen);
+    Ping(session, game);  // the game is set up
+    session.Send("time 300");
+    session.Send("otim 300");
+    session.Send("go");
+    GameTracker position(fen);
+    EngineMove(session, position);
+    const std::string hint = session.WaitFor("Hint: ");
+    ASSERT_FALSE(hint.empty());
+    // The ponder search is some plies deep.
+    std::string line;
+    std::smatch match;
+    while (session.engine().ReadLine(line, ScaledTimeout(10000)))
+      if (std::regex_match(line, match, thinking) && std::stoi(match[1].str()) >= 6) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const std::string miss = OtherMove(position, hint.substr(6));
+    ASSERT_TRUE(position.Play(miss));
+    session.Send("time 300");
+    session.Send("otim 300");
+    session.Send(miss);
+    misses.push_back(miss);
+    EngineMove(session, position);
+  }
+  EXPECT_EQ(session.Quit(), 0);
+
+  // The GUI lines of the log, "<< " read and ">> " written, in order.
+  std::vector<std::string> dialogue;
+  std::istringstream log(session.dir().Read("logfile.txt"));
+  for (std::string entry; std::getline(log, entry);) {
+    const size_t at = entry.find(" GUI ");
+    if (at != std::string::npos) dialogue.push_back(entry.substr(entry.find_first_not_of(' ', at + 4)));
+  }
+  size_t from = 0;
+  for (const std::string& miss : misses) {
+    while (from < dialogue.size() && dialogue[from] != "<< " + miss) ++from;
+    ASSERT_LT(from, dialogue.size()) << miss;
+    size_t next = from + 1;
+    while (next < dialogue.size() && dialogue[next].rfind(">> ", 0) != 0) ++next;
+    ASSERT_LT(next, dialogue.size()) << miss;
+    // The first line after the move: depth 1 of the new search, or its move.
+    const std::string first = dialogue[next].substr(3);
+    EXPECT_TRUE(first.rfind("1 ", 0) == 0 || first.rfind("move ", 0) == 0)
+        << "after " << miss << ": " << first;
+  }
 }

@@ -147,7 +147,7 @@ TEST_F(LogTest, HtmlPageHeadRowsAndClosingTable) {
   ASSERT_TRUE(log.Open(127, 1, 0));
   EXPECT_EQ(log.fileName, "logfile.html");
   const std::string head =
-      "<!DOCTYPE HTML>\n<html>\n<head>\n<title>logfile.html</title>\n"
+      "<!DOCTYPE HTML>\n<html>\n<head>\n<meta charset=\"utf-8\">\n<title>logfile.html</title>\n"
       "<link href=\"html/style.css\" media=\"screen\" rel=\"stylesheet\" type=\"text/css\" />\n"
       "<script type=\"text/javascript\" src=\"html/logchess.js\"></script>\n"
       "</head>\n<body>\n<table id=\"tablelog\">\n";
