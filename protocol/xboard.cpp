@@ -129,9 +129,11 @@ CommandKind XBoardProtocol::Classify(const char* command) const {
     return CommandKind::Starter;
   }
   if (Is(line, "go") || Is(line, "analyze")) return CommandKind::Starter;
-  // The clocks are kept aside until a search starts.
-  if (Is(line, "quit") || StartsWith(line, "time ") || StartsWith(line, "otim "))
-    return CommandKind::Immediate;
+  if (Is(line, "quit")) return CommandKind::Immediate;
+  // The clocks are kept aside until a search starts; they need not wait for
+  // a busy search, but do wait behind a "level" that waits for it, which
+  // would otherwise reset them afterwards.
+  if (StartsWith(line, "time ") || StartsWith(line, "otim ")) return CommandKind::InOrder;
   if (Is(line, "?") || Is(line, "easy") || Is(line, "hard") || Is(line, "new") ||
       Is(line, "post") || Is(line, "nopost") || Is(line, "result") ||
       StartsWith(line, "result ") || Is(line, "exit"))

@@ -433,3 +433,30 @@ TEST(ProtocolTest, UciHashOptionIsHeldToItsRangeAndFallsBackToATableThatFits) {
   EXPECT_EQ(tableRequests, (std::vector<std::size_t>{bytesOf(1), bytesOf(64)}));
   EXPECT_EQ(h.engine.tt.entryCount, 64u * 65536u);
 }
+
+// The clocks sent after a "level" that waits for the busy search are not
+// reset by that level when it runs at the search's end.
+TEST(ProtocolTest, XBoardClocksKeepTheirPlaceBehindAWaitingLevel) {
+  Handlers h;
+  XBoardProtocol xboard(&h.manager);
+  xboard.Start();
+  h.manager.protocol = &xboard;
+  xboard.ProcessCommand("level 40 5 0");
+  EXPECT_EQ(xboard.engineClockMs, 300000);
+
+  h.manager.lock.Lock();
+  h.manager.searchBusy = 1;  // a search runs
+  h.manager.lock.Unlock();
+  h.manager.HandleInputLine("level 40 0:30 0");
+  h.manager.HandleInputLine("time 1000");
+  EXPECT_EQ(xboard.engineClockMs, 300000);  // behind the level, which waits
+
+  // The search ends: the waiting lines run in the order they came.
+  h.manager.lock.Lock();
+  h.manager.searchBusy = 0;
+  h.manager.DeferLocked("quit", CommandKind::Deferred);
+  h.manager.lock.Unlock();
+  h.manager.RunCommandLoop();
+  EXPECT_EQ(xboard.engineClockMs, 10000);
+  h.manager.protocol = nullptr;
+}
