@@ -57,29 +57,26 @@ int SizeInUse(const std::string& line) {
 TEST(HashTableOutOfMemory, ToolsFailAndProtocolsGoOnWithATableThatFits) {
   // An emulator or a sanitizer reserves more address space than the cap leaves.
   if (SlowTarget()) GTEST_SKIP() << "address-space cap only on native release builds";
-  {
-    TempDir errors;
-    auto session = CappedSession(CapKb, HashIni(1), {"-benchmark", "256", "1", "depth", "5"},
-                                 errors.File("stderr.txt"));
+  // The tools: the size named on standard error, status 1, no report.
+  const auto expectToolFails = [](const std::vector<std::string>& arguments, TempDir& errors,
+                                  const char* reportLine) {
+    auto session = CappedSession(CapKb, HashIni(1), arguments, errors.File("stderr.txt"));
     ASSERT_TRUE(session);
     session->engine().CloseInput();
     session->engine().ReadToEnd(ScaledTimeout(20000));
     EXPECT_EQ(session->engine().WaitExit(ScaledTimeout(5000)), 1);
     EXPECT_EQ(errors.Read("stderr.txt"), "Hash table : out of memory, cannot allocate 256 MB\n");
-    EXPECT_TRUE(session->engine().LinesStartingWith("Nodes").empty());
+    EXPECT_TRUE(session->engine().LinesStartingWith(reportLine).empty());
+  };
+  {
+    TempDir errors;
+    expectToolFails({"-benchmark", "256", "1", "depth", "5"}, errors, "Nodes");
   }
   {
     TempDir errors;
     errors.Write("one.epd", "4k3/8/8/8/8/8/4P3/4K3 w - - bm e2e4; id \"one\";\n");
-    auto session = CappedSession(
-        CapKb, HashIni(1), {"-testsuite", "256", "1", "depth", "1", errors.File("one.epd")},
-        errors.File("stderr.txt"));
-    ASSERT_TRUE(session);
-    session->engine().CloseInput();
-    session->engine().ReadToEnd(ScaledTimeout(20000));
-    EXPECT_EQ(session->engine().WaitExit(ScaledTimeout(5000)), 1);
-    EXPECT_EQ(errors.Read("stderr.txt"), "Hash table : out of memory, cannot allocate 256 MB\n");
-    EXPECT_TRUE(session->engine().LinesStartingWith("Score").empty());
+    expectToolFails({"-testsuite", "256", "1", "depth", "1", errors.File("one.epd")}, errors,
+                    "Score");
   }
   {
     TempDir errors;

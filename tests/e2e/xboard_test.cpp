@@ -56,6 +56,23 @@ class XBoardThreaded : public ::testing::TestWithParam<int> {
     ADD_FAILURE() << "no analysis";
   }
 
+  // A new game on a short clock with pondering on: the interface plays its
+  // first move, the engine answers and ponders on the hint it gives, which
+  // is returned.
+  std::string PonderAfter(Session& session, GameTracker& game, const std::string& first) {
+    session.Send("new");
+    session.Send("hard");
+    session.Send("level 0 1 0");
+    session.Send("time 300");
+    session.Send("otim 300");
+    session.Send(first);
+    EXPECT_TRUE(game.Play(first));
+    EngineMove(session, game);
+    const std::string hint = session.WaitFor("Hint: ");
+    EXPECT_FALSE(hint.empty()) << "no hint";
+    return hint;
+  }
+
   // A reply of the game that differs from the move text given.
   static std::string OtherMove(const GameTracker& game, const std::string& not_this) {
     for (const std::string& move : game.LegalMoves())
@@ -252,16 +269,8 @@ TEST_P(XBoardThreaded, PondersOnItsHintAndPlaysOn) {
 TEST_P(XBoardThreaded, ResultDuringPonderingSendsNoMove) {
   Session session(Ini());
   ASSERT_TRUE(session.StartXBoard());
-  session.Send("new");
-  session.Send("hard");
-  session.Send("level 0 1 0");
-  session.Send("time 300");
-  session.Send("otim 300");
-  session.Send("e2e4");
   GameTracker game;
-  ASSERT_TRUE(game.Play("e2e4"));
-  EngineMove(session, game);
-  ASSERT_FALSE(session.WaitFor("Hint: ").empty());
+  ASSERT_FALSE(PonderAfter(session, game, "e2e4").empty());
   session.Send("result 1-0 {White mates}");
   EXPECT_FALSE(HasMoveLine(Ping(session, 4)));
   // "new" starts a fresh game: the engine plays White's first move on "go".
@@ -277,17 +286,8 @@ TEST_P(XBoardThreaded, ResultDuringPonderingSendsNoMove) {
 TEST_P(XBoardThreaded, RefusesAnOverlongMoveWhilePondering) {
   Session session(Ini());
   ASSERT_TRUE(session.StartXBoard());
-  session.Send("new");
-  session.Send("hard");
-  session.Send("level 0 1 0");
-  session.Send("time 300");
-  session.Send("otim 300");
-  session.Send("d2d4");
   GameTracker game;
-  ASSERT_TRUE(game.Play("d2d4"));
-  EngineMove(session, game);
-  const std::string hint = session.WaitFor("Hint: ");
-  ASSERT_FALSE(hint.empty());
+  ASSERT_FALSE(PonderAfter(session, game, "d2d4").empty());
   const std::string reply = game.LegalMoves().front();
   session.Send(reply + "xxxxxxxxxxxxxxxxxxxx");
   EXPECT_FALSE(session.WaitFor("Illegal move").empty());
@@ -387,16 +387,8 @@ TEST_P(XBoardThreaded, RemoveTakesBackTheLastTwoHalfMoves) {
   Session session(Ini());
   ASSERT_TRUE(session.StartXBoard());
   const std::string start = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1";
-  session.Send("new");
-  session.Send("hard");
-  session.Send("level 0 1 0");
-  session.Send("time 300");
-  session.Send("otim 300");
-  session.Send("e2e4");
   GameTracker first;
-  ASSERT_TRUE(first.Play("e2e4"));
-  EngineMove(session, first);
-  ASSERT_FALSE(session.WaitFor("Hint: ").empty());
+  ASSERT_FALSE(PonderAfter(session, first, "e2e4").empty());
   // The engine ponders on its guess: "remove" ends that and takes back the
   // engine's reply and e2e4; the interface moves again, the engine answers.
   session.Send("remove");
