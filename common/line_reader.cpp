@@ -1,6 +1,5 @@
 #include "common/line_reader.h"
 
-
 #include "common/log.h"
 
 std::size_t ReadLinePart(std::FILE* file, char* buffer, i32 size) {

@@ -1,5 +1,6 @@
 #include "protocol/uci.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -396,7 +397,7 @@ void UciProtocol::SetOption(const char* line) {
   if ((value = OptionValue(name, "Hash "))) {
     // Held to the range "uci" announces, as the other spin options are.
     const i32 requested = ReadNumber(value);
-    const i32 megabytes = requested < 1 ? 1 : requested > MaxHashMegabytes ? MaxHashMegabytes : requested;
+    const i32 megabytes = std::clamp(requested, 1, MaxHashMegabytes);
     if (megabytes != requested) gLog.Warning("Hash %d MB held to %d MB", requested, megabytes);
     engine->limits.hashMb = megabytes;
     engine->tt.Resize(megabytes);

@@ -65,19 +65,18 @@ void BookBuilder::Begin(PgnParser& parser) {
 
 void BookBuilder::OnError(PgnParser& parser, i32 code, const char* text) {
   PgnReader::OnError(parser, code, text);
-  if (code == PgnErrorInvalidFen) {
-    // The game is not replayed at all.
-    ++stoppedGames;
+  if (code != PgnErrorParse && code != PgnErrorInvalidMove && code != PgnErrorInvalidFen) return;
+  // One line per game: its replay ends at the first such move, and a game
+  // whose FEN tag does not read is not replayed at all.
+  ++stoppedGames;
+  if (code == PgnErrorInvalidFen)
     std::printf("%s, line %d : game %d is not replayed: its FEN tag '%s' cannot be read\n",
                 parser.fileName.c_str(), parser.tokenLine, parser.gameNumber + 1, text ? text : "");
-    return;
-  }
-  if (code != PgnErrorParse && code != PgnErrorInvalidMove) return;
-  // The replay ends at the first such move: one line per game.
-  ++stoppedGames;
-  std::printf("%s, line %d : game %d stops at '%s' (%s)\n", parser.fileName.c_str(),
-              parser.tokenLine, parser.gameNumber + 1, text ? text : "",
-              code == PgnErrorParse ? "cannot be read as a move of the position" : "an illegal move");
+  else
+    std::printf("%s, line %d : game %d stops at '%s' (%s)\n", parser.fileName.c_str(),
+                parser.tokenLine, parser.gameNumber + 1, text ? text : "",
+                code == PgnErrorParse ? "cannot be read as a move of the position"
+                                      : "an illegal move");
 }
 
 void BookBuilder::OnGameStart(PgnParser& parser) {

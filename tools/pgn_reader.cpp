@@ -570,6 +570,7 @@ void PgnParser::StartGame() {
     // break the board. Nor is the game replayed from whatever the board
     // holds instead, which would give its moves to another position.
     if (ReadFenPosition(fen->value.c_str(), *board) != nullptr) {
+      gLog.Error("Invalid FEN string : '%s'", fen->value.c_str());
       error = 1;
       reader->OnError(*this, PgnErrorInvalidFen, fen->value.c_str());
     }

@@ -374,9 +374,10 @@ TEST_F(PgnReaderTest, AGameWhoseFenDoesNotReadIsReportedAndNotReplayed) {
   // Its moves are not given to the position the game before left, and the
   // game after it is read as usual.
   EXPECT_EQ(r.Only("move"), (std::vector<std::string>{"e4", "e5", "d4"}));
-  EXPECT_EQ(log.Messages(), std::vector<std::string>{
-                                "Chess PGN : Invalid FEN 'rnbqkbnr/pppppppp/9/8 w KQkq - 0 1' in "
-                                "game 1 at line 5"});
+  EXPECT_EQ(log.Messages(),
+            (std::vector<std::string>{
+                "Invalid FEN string : 'rnbqkbnr/pppppppp/9/8 w KQkq - 0 1'",
+                "Chess PGN : Invalid FEN 'rnbqkbnr/pppppppp/9/8 w KQkq - 0 1' in game 1 at line 5"}));
 }
 
 TEST_F(PgnReaderTest, AnnotationBehindAMoveIsItsNumericAnnotation) {

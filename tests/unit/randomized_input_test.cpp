@@ -249,7 +249,7 @@ TEST(FuzzRegression, KingThatTheSideToMoveCouldTakeIsRefused) {
   EXPECT_EQ(reader.count, 0);
   const std::vector<std::string> messages = log.Messages();
   ASSERT_FALSE(messages.empty());
-  EXPECT_EQ(messages[0], "Chess PGN : Invalid FEN 'k7/2K5/8/8/8/8/8/7Q w - - 0 1' in game 0 at line 1");
+  EXPECT_EQ(messages[0], "Invalid FEN string : 'k7/2K5/8/8/8/8/8/7Q w - - 0 1'");
 }
 
 TEST(FuzzRegression, PawnOnTheFirstOrLastRankIsMalformed) {
