@@ -197,17 +197,18 @@ class Engine : public EvalSettings {
   i32 SearchRootMoves(MovePicker& list, i32 iteration, i32 alpha, i32 beta);
   void StopWhenDecided(i32 iteration, i32 lastScore, double elapsed);
   void LoadSearchKeys();
-  // Takes the pass's principal variation into a line, not shown yet.
-  void TakeLine(i32 line, i32 iteration, i32 bound);
+  // A line takes the pass's score with its bound and, when the pass found
+  // one, its principal variation, which the interface has not seen yet.
+  void TakeLine(i32 line, i32 iteration, i32 score, i32 bound);
   // Which root lines a report sends, and how it marks them.
   enum class LineReport : u8 {
-    Finished,  // a line ended inside its window: every line, best first, exact
+    Finished,  // a line ended inside its window or was stopped: every line, best first
     Failed,    // a line ended outside its window: every line as it stands, with that bound
-    Unsent,    // the lines changed since they were last shown, each with its own bound
+    Unsent,    // the lines changed since they were last shown
   };
-  // Sends root lines; line is the line the pass searched, score and bound
-  // its result.
-  void ReportLines(LineReport which, i32 line, i32 score, i32 bound, double elapsed);
+  // Sends root lines with their scores and bounds; line is the line the pass
+  // searched.
+  void ReportLines(LineReport which, i32 line, double elapsed);
   void ChoosePonderMove(Move best);
   // Plays the move or ends the ponder search, and reports the end.
   void FinishSearch(Move best, i32 maxDepth);

@@ -69,6 +69,11 @@ void MoveToFront(MovePicker& list, Move m) {
   list.moves[0] = item;
 }
 
+// What a score says of a line searched with this window.
+i32 WindowBound(const AspirationWindow& w, i32 score) {
+  return score <= w.alpha ? BoundUpper : score >= w.beta ? BoundLower : BoundExact;
+}
+
 }  // namespace
 
 i32 WidenAspiration(AspirationWindow& w, i32 score) {
@@ -137,7 +142,7 @@ void Engine::LoadSearchKeys() {
   mainContext.keyCount = count;
 }
 
-void Engine::ReportLines(LineReport which, i32 line, i32 score, i32 bound, double elapsed) {
+void Engine::ReportLines(LineReport which, i32 line, double elapsed) {
   const SearchContext& c = mainContext;
   if (which == LineReport::Finished && lineCount > 1) {
     // Deeper lines first, then higher scores.
@@ -153,31 +158,31 @@ void Engine::ReportLines(LineReport which, i32 line, i32 score, i32 bound, doubl
     // the iteration, unless the search reports its progress.
     if (line != lineCount - 1 && !limits.reportProgress) return;
   }
+  // A failed window marks every line with its bound.
+  const i32 failedBound = rootLines[line].bound;
   for (i32 i = 0; i < lineCount; ++i) {
     RootLine& l = rootLines[i];
     if (which == LineReport::Unsent && !l.unsent) continue;
     l.unsent = 0;
-    // The line the pass searched is shown with the pass's score; the others
-    // as they stand.
-    const i32 lineScore = which == LineReport::Unsent || lineCount > 1 ? l.score : score;
-    const i32 lineBound = which == LineReport::Unsent ? l.bound : bound;
+    const i32 bound = which == LineReport::Failed ? failedBound : l.bound;
     if (lineCount == 1)
-      listener->OnPvInfo(l.depth, lineScore, l.pv, l.pvLength, c.nodes, c.selDepth, lineBound,
-                         elapsed);
+      listener->OnPvInfo(l.depth, l.score, l.pv, l.pvLength, c.nodes, c.selDepth, bound, elapsed);
     else
-      listener->OnMultiPvInfo(i + 1, l.depth, lineScore, l.pv, l.pvLength, c.nodes, c.selDepth,
-                              lineBound, elapsed);
+      listener->OnMultiPvInfo(i + 1, l.depth, l.score, l.pv, l.pvLength, c.nodes, c.selDepth,
+                              bound, elapsed);
   }
 }
 
-void Engine::TakeLine(i32 line, i32 iteration, i32 bound) {
+void Engine::TakeLine(i32 line, i32 iteration, i32 score, i32 bound) {
   const SearchContext& c = mainContext;
   RootLine& l = rootLines[line];
+  l.score = score;
+  l.bound = static_cast<u8>(bound);
+  if (c.pvLength[0] == 0) return;
   l.pvLength = c.pvLength[0];
   std::memcpy(l.pv, c.pv[0], sizeof(Move) * l.pvLength);
   l.depth = iteration;
   l.unsent = 1;
-  l.bound = static_cast<u8>(bound);
 }
 
 i32 Engine::SearchRootMoves(MovePicker& list, i32 iteration, i32 alpha, i32 beta) {
@@ -460,7 +465,7 @@ Move Engine::Deepen(MovePicker& list, i32 maxDepth, i32 earlyStop, SearchClock& 
       // order the best move was taken from. A search abandoned without an
       // answer of its own has nothing to add.
       if (stopReason != StopPonder && stopReason != StopQuit)
-        ReportLines(LineReport::Unsent, 0, 0, BoundExact, clock.elapsed);
+        ReportLines(LineReport::Unsent, 0, clock.elapsed);
       break;
     }
     if (iteration == maxDepth) {
@@ -517,24 +522,23 @@ bool Engine::SearchLine(MovePicker& list, i32 line, i32 iteration, SearchClock& 
     lastScore = score;
 
     if (stopReason != StopNone) {
-      // A stopped pass keeps the line it found, if any.
+      // A stopped pass keeps the line it found, if any, with the score the
+      // pass found for that line.
       if (c.pvLength[0] > 0) {
-        TakeLine(line, iteration, BoundExact);
-        ReportLines(LineReport::Finished, line, score, BoundExact, clock.elapsed);
+        TakeLine(line, iteration, score, WindowBound(window, score));
+        ReportLines(LineReport::Finished, line, clock.elapsed);
       }
       return false;
     }
 
     if (clock.elapsed > ProgressDelay) limits.reportProgress = 1;
-    rootLines[line].score = score;
     const i32 bound = WidenAspiration(window, score);
-    if (c.pvLength[0] > 0) TakeLine(line, iteration, bound);
+    TakeLine(line, iteration, score, bound);
     if (bound == BoundExact) {
-      if (c.pvLength[0] > 0) ReportLines(LineReport::Finished, line, score, bound, clock.elapsed);
+      if (c.pvLength[0] > 0) ReportLines(LineReport::Finished, line, clock.elapsed);
       return stopReason == StopNone;
     }
-    if (limits.reportProgress || testSuiteMode)
-      ReportLines(LineReport::Failed, line, score, bound, clock.elapsed);
+    if (limits.reportProgress || testSuiteMode) ReportLines(LineReport::Failed, line, clock.elapsed);
     if (stopReason != StopNone) return false;
   }
 }
