@@ -31,6 +31,9 @@ ProtocolManager::~ProtocolManager() {
 bool ProtocolManager::Configure() {
   const bool found = ini.Load(ConfigFileName) != 0;
   if (found) ReadSettings(ini, settings, BookFile, PersonalityFile);
+  // A file that is there but cannot be read is told on standard error: the
+  // defaults, and so no log, replace what the user wrote.
+  if (ini.refusal) ReportFileError("read", ConfigFileName, ini.refusal);
   gLog.Open(settings.LogLevel, settings.LogFormat, settings.LogPID);
   if (!found) gLog.Warning("Config file %s not found, using default parameters", ConfigFileName);
   // The file was read before the log was open: its dropped lines are told now.
