@@ -65,21 +65,26 @@ bool IsGap(char c) { return c == ' ' || (c > 0 && c < 32); }
 // a ';' that starts the operations of an EPD line.
 bool FieldEnds(char c) { return c == '\0' || c == ';' || IsGap(c); }
 
-// Reads a move counter: "-" (0) or decimal digits, held to the limit. Null
-// when the field is one of these, else the text it stopped at.
-const char* ReadCounter(const char* p, i32 limit, i32* value) {
-  *value = 0;
-  if (*p == '-') {
-    ++p;
-  } else if (IsDigit(*p)) {
-    for (; IsDigit(*p); ++p) {
-      *value = *value * 10 + (*p - '0');
-      if (*value > limit) *value = limit;
+// Reads a move counter at p: "-" (0) or decimal digits, held to the limit,
+// ending where a field ends. When it reads, the value is stored, p moves past
+// it and the result is true; otherwise nothing changes.
+bool ReadCounter(const char*& p, i32 limit, i32* value) {
+  const char* q = p;
+  i32 number = 0;
+  if (*q == '-') {
+    ++q;
+  } else if (IsDigit(*q)) {
+    for (; IsDigit(*q); ++q) {
+      number = number * 10 + (*q - '0');
+      if (number > limit) number = limit;
     }
   } else {
-    return p;
+    return false;
   }
-  return FieldEnds(*p) ? nullptr : p;
+  if (!FieldEnds(*q)) return false;
+  *value = number;
+  p = q;
+  return true;
 }
 
 i32 Refuse(const char** reason, const char* text) {
@@ -216,25 +221,14 @@ i32 ParseFen(const char* text, i8 pieces[64], i32* side, i32* castleRights, i32*
   if (!FieldEnds(*p)) return Refuse(reason, "the en-passant field is neither '-' nor a square");
   if (*p != ' ') return 1;
 
-  // What follows is either the two move counters or the operations of an
-  // EPD line, whose opcodes begin with a letter ("bm Qd1;", also when a
-  // hand-written file leaves out the last ';'). Text that is neither, such
-  // as counters that are not numbers, is malformed.
+  // The two move counters follow, each used when it reads. From the first
+  // one that does not, what follows is passed over: EPD operations ("bm
+  // e5;"), a comment, or any other text.
   while (IsGap(*p)) ++p;
-  if (*p == '\0' || *p == ';') return 1;
-  if ((*p >= 'a' && *p <= 'z') || (*p >= 'A' && *p <= 'Z')) return 1;
-  if (*p != '-' && !IsDigit(*p)) return Refuse(reason, "the move counters are not numbers");
-
-  // Halfmove clock: at most 255 (it is kept in 8 bits).
-  if (ReadCounter(p, 255, halfmoveClock)) return Refuse(reason, "the halfmove clock is not a number");
-  while (!FieldEnds(*p)) ++p;
-  if (*p != ' ') return 1;
+  if (!ReadCounter(p, 255, halfmoveClock)) return 1;  // kept in 8 bits
+  if (!IsGap(*p)) return 1;
   while (IsGap(*p)) ++p;
-  if (*p == '\0' || *p == ';') return 1;
-
-  // Full-move number.
-  if (ReadCounter(p, 99999, fullmoveNumber)) return Refuse(reason, "the full-move number is not a number");
-  while (!FieldEnds(*p)) ++p;
+  if (!ReadCounter(p, 99999, fullmoveNumber)) return 1;
   *consumed = static_cast<i32>(p - text);
   return 1;
 }

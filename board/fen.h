@@ -18,11 +18,11 @@
 // pieces than a game can produce (at most eight pawns, and no more
 // promoted pieces than missing pawns): move lists and board operations are
 // sized and written for such positions.
-// After the en-passant field comes either the two move counters ("-" or
-// decimal digits each) or EPD operations, each ended by ';'; other text
-// there, such as counters that are not numbers, is malformed. A field may
-// end at a ';' as at a blank. When reason is given, it receives the reason
-// of a result 0 (a text of its own, for messages), null otherwise.
+// After the en-passant field come the two move counters ("-" or decimal
+// digits each); a counter is used when it reads, and from the first one that
+// does not, the rest of the text (EPD operations, a comment) is passed over.
+// A field may end at a ';' as at a blank. When reason is given, it receives
+// the reason of a result 0 (a text of its own, for messages), null otherwise.
 i32 ParseFen(const char* text, i8 pieces[64], i32* side, i32* castleRights, i32* epFile,
              i32* fullmoveNumber, i32* halfmoveClock, i32 castleRookFiles[4], i32* consumed,
              const char** reason = nullptr);

@@ -8,41 +8,53 @@
 
 #include "common/line_reader.h"
 
+namespace {
+
+std::string WithoutBlanks(const char* begin, const char* end) {
+  while (begin < end && IsLineBlank(*begin)) ++begin;
+  while (end > begin && IsLineBlank(end[-1])) --end;
+  return std::string(begin, static_cast<std::size_t>(end - begin));
+}
+
+}  // namespace
+
 i32 IniFile::Load(const char* path) {
-  std::FILE* f = std::fopen(path, "r");
+  refusal = nullptr;
+  std::FILE* f = OpenTextFile(path, true, &refusal);
   if (!f) return 0;
   const std::size_t pairsBefore = pairs.size();
   const std::size_t longLinesBefore = longLines.size();
   const std::size_t notesBefore = notes.size();
   fileName_ = path;
   LineReader reader(f, path);
-  char line[IniLineMax + 1];
-  for (LineRead kind; (kind = reader.Next(line, sizeof line)) != LineRead::End;) {
+  char buffer[IniLineMax + 1];
+  for (LineRead kind; (kind = reader.Next(buffer, sizeof buffer)) != LineRead::End;) {
     if (kind == LineRead::TooLong) {
       longLines.push_back(reader.lineNumber);
       continue;
     }
-    // Any control character (newline, carriage return, tab) or non-ASCII byte
-    // ends the line.
+    // Blanks around the line do not count; then any other control character
+    // or non-ASCII byte ends it.
+    char* line = SkipLineBlanks(buffer);
     std::size_t length = 0;
     while (line[length] && static_cast<i8>(line[length]) >= 32) ++length;
-    line[length] = 0;
+    length = CutLineEnd(line, length);
     if (length < 3 || line[0] == '#' || line[0] == ';') continue;
     const char* equals = std::strchr(line, '=');
     if (!equals) continue;
-    pairs.emplace_back(std::string(line, static_cast<std::size_t>(equals - line)), std::string(equals + 1));
+    pairs.emplace_back(WithoutBlanks(line, equals), WithoutBlanks(equals + 1, line + length));
     pairLines.resize(pairs.size(), 0);
     pairLines.back() = reader.lineNumber;
     NoteRepeatedKey();
   }
-  // A directory opens but cannot be read: like a file that does not open.
-  const bool readError = std::ferror(f) != 0;
+  const bool readError = std::ferror(f) != 0 || reader.endless;
   std::fclose(f);
   if (readError) {
     pairs.resize(pairsBefore);
     pairLines.resize(pairsBefore);
     longLines.resize(longLinesBefore);
     notes.resize(notesBefore);
+    refusal = "read error";
     return 0;
   }
   return 1;
@@ -52,6 +64,11 @@ i32 IniFile::Find(const char* key) const {
   for (std::size_t i = 0; i < pairs.size(); ++i)
     if (pairs[i].first == key) return static_cast<i32>(i);
   return -1;
+}
+
+i32 IniFile::Lookup(const char* key) const {
+  askedKeys_.emplace_back(key);
+  return Find(key);
 }
 
 i32 IniFile::LineOf(i32 index) const {
@@ -78,7 +95,7 @@ void IniFile::Note(const char* format, ...) {
 }
 
 i32 IniFile::GetInt(const char* key, i32 defaultValue) {
-  const i32 index = Find(key);
+  const i32 index = Lookup(key);
   if (index < 0) return defaultValue;
   const std::string& value = pairs[static_cast<std::size_t>(index)].second;
   // A whole number: blanks, an optional sign, digits, blanks, and nothing
@@ -102,7 +119,38 @@ i32 IniFile::GetInt(const char* key, i32 defaultValue) {
   return static_cast<i32>(number);
 }
 
+i32 IniFile::GetInt(const char* key, i32 defaultValue, i32 minimum, i32 maximum) {
+  const i32 value = GetInt(key, defaultValue);
+  const i32 used = value < minimum ? minimum : value > maximum ? maximum : value;
+  if (used != value)
+    Note("%s : line %d : %s=%d outside %d..%d, %d used", fileName_.c_str(), LineOf(Find(key)), key,
+         value, minimum, maximum, used);
+  return used;
+}
+
 std::string IniFile::GetString(const char* key, const std::string& defaultValue) const {
-  const i32 index = Find(key);
-  return index >= 0 ? pairs[static_cast<std::size_t>(index)].second : defaultValue;
+  const i32 index = Lookup(key);
+  if (index < 0) return defaultValue;
+  const std::string& value = pairs[static_cast<std::size_t>(index)].second;
+  // "book.bin ; the opening book": a ';' or '#' after a blank (or in place
+  // of the value) starts a comment; one inside a word ("my#1.bin") belongs
+  // to the value.
+  std::size_t end = value.size();
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    if ((value[i] == ';' || value[i] == '#') && (i == 0 || IsLineBlank(value[i - 1]))) {
+      end = i;
+      break;
+    }
+  }
+  return WithoutBlanks(value.data(), value.data() + end);
+}
+
+void IniFile::NoteUnknownKeys() {
+  for (std::size_t i = 0; i < pairs.size(); ++i) {
+    bool asked = false;
+    for (const std::string& key : askedKeys_) asked = asked || key == pairs[i].first;
+    if (!asked)
+      Note("%s : line %d : unknown key '%s' ignored", fileName_.c_str(), LineOf(static_cast<i32>(i)),
+           pairs[i].first.c_str());
+  }
 }

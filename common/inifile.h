@@ -8,20 +8,28 @@
 
 #include "common/types.h"
 
-// Line format: a line holds at most IniLineMax characters; a longer one is
-// dropped whole (and logged), its rest never read as a line of its own. A
-// line is cut at its first control character or byte above 0x7F. Lines
-// shorter than 3 characters, lines starting with '#' or ';' and lines without
-// '=' are skipped. The key is everything before the first '=', the value
-// everything after it; nothing is trimmed. The first line of a key counts; a
-// later one is ignored and noted.
+// Line format: lines are read as every text file is (a byte-order mark
+// skipped, CR LF read as LF). A line holds at most IniLineMax characters; a
+// longer one is dropped whole (and logged), its rest never read as a line of
+// its own. Blanks (spaces, tabs) around a line are no part of it; the line
+// is then cut at its first control character or byte above 0x7F. Lines
+// shorter than 3 characters, lines starting with '#' or ';' and lines
+// without '=' are skipped. The key is what comes before the first '=', the
+// value what comes after it, each without the blanks around it. The first
+// line of a key counts; a later one is ignored and noted.
 constexpr i32 IniLineMax = 1023;
 
 class IniFile {
  public:
   // Appends the pairs of the file; returns 0 (and changes nothing) when the
-  // file cannot be opened or read (a directory, a read error), else 1.
+  // file cannot be opened or read, else 1. Only a regular file is read: a
+  // directory, a device or a pipe is refused, so that reading never waits
+  // for a writer or runs on without end.
   i32 Load(const char* path);
+
+  // After a Load that returned 0: why a file that is there was not read
+  // ("not a regular file", "read error"); null when it does not open.
+  const char* refusal = nullptr;
 
   // The value of the first pair with this exact key, read as a whole
   // base-10 number (blanks around it and a comment after ';' or '#' behind it
@@ -30,11 +38,20 @@ class IniFile {
   // "2abc") gives the default too, and is noted.
   i32 GetInt(const char* key, i32 defaultValue);
 
-  // True when a pair has this exact key.
-  bool Has(const char* key) const { return Find(key) >= 0; }
+  // The same, held to minimum..maximum; a value held is noted with its line
+  // and the value used.
+  i32 GetInt(const char* key, i32 defaultValue, i32 minimum, i32 maximum);
 
-  // The value of the first pair with this exact key, or the default.
+  // True when a pair has this exact key.
+  bool Has(const char* key) const { return Lookup(key) >= 0; }
+
+  // The value of the first pair with this exact key, or the default. A
+  // comment behind the value, a ';' or '#' after a blank, is no part of it.
   std::string GetString(const char* key, const std::string& defaultValue) const;
+
+  // Notes every line whose key no lookup has asked for: a key the reader of
+  // the file does not know. Called once every key has been read.
+  void NoteUnknownKeys();
 
   // The pairs in file order, duplicates included.
   std::vector<std::pair<std::string, std::string>> pairs;
@@ -42,10 +59,11 @@ class IniFile {
   // The line number of each pair, in the same order (0 when unknown).
   std::vector<i32> pairLines;
 
-  // Lines whose value is not used, each told in one message with the file
-  // and line: a key given again (noted by Load), a value that is no whole
-  // number (noted by GetInt). The caller logs them: the configuration file is
-  // read before the log is open.
+  // Lines whose value is not used as written, each told in one message with
+  // the file and line: a key given again (noted by Load), a value that is no
+  // whole number or lies outside its range (noted by GetInt), a key nobody
+  // reads (noted by NoteUnknownKeys). The caller logs them: the
+  // configuration file is read before the log is open.
   std::vector<std::string> notes;
 
   // Numbers of the lines dropped for their length. Each was logged when it
@@ -55,6 +73,8 @@ class IniFile {
  private:
   // The index of the first pair with the key, -1 when there is none.
   i32 Find(const char* key) const;
+  // Find for a reader of the file: the key counts as known.
+  i32 Lookup(const char* key) const;
 
   i32 LineOf(i32 index) const;
   // Notes the pair just added when its key was given before.
@@ -62,4 +82,5 @@ class IniFile {
   void Note(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
   std::string fileName_;  // for the notes
+  mutable std::vector<std::string> askedKeys_;  // every key looked up
 };

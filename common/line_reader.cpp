@@ -1,5 +1,11 @@
 #include "common/line_reader.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+
 #include "common/log.h"
 
 std::size_t ReadLinePart(std::FILE* file, char* buffer, i32 size) {
@@ -18,34 +24,133 @@ std::size_t ReadLinePart(std::FILE* file, char* buffer, i32 size) {
 }
 
 LineRead LineReader::Next(char* buffer, i32 size) {
-  const std::size_t length = ReadLinePart(file, buffer, size);
+  if (endless) return LineRead::End;
+  const std::size_t room = size > 1 ? static_cast<std::size_t>(size - 1) : 0;
+  std::size_t length = ReadLinePart(file, buffer, size);
   if (length == 0) return LineRead::End;
+  if (lineNumber == 0 && length >= 3 && std::memcmp(buffer, "\xEF\xBB\xBF", 3) == 0) {
+    // The byte-order mark is no part of the first line: the room it took is
+    // filled from the rest of the line.
+    length -= 3;
+    std::memmove(buffer, buffer + 3, length + 1);
+    if (length == 0 || buffer[length - 1] != '\n')
+      length += ReadLinePart(file, buffer + length, size - static_cast<i32>(length));
+    if (length == 0) return LineRead::End;
+  }
   if (lineNumber < INT32_MAX) ++lineNumber;
-  if (length < static_cast<std::size_t>(size - 1) || buffer[length - 1] == '\n')
+  auto dropCarriageReturn = [&]() {
+    if (length > 0 && buffer[length - 1] == '\r') buffer[--length] = 0;
+  };
+  if (buffer[length - 1] == '\n') {
+    // CR LF ends the line as LF does.
+    if (length >= 2 && buffer[length - 2] == '\r') {
+      buffer[length - 2] = '\n';
+      buffer[--length] = 0;
+    }
     return LineRead::Line;
-  // The buffer is full without a line end: the line fits when its end or the
-  // end of the file comes next.
+  }
+  if (length < room) {  // the last line of the file, without a line end
+    dropCarriageReturn();
+    return LineRead::Line;
+  }
+  // The buffer is full without a line end: the line fits when its end or
+  // the end of the file comes next.
   int c = std::fgetc(file);
-  if (c == EOF || c == '\n') return LineRead::Line;
-  while (c != '\n' && c != EOF) c = std::fgetc(file);
+  if (c == '\r') {
+    c = std::fgetc(file);
+    if (c == '\n' || c == EOF) return LineRead::Line;
+  } else if (c == '\n' || c == EOF) {
+    dropCarriageReturn();
+    return LineRead::Line;
+  }
+  // Too long: its rest is passed over, but not for ever.
+  for (i64 passed = static_cast<i64>(length); c != '\n' && c != EOF; c = std::fgetc(file)) {
+    if (++passed >= EndlessLineLength) {
+      endless = true;
+      return LineRead::End;
+    }
+  }
   gLog.Error("%s : line %d longer than %d characters ignored : '%.40s...'", fileName, lineNumber,
              size - 1, buffer);
   return LineRead::TooLong;
 }
 
 bool LineReader::Failed() const {
+  if (endless) {
+    gLog.Error("%s : line %d does not end, reading stopped", fileName, lineNumber);
+    ReportFileError("read", fileName, "a line that does not end");
+    return true;
+  }
   if (!std::ferror(file)) return false;
   gLog.Error("error reading file : %s", fileName);
   ReportFileError("read", fileName);
   return true;
 }
 
-void ReportFileError(const char* action, const char* fileName) {
-  std::fprintf(stderr, "cannot %s file '%s'\n", action, fileName);
+const char* SkipLineBlanks(const char* line) {
+  while (IsLineBlank(*line)) ++line;
+  return line;
+}
+
+char* SkipLineBlanks(char* line) {
+  while (IsLineBlank(*line)) ++line;
+  return line;
+}
+
+std::size_t CutLineEnd(char* line, std::size_t length) {
+  while (length > 0 && (line[length - 1] == '\n' || line[length - 1] == '\r' ||
+                        IsLineBlank(line[length - 1])))
+    --length;
+  line[length] = 0;
+  return length;
+}
+
+bool IsDataLine(const char* line) {
+  const char c = *SkipLineBlanks(line);
+  return c != 0 && c != '\n' && c != '\r' && c != '#' && c != ';';
+}
+
+void ReportFileError(const char* action, const char* fileName, const char* why) {
+  if (why)
+    std::fprintf(stderr, "cannot %s file '%s' (%s)\n", action, fileName, why);
+  else
+    std::fprintf(stderr, "cannot %s file '%s'\n", action, fileName);
+}
+
+void ReportBadFenLine(const char* tool, i32 lineNumber, const char* text, const char* reason,
+                      bool tooLong) {
+  std::size_t length = std::strlen(text);
+  while (length > 0 && (IsLineBlank(text[length - 1]) || text[length - 1] == '\n' ||
+                        text[length - 1] == '\r'))
+    --length;
+  if (tooLong && length > 40) length = 40;
+  std::fprintf(stderr, "%s : line %d : bad FEN string '%.*s%s' (%s)\n", tool, lineNumber,
+               static_cast<int>(length), text, tooLong ? "..." : "", reason ? reason : "malformed");
+}
+
+std::FILE* OpenTextFile(const char* fileName, bool regularOnly, const char** why) {
+  *why = nullptr;
+  // Opening a named pipe waits for a writer unless it is done without
+  // waiting.
+  const int fd = open(fileName, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat status;
+  if (fstat(fd, &status) != 0 || (regularOnly && !S_ISREG(status.st_mode))) {
+    close(fd);
+    *why = "not a regular file";
+    return nullptr;
+  }
+  // From here reads wait for data, as they do in any file.
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags != -1) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  std::FILE* file = fdopen(fd, "r");
+  if (!file) close(fd);
+  return file;
 }
 
 std::FILE* OpenToolFile(const char* fileName) {
-  std::FILE* file = std::fopen(fileName, "r");
+  const char* why = nullptr;
+  std::FILE* file = OpenTextFile(fileName, false, &why);
   if (!file) {
     gLog.Error("file not found : %s", fileName);
     ReportFileError("open", fileName);

@@ -86,16 +86,12 @@ int Personality::Load(const char* fileName, std::vector<std::string>* notes) {
     return 0;
   }
   gLog.Info("load personality %s", fileName);
-  for (const PersonalityKey& key : PersonalityKeys) {
-    const i32 value = file.GetInt(key.name, key.defaultValue);
-    const i32 used = value < key.minimum ? key.minimum : value > key.maximum ? key.maximum : value;
-    if (used != value)
-      Report(notes, LogWarning, "personality %s : %s %d outside %d..%d, %d used", fileName,
-             key.name, value, key.minimum, key.maximum, used);
-    this->*key.field = used;
-  }
-  // Values that are no numbers and keys given twice: the defaults or the
-  // first values are in use.
+  for (const PersonalityKey& key : PersonalityKeys)
+    this->*key.field = file.GetInt(key.name, key.defaultValue, key.minimum, key.maximum);
+  file.NoteUnknownKeys();
+  // Keys given twice, values that are no numbers or outside their range and
+  // keys that are none of the weights: the first values, the defaults or the
+  // limits are in use.
   for (const std::string& note : file.notes) Report(notes, LogWarning, "personality %s", note.c_str());
   Init(1);
   active = 1;

@@ -227,8 +227,12 @@ CommandLineResult Benchmark(ProtocolManager& manager, int argc, char** argv) {
   if (argc >= 7) file = argv[6];
   // A positions file that cannot be read, or a hash table that cannot be
   // allocated, stops the run before any search.
-  if (RunBenchmark(manager, hashMb, threads, mode, value, file) == 0) return Orderly(false);
-  return AtOnce(manager, true);
+  i32 badLines = 0;
+  if (RunBenchmark(manager, hashMb, threads, mode, value, file, &badLines) == 0)
+    return Orderly(false);
+  // Positions that could not be read were not searched: the run is not the
+  // one asked for.
+  return AtOnce(manager, badLines == 0);
 }
 
 }  // namespace

@@ -31,6 +31,9 @@ ProtocolManager::~ProtocolManager() {
 bool ProtocolManager::Configure() {
   const bool found = ini.Load(ConfigFileName) != 0;
   if (found) ReadSettings(ini, settings, BookFile, PersonalityFile);
+  // A file that is there but cannot be read is told on standard error: the
+  // defaults, and so no log, replace what the user wrote.
+  if (ini.refusal) ReportFileError("read", ConfigFileName, ini.refusal);
   gLog.Open(settings.LogLevel, settings.LogFormat, settings.LogPID);
   if (!found) gLog.Warning("Config file %s not found, using default parameters", ConfigFileName);
   // The file was read before the log was open: its dropped lines are told now.
@@ -220,25 +223,24 @@ void ProtocolManager::Shutdown() {
 }
 
 i32 ProtocolManager::ReadLine() {
-  // Measured by what was read: a NUL inside a long line must not make it
-  // look short, or its rest would be taken for a command of its own.
-  const std::size_t length = ReadLinePart(stdin, lineBuffer, LineBufferSize);
-  if (length == 0) return 0;
-  if (lineBuffer[length - 1] == '\n') {
-    lineBuffer[length - 1] = 0;
-    return 1;
+  const LineRead read = input.Next(lineBuffer, LineBufferSize);
+  if (read == LineRead::End) {
+    // A line that never ends leaves nothing more to read.
+    if (input.endless) gLog.Error("Input line %d does not end, input closed", input.lineNumber);
+    return 0;
   }
-  if (length < static_cast<std::size_t>(LineBufferSize - 1)) return 1;
-  // The buffer is full: the line ends here only if its newline or the end of
-  // the input comes next. Otherwise it is too long; its rest must not be
-  // taken for another command.
-  int c = std::fgetc(stdin);
-  if (c == '\n' || c == EOF) return 1;
-  while (c != '\n' && c != EOF) c = std::fgetc(stdin);
-  gLog.Error("Input line longer than %d characters ignored: '%.40s...'", LineBufferSize - 1,
-             lineBuffer);
-  lineBuffer[0] = 0;
-  return -1;
+  if (read == LineRead::TooLong) {
+    // Consumed whole and logged: its rest is no command.
+    lineBuffer[0] = 0;
+    return -1;
+  }
+  // Blanks around a command, and the CR of an interface that ends its lines
+  // with CR LF, do not count.
+  const std::size_t length = CutLineEnd(lineBuffer, std::strlen(lineBuffer));
+  const char* start = SkipLineBlanks(lineBuffer);
+  if (start != lineBuffer)
+    std::memmove(lineBuffer, start, length - static_cast<std::size_t>(start - lineBuffer) + 1);
+  return 1;
 }
 
 void ProtocolManager::HandleInputLine(const char* line) {

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "common/inifile.h"
+#include "common/line_reader.h"
 #include "common/thread.h"
 #include "common/types.h"
 #include "protocol/settings.h"
@@ -109,9 +110,10 @@ class ProtocolManager {
   // Orderly shutdown of the engine, the input thread and the handler.
   void Shutdown();
 
-  // Reads one line from standard input into lineBuffer, cut at the newline:
-  // 1 a line, 0 end of input, -1 a line too long for the buffer (consumed
-  // whole and dropped).
+  // Reads one line from standard input into lineBuffer, without its line end
+  // (LF or CR LF) and the blanks around it: 1 a line, 0 end of input (or a
+  // line that never ends), -1 a line too long for the buffer (consumed whole
+  // and dropped).
   i32 ReadLine();
   // Logs one line read from standard input and runs or queues it.
   void HandleInputLine(const char* line);
@@ -133,6 +135,7 @@ class ProtocolManager {
   std::atomic<u8> searchPending{0};    // a search request waits for the main thread
   i32 searchRequestPonder = 0;         // that request's argument for Think
   char* lineBuffer = nullptr;          // the one input buffer, LineBufferSize bytes
+  LineReader input{stdin, "standard input"};  // reads lineBuffer's lines
   i32 protocolId = ProtocolNone;
   std::atomic<u8> quit{0};             // ends the command loop; never cleared
 

@@ -37,8 +37,9 @@ extern const char* const DefaultBookFile;
 void SetDefaultSettings(Settings& settings, std::string& bookFile, std::string& personalityFile);
 
 // Reads every key from a loaded configuration file, with the defaults for
-// missing keys and the clamps applied, in the order of the record. A value
-// that is no whole number keeps the key's default (for "Hash" 32, the size
-// without the file) and is noted in the file's notes.
+// missing keys, in the order of the record. Each number is held to its
+// range. A value that is no whole number keeps the key's default (for
+// "Hash" 32, the size without the file); it, a value held to its range and a
+// key that is not one of these are noted in the file's notes.
 void ReadSettings(IniFile& ini, Settings& settings, std::string& bookFile,
                   std::string& personalityFile);

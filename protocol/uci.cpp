@@ -42,10 +42,13 @@ void CopyWord(const char* text, char* out) {
 }
 
 // The value of an option whose name begins with word (blank included):
-// "value " must follow the word's blank. Null when the parts are missing.
+// "value " must follow the word's blank, or "value" end the line (an empty
+// value, whose blank went with the blanks at the end of the line). Null when
+// the parts are missing.
 const char* OptionValue(const char* name, const char* word) {
   if (!StartsWith(name, word)) return nullptr;
   const char* blank = name + std::strlen(word) - 1;
+  if (std::strcmp(blank + 1, "value") == 0) return blank + 6;
   if (!StartsWith(blank + 1, "value ")) return nullptr;
   return blank + 1 + 6;
 }

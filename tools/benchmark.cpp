@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "board/fen.h"
 #include "common/line_reader.h"
 #include "common/timer.h"
 #include "engine/engine.h"
@@ -41,15 +42,30 @@ namespace {
 
 constexpr i32 PositionLineSize = 1024;  // at most 1023 characters a line
 
-// The lines of the file longer than 2 characters, as read; false when the
-// file cannot be opened or read (it is named on standard error).
-bool ReadPositions(const std::string& fileName, std::vector<std::string>& positions) {
+// The positions of the file: every data line whose FEN reads, as read. A
+// line whose FEN does not read is named with its number on standard error
+// and counted in badLines. False when the file cannot be opened or read (it
+// is named on standard error).
+bool ReadPositions(const std::string& fileName, std::vector<std::string>& positions,
+                   i32& badLines) {
   std::FILE* file = OpenToolFile(fileName.c_str());
   if (!file) return false;
   char line[PositionLineSize];
   LineReader reader(file, fileName.c_str());
-  for (LineRead read; (read = reader.Next(line, sizeof line)) != LineRead::End;)
-    if (read == LineRead::Line && std::strlen(line) > 2) positions.emplace_back(line);
+  for (LineRead read; (read = reader.Next(line, sizeof line)) != LineRead::End;) {
+    // Blank lines and comments are no positions.
+    if (!IsDataLine(line)) continue;
+    const char* fen = SkipLineBlanks(line);
+    Board position{};
+    const char* reason =
+        read == LineRead::TooLong ? "line too long" : ReadFenPosition(fen, position);
+    if (reason) {
+      ReportBadFenLine("benchmark", reader.lineNumber, fen, reason, read == LineRead::TooLong);
+      ++badLines;
+      continue;
+    }
+    positions.emplace_back(fen);
+  }
   const bool failed = reader.Failed();
   std::fclose(file);
   return !failed;
@@ -65,12 +81,15 @@ i32 BenchmarkSpeed(u64 nodes, double elapsed) {
 }  // namespace
 
 i32 RunBenchmark(ProtocolManager& manager, i32 hashMb, i32 threads, i32 mode, i32 value,
-                 const std::string& positionsFile) {
+                 const std::string& positionsFile, i32* badLines) {
   std::vector<std::string> positions;
+  i32 refused = 0;
+  if (badLines) *badLines = 0;
   if (positionsFile.empty())
     positions.assign(BenchmarkPositions, BenchmarkPositions + BenchmarkPositionCount);
-  else if (!ReadPositions(positionsFile, positions))
+  else if (!ReadPositions(positionsFile, positions, refused))
     return 0;
+  if (badLines) *badLines = refused;
   const i32 n = static_cast<i32>(positions.size());
 
   if (hashMb <= 0) hashMb = 1;

@@ -17,6 +17,8 @@ extern const char* const BenchmarkPositions[BenchmarkPositionCount];
 // seconds; an empty positionsFile selects the built-in positions. The values
 // are clamped here. Returns 1, or 0 without a search when the positions file
 // cannot be opened or read or the hash table cannot be allocated (either is
-// named on standard error).
+// named on standard error). The file's blank and comment lines are passed
+// over; a line whose FEN does not read is named with its number on standard
+// error, is not searched and is counted in badLines.
 i32 RunBenchmark(ProtocolManager& manager, i32 hashMb, i32 threads, i32 mode, i32 value,
-                 const std::string& positionsFile);
+                 const std::string& positionsFile, i32* badLines = nullptr);

@@ -26,13 +26,15 @@ i32 RunCheckFenSuite(const char* fileName) {
   char line[FenLineSize];
   LineReader reader(file, fileName);
   for (LineRead read; (read = reader.Next(line, sizeof line)) != LineRead::End;) {
-    if (read != LineRead::TooLong && std::strlen(line) < 2) continue;
-    for (char* p = line; *p; ++p)
+    // Blank lines and comments are no FEN lines; blanks before a FEN do not count.
+    if (!IsDataLine(line)) continue;
+    char* fen = SkipLineBlanks(line);
+    for (char* p = fen; *p; ++p)
       if (static_cast<signed char>(*p) < 32) *p = ' ';
     if (read == LineRead::TooLong) {
-      std::printf("Invalid FEN String : '%.40s...' (line too long)\n", line);
-    } else if (const char* reason = CheckFenLine(line)) {
-      std::printf("Invalid FEN String : '%s' (%s)\n", line, reason);
+      std::printf("Invalid FEN String : '%.40s...' (line too long)\n", fen);
+    } else if (const char* reason = CheckFenLine(fen)) {
+      std::printf("Invalid FEN String : '%s' (%s)\n", fen, reason);
     } else {
       ++valid;
     }

@@ -26,22 +26,30 @@ i32 RunEvalSuite(ToolContext& tools, const char* fileName) {
   i32 lines = 0;
   char line[EvalLineSize];
   LineReader reader(file, fileName);
+  bool badLines = false;
   for (LineRead read; (read = reader.Next(line, sizeof line)) != LineRead::End;) {
+    // Blank lines and comments are no positions; blanks before a FEN do not count.
+    if (!IsDataLine(line)) continue;
+    char* fen = SkipLineBlanks(line);
     if (read == LineRead::TooLong) {
-      ++lines;  // logged, and counted as every line is
+      ReportBadFenLine("eval suite", reader.lineNumber, fen, "line too long", true);
+      badLines = true;
+      ++lines;  // counted as every line is
       continue;
     }
-    if (std::strlen(line) < 2) continue;
-    for (char* p = line; *p; ++p)
+    for (char* p = fen; *p; ++p)
       if (static_cast<signed char>(*p) < 32) *p = ' ';
     i8 pieces[64];
     i32 side, rights, epFile, fullmove, halfmove, rookFiles[4], consumed;
-    if (!ParseFen(line, pieces, &side, &rights, &epFile, &fullmove, &halfmove, rookFiles,
-                  &consumed)) {
-      gLog.Error("Invalid FEN string : '%s'", line);
-    } else if (tools.engine && tools.engine->SetFen(line)) {
+    const char* reason = nullptr;
+    if (!ParseFen(fen, pieces, &side, &rights, &epFile, &fullmove, &halfmove, rookFiles, &consumed,
+                  &reason)) {
+      gLog.Error("Invalid FEN string : '%s'", fen);
+      ReportBadFenLine("eval suite", reader.lineNumber, fen, reason);
+      badLines = true;
+    } else if (tools.engine && tools.engine->SetFen(fen)) {
       Engine& engine = *tools.engine;
-      std::printf("%s ; eval %d\n", line,
+      std::printf("%s ; eval %d\n", fen,
                   EvaluateLazy(engine, engine.board, -MateScore, MateScore));
     }
     ++lines;
@@ -54,5 +62,5 @@ i32 RunEvalSuite(ToolContext& tools, const char* fileName) {
   FormatTime(time, elapsed);
   std::printf("\nTime : %s\n", time);
   std::printf("Speed : %d eval/s\n", CountPerSecond(lines, elapsed));
-  return 1;
+  return badLines ? 0 : 1;
 }

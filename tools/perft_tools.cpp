@@ -212,16 +212,18 @@ i32 RunPerftSuite(ToolContext& tools, const char* fileName, i32 depth, PerftSuit
   std::FILE* file = OpenToolFile(fileName);
   if (!file) return 0;
   std::vector<SuiteField> fields(SuiteMaxFields);
-  char line[SuiteLineSize];
+  char buffer[SuiteLineSize];
   i32 passed = 0;
   i32 total = 0;
   LineReader reader(file, fileName);
-  for (LineRead read; (read = reader.Next(line, sizeof line)) != LineRead::End;) {
+  for (LineRead read; (read = reader.Next(buffer, sizeof buffer)) != LineRead::End;) {
+    // Blank lines and comments are no positions; blanks before a FEN do not count.
+    if (!IsDataLine(buffer)) continue;
     if (read == LineRead::TooLong) {
       ++total;  // counted, and failed: its fields are cut
       continue;
     }
-    if (std::strlen(line) <= 1) continue;
+    char* line = SkipLineBlanks(buffer);
     const i32 count = ScanSuiteFields(line, fields.data());
     if (tools.engine) {
       tools.engine->tt.Clear();

@@ -55,11 +55,13 @@ i32 RunSeeTest(ToolContext& tools, const char* fileName) {
   LineReader reader(file, fileName);
   for (LineRead read; (read = reader.Next(line, sizeof line)) != LineRead::End;) {
     if (read == LineRead::TooLong) continue;  // logged; its positions are cut
-    const std::size_t length = std::strlen(line);
-    if (length < 2 || !tools.engine) continue;
+    // Blank lines and comments hold no positions; blanks before one do not count.
+    if (!IsDataLine(line) || !tools.engine) continue;
+    const char* text = SkipLineBlanks(line);
+    const std::size_t length = std::strlen(text);
     for (std::size_t i = 0; i + 1 < length; ++i) {
-      if (line[i] != 'b' || line[i + 1] != 'm') continue;
-      const std::string position(line, i);
+      if (text[i] != 'b' || text[i + 1] != 'm') continue;
+      const std::string position(text, i);
       tools.engine->tt.Clear();
       if (!tools.engine->SetFen(position.c_str())) continue;
       exchanges += EvaluateExchanges(tools.engine->board);

@@ -169,6 +169,8 @@ i32 RunTestSuite(ToolContext& tools, const char* fileName) {
 
   LineReader reader(file, fileName);
   for (LineRead read; (read = reader.Next(line, sizeof line)) != LineRead::End;) {
+    // Blank lines and comments are no tests, whatever words they hold.
+    if (!IsDataLine(line)) continue;
     if (read == LineRead::TooLong) {
       // Its position and moves are cut: the line fails without a search.
       std::puts("ERROR : line too long !");
@@ -176,11 +178,11 @@ i32 RunTestSuite(ToolContext& tools, const char* fileName) {
       ++lines;
       continue;
     }
-    if (std::strlen(line) < 2) continue;
-    // Only a line with "bm" or "am" is a test; any other (a comment, an
-    // EPD line with other operations) is passed over and not counted.
+    // Only a line with "bm" or "am" is a test; any other (an EPD line with
+    // other operations) is passed over and not counted. Blanks before the
+    // position do not count.
     TestLine test;
-    if (SplitTestLine(line, test)) {
+    if (SplitTestLine(SkipLineBlanks(line), test)) {
       std::puts(separator.c_str());
       std::printf("%s %s %s; id %s;\n\n", test.position.c_str(), test.avoid ? "am" : "bm",
                   test.moves.c_str(), test.id.c_str());

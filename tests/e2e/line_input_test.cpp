@@ -31,3 +31,35 @@ TEST_P(LineInput, ANulByteDoesNotSplitAnOverlongLine) {
   EXPECT_TRUE(session.engine().LinesStartingWith("readyok").empty());
   EXPECT_EQ(session.Quit(), 0);
 }
+
+// An interface that ends its lines with CR LF, or pads them with blanks, is
+// understood as one that ends them with LF.
+TEST_P(LineInput, CrLfDialogues) {
+  {
+    Session session(TestIni(GetParam()));
+    session.engine().SendRaw("uci\r\n");
+    ASSERT_FALSE(session.WaitFor("uciok", 20000).empty());
+    session.engine().SendRaw("isready\r\n");
+    EXPECT_EQ(session.WaitFor("readyok"), "readyok");
+    session.engine().SendRaw("  position startpos moves e2e4 \r\ngo depth 3\r\n");
+    GameTracker game;
+    ASSERT_TRUE(game.Play("e2e4"));
+    EXPECT_TRUE(game.IsLegal(MoveOfLine(session.WaitFor("bestmove"))));
+    EXPECT_TRUE(session.engine().LinesStartingWith("info string").empty());
+    session.engine().SendRaw("quit\r\n");
+    EXPECT_EQ(session.engine().WaitExit(ScaledTimeout(10000)), 0);
+  }
+  {
+    Session session(TestIni(GetParam()));
+    session.engine().SendRaw("xboard\r\nprotover 2\r\n");
+    ASSERT_FALSE(session.WaitFor("feature done=1", 20000).empty());
+    session.engine().SendRaw("new\r\nsd 3\r\nusermove e2e4\r\n");
+    GameTracker game;
+    ASSERT_TRUE(game.Play("e2e4"));
+    EXPECT_TRUE(game.IsLegal(MoveOfLine(session.WaitFor("move "))));
+    session.engine().SendRaw("ping 7\r\n");
+    EXPECT_EQ(session.WaitFor("pong"), "pong 7");
+    session.engine().SendRaw("quit\r\n");
+    EXPECT_EQ(session.engine().WaitExit(ScaledTimeout(10000)), 0);
+  }
+}

@@ -1,6 +1,7 @@
 // Start-up, the configuration file, the log, the protocol chooser and the
 // exit status, through the real engine.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -246,4 +247,75 @@ TEST(ConfigFile, ValuesThatAreNoNumbersAndRepeatedKeysAreLoggedAndIgnored) {
         "WARNING    zorvel.ini : line 3 : BookSelectivity=abc is not a whole number, 100 kept",
         "WARNING    zorvel.ini : line 5 : MaxThreads=2abc is not a whole number, 1 kept"})
     EXPECT_TRUE(Contains(log, line)) << line;
+}
+
+// A file written by hand on another system: a byte-order mark, CR LF line
+// ends, blanks around "=" and comments behind a value. Values outside the
+// range an option announces are held to it, and every value not taken as
+// written is logged with its line.
+TEST(ConfigFile, AHandWrittenFileIsReadAsMeant) {
+  Session session(
+      "\xEF\xBB\xBFLogLevel=8\r\n; written by hand\r\n\r\nHash = 8\r\n  MaxThreads =2\r\n"
+      "UseInputThread=1\r\nStrengthELO=5000\r\nDrawScore=500\r\nBookFile=my.bin ; opening book\r\n"
+      "Hahs=64\r\n");
+  ASSERT_TRUE(session.StartUci());
+  EXPECT_EQ(OptionLine(session, "Hash"), "option name Hash type spin default 8 min 1 max 2048");
+  EXPECT_EQ(OptionLine(session, "Threads"), "option name Threads type spin default 2 min 1 max 64");
+  EXPECT_EQ(OptionLine(session, "UCI_Elo"),
+            "option name UCI_Elo type spin default 2700 min 1000 max 2700");
+  EXPECT_EQ(OptionLine(session, "DrawScore"),
+            "option name DrawScore type spin default 100 min -100 max 100");
+  EXPECT_EQ(OptionLine(session, "Book File"), "option name Book File type string default my.bin");
+  EXPECT_EQ(session.Quit(), 0);
+  const std::string log = session.dir().Read("logfile.txt");
+  for (const char* line : {"WARNING    zorvel.ini : line 7 : StrengthELO=5000 outside 1000..2700, 2700 used\n",
+                           "WARNING    zorvel.ini : line 8 : DrawScore=500 outside -100..100, 100 used\n",
+                           "WARNING    zorvel.ini : line 10 : unknown key 'Hahs' ignored\n"})
+    EXPECT_TRUE(Contains(log, line)) << line;
+}
+
+// A personality file written the same way reads as the same file written
+// plainly; one that is no regular file is refused, and the engine goes on.
+TEST(ConfigFile, HandWrittenAndUnreadablePersonalityFiles) {
+  Session session(TestIni(1, "UsePersonality=1\nPersonalityFile=hand.txt\n"));
+  session.dir().Write("hand.txt", "\xEF\xBB\xBFPawnValue=150\r\n  Pawnvalue = 90\r\nQueenValue = 2000 ; strong\r\n");
+  session.dir().Write("plain.txt", "PawnValue=150\nQueenValue=1500\n");
+  ASSERT_TRUE(session.StartUci());
+  ASSERT_TRUE(session.Sync());
+  EXPECT_EQ(session.engine().LinesStartingWith("info string"),
+            (std::vector<std::string>{
+                "info string personality hand.txt : line 3 : QueenValue=2000 outside 500..1500, 1500 used",
+                "info string personality hand.txt : line 2 : unknown key 'Pawnvalue' ignored"}));
+  // The board sums its material when the position is set up.
+  const std::string position = "position fen 4k3/pppp4/8/8/8/8/PPPPP3/4K3 w - - 0 1";
+  session.Send(position);
+  session.Send("eval");
+  const std::string hand = session.WaitFor("eval = ");
+  session.Send("setoption name PersonalityFile value plain.txt");
+  session.Send(position);
+  session.Send("eval");
+  EXPECT_EQ(session.WaitFor("eval = "), hand);
+  session.Send("setoption name UsePersonality value false");
+  session.Send(position);
+  session.Send("eval");
+  EXPECT_NE(session.WaitFor("eval = "), hand);
+  session.Send("setoption name UsePersonality value true");
+  session.Send("setoption name PersonalityFile value /dev/zero");
+  EXPECT_EQ(session.WaitFor("info string"), "info string personality file not readable : /dev/zero");
+  EXPECT_TRUE(session.Sync());
+  EXPECT_EQ(session.Quit(), 0);
+}
+
+TEST(ConfigFile, AConfigurationThatIsNoRegularFileIsRefused) {
+  TempDir dir;
+  TempDir errors;
+  // Opened as a file, a pipe without a writer would wait for one for ever.
+  ASSERT_EQ(mkfifo(dir.File("zorvel.ini").c_str(), 0600), 0);
+  EngineProcess engine(dir.path(), {}, errors.File("stderr.txt"));
+  engine.Send("uci");
+  EXPECT_EQ(engine.WaitFor("option name Hash", ScaledTimeout(20000)),
+            "option name Hash type spin default 32 min 1 max 2048");
+  engine.Send("quit");
+  EXPECT_EQ(engine.WaitExit(ScaledTimeout(10000)), 0);
+  EXPECT_EQ(errors.Read("stderr.txt"), "cannot read file 'zorvel.ini' (not a regular file)\n");
 }

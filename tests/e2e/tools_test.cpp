@@ -2,6 +2,7 @@
 // status and what they say on standard error when something is wrong.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <sstream>
 #include <string>
@@ -348,7 +349,7 @@ TEST(ToolBenchmark, NodeCountIsTheSearchSignature) {
 TEST(ToolBenchmark, FilesClampsAndTimeMode) {
   TempDir data;
   data.Write("mated.epd", "rnb1kbnr/pppp1ppp/8/4p3/6Pq/5P2/PPPPP2P/RNBQKBNR w KQkq - 1 3\n");
-  data.Write("nothing.epd", "\na\n\n");  // no line longer than 2 characters
+  data.Write("nothing.epd", "\n# a comment\n\n");  // no position
   // A mated position needs no search, whatever the depth.
   ToolRun run = RunTool({"-benchmark", "0", "-5", "depth", "200", data.File("mated.epd")});
   ASSERT_EQ(run.lines.size(), 7u);
@@ -408,7 +409,7 @@ TEST(ToolPositionSuites, FenCheckSeeTestAndEvalSuite) {
   EXPECT_EQ(run.lines[1], "Count SEE = 20");
   EXPECT_EQ(run.status, 0);
 
-  data.Write("eval.epd", StartFen + "\nnonsense\n");
+  data.Write("eval.epd", StartFen + "\n");
   run = RunTool({"-evalsuite", data.File("eval.epd")});
   ASSERT_EQ(run.lines.size(), 4u);
   EXPECT_EQ(run.lines[0].rfind(StartFen + "  ; eval ", 0), 0u) << run.lines[0];
@@ -454,6 +455,7 @@ TEST(ToolDispatch, EveryToolSaysWhatIsWrongAndFails) {
        "ERROR      Chess PGN : File not found \"nosuch.pgn\""},
       // A file that opens but cannot be read, and a book that cannot be written.
       {{"-evalsuite", data.path()}, {"cannot read file '" + data.path() + "'"}, ""},
+      {{"-evalsuite", "/dev/zero"}, {"cannot read file '/dev/zero' (a line that does not end)"}, ""},
       {{"-buildbook", data.path(), book, "4", "1"}, {"cannot read file '" + data.path() + "'"}, ""},
       {{"-buildbook", pgn, data.File("no-dir/book.bin"), "4", "1"},
        {"cannot write file '" + data.File("no-dir/book.bin") + "'"}, ""},
@@ -578,8 +580,11 @@ TEST(ToolCheckFenSuite, ValidExactlyWhatTheEngineTakesWithTheReason) {
       {"4k3/8/8/8/8/8/8/4K3 w - - bm Kd2; id \"epd\";", ""},
       {"4k3/8/8/8/8/8/8/4K3 w - e3 0 1", "the en-passant square is not on rank 6 (White to move)"},
       {"4k3/8/8/8/8/8/8 w - - 0 1", "no white king"},
-      {"4k3/8/8/8/8/8/8/4K3 w - - *1 1", "the move counters are not numbers"},
-      {"4k3/8/8/8/8/8/8/4K3 w - - 0 one", "the full-move number is not a number"},
+      // Fields that read are used, what follows them is passed over.
+      {"rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3 # from game 12", ""},
+      {"rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3 0 bm e5;", ""},
+      {"rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3 | D1 20", ""},
+      {"rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3 {comment}", ""},
       {"4k2R/8/8/8/8/8/8/4K3 w - - 0 1", "the side to move can take the king"},
   };
   std::string file;
@@ -589,7 +594,7 @@ TEST(ToolCheckFenSuite, ValidExactlyWhatTheEngineTakesWithTheReason) {
     if (!c.reason.empty())
       expected.push_back("Invalid FEN String : '" + c.fen + " ' (" + c.reason + ")");
   }
-  expected.push_back("Checked 2 / 7 valid FEN string");
+  expected.push_back("Checked 6 / 9 valid FEN string");
   data.Write("fens.epd", file);
   const ToolRun run = RunTool({"-checkfensuite", data.File("fens.epd")});
   EXPECT_EQ(run.lines, expected);
@@ -624,4 +629,62 @@ TEST(ToolBuildBook, AnnotationsLineCommentsAndGluedMovesAreReadAndStoppedGamesTo
   EXPECT_EQ(run.status, 0);
   ASSERT_TRUE(data.Exists("book.bin"));
   EXPECT_EQ(data.Read("book.bin").size(), 12u + 15u * 16u);
+}
+
+// One hand-written file read by every line-based tool: a byte-order mark,
+// CR LF line ends, blank and comment lines (one too long for the tools'
+// buffers), blanks before a position. Two data lines, and only those count.
+TEST(ToolFiles, ByteOrderMarkCrLfCommentsAndBlanks) {
+  TempDir data;
+  const std::string onlyKnightMove = "k7/8/8/8/q7/r6K/r7/6N1 w - - bm Nf3; id \"knight\"; D1 1;";
+  const std::string withCastling = "8/7k/8/8/8/r7/1r4PP/4K2R w K - bm O-O; id \"castle\"; D1 9;";
+  data.Write("hand.epd", "\xEF\xBB\xBF" + onlyKnightMove + "\r\n# written by hand\r\n\r\n" +
+                             "; comment line with bm inside\r\n \t \r\n#" + std::string(600, 'x') +
+                             "\r\n   " + withCastling + "  \r\n");
+  const std::string file = data.File("hand.epd");
+
+  ToolRun run = RunTool({"-checkfensuite", file});
+  EXPECT_EQ(run.lines, (std::vector<std::string>{"Check FEN suite : '" + file + "'",
+                                                 "Checked 2 / 2 valid FEN string"}));
+  run = RunTool({"-perftsuite", file});
+  EXPECT_EQ(run.lines, std::vector<std::string>{"score = 2 / 2"});
+  EXPECT_EQ(run.status, 0);
+  run = RunTool({"-testsuite", "4", "1", "depth", "2", file});
+  EXPECT_TRUE(std::find(run.lines.begin(), run.lines.end(), "Score = 2 / 2") != run.lines.end());
+  run = RunTool({"-evalsuite", file});
+  ASSERT_EQ(run.lines.size(), 5u);
+  EXPECT_EQ(run.lines[0].rfind(onlyKnightMove, 0), 0u) << run.lines[0];
+  EXPECT_EQ(run.lines[1].rfind(withCastling, 0), 0u) << run.lines[1];
+  run = RunTool({"-benchmark", "1", "1", "depth", "1", file});
+  ASSERT_EQ(run.lines.size(), 8u);
+  EXPECT_EQ(run.lines[4], "position 2 / 2");
+  EXPECT_TRUE(run.errors.empty());
+  EXPECT_EQ(run.status, 0);
+
+  // The project's own suite opens with a comment line.
+  run = RunTool({"-perftsuite", std::string(ZORVEL_TEST_DATA_DIR) + "/perft960-named.epd"});
+  EXPECT_EQ(run.lines, std::vector<std::string>{"score = 2 / 2"});
+  EXPECT_EQ(run.status, 0);
+}
+
+// A line whose FEN does not read is named with its number, never replaced by
+// another position or passed over in silence.
+TEST(ToolFiles, BenchmarkAndEvalSuiteNameTheLinesTheyCannotRead) {
+  TempDir data;
+  data.Write("bad.epd", "not a fen\n8/8/8/8/8/8/8/8 w - -\n" + StartFen + "\n");
+  const std::string placement = "a character that is no piece letter, digit 1-8 or '/' in the placement";
+  ToolRun run = RunTool({"-benchmark", "1", "1", "depth", "1", data.File("bad.epd")});
+  ASSERT_EQ(run.lines.size(), 7u);
+  EXPECT_EQ(run.lines[3], "position 1 / 1");
+  EXPECT_EQ(run.errors, (std::vector<std::string>{
+                            "benchmark : line 1 : bad FEN string 'not a fen' (" + placement + ")",
+                            "benchmark : line 2 : bad FEN string '8/8/8/8/8/8/8/8 w - -' (no white king)"}));
+  EXPECT_EQ(run.status, 1);
+  run = RunTool({"-evalsuite", data.File("bad.epd")});
+  ASSERT_EQ(run.lines.size(), 4u);
+  EXPECT_EQ(run.lines[0].rfind(StartFen + "  ; eval ", 0), 0u) << run.lines[0];
+  EXPECT_EQ(run.errors, (std::vector<std::string>{
+                            "eval suite : line 1 : bad FEN string 'not a fen' (" + placement + ")",
+                            "eval suite : line 2 : bad FEN string '8/8/8/8/8/8/8/8 w - -' (no white king)"}));
+  EXPECT_EQ(run.status, 1);
 }

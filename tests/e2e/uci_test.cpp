@@ -515,9 +515,9 @@ TEST(UciPersonality, ValuesOutOfRangeAreClampedAndTold) {
   ASSERT_TRUE(session.StartUci());
   ASSERT_TRUE(session.Sync());
   const std::vector<std::string> told = {
-      "info string personality wild.txt : QueenValue 32100 outside 500..1500, 1500 used",
-      "info string personality wild.txt : BishopPair 9999 outside -200..200, 200 used",
-      "info string personality wild.txt : KingSafetyOwn -50 outside 0..200, 0 used"};
+      "info string personality wild.txt : line 1 : QueenValue=32100 outside 500..1500, 1500 used",
+      "info string personality wild.txt : line 3 : BishopPair=9999 outside -200..200, 200 used",
+      "info string personality wild.txt : line 2 : KingSafetyOwn=-50 outside 0..200, 0 used"};
   EXPECT_EQ(session.engine().LinesStartingWith("info string"), told);
   // Scores of a plain material edge, never a mate.
   const std::string fen = "4k3/pppp4/8/8/8/8/PPPP4/3QK3 w - - 0 1";

@@ -99,6 +99,16 @@ TEST(FenParse, OptionalFields) {
   f = Fen("8/8/8/8/8/8/8/K6k w - - 12 123");
   EXPECT_EQ(f.halfmove, 12);
   EXPECT_EQ(f.fullmove, 123);
+  // A counter is used when it reads; from one that does not, the rest of
+  // the text is passed over.
+  f = Fen("8/8/8/8/8/8/8/K6k w - - 12 bm Kb2;");
+  EXPECT_EQ(f.result, 1);
+  EXPECT_EQ(f.halfmove, 12);
+  EXPECT_EQ(f.fullmove, 0);
+  f = Fen("8/8/8/8/8/8/8/K6k w - - 7x 20 # from game 12");
+  EXPECT_EQ(f.result, 1);
+  EXPECT_EQ(f.halfmove, 0);
+  EXPECT_EQ(f.fullmove, 0);
   f = Fen("8/8/8/8/8/8/8/K6k w - - - -");
   EXPECT_EQ(f.result, 1);
   EXPECT_EQ(f.halfmove, 0);

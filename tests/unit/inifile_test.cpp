@@ -33,18 +33,20 @@ class IniFileTest : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(IniFileTest, KeysAreExactAndNothingIsTrimmed) {
-  Load("Hash = 32\n MaxThreads=4\nBookFile= book.bin \nThreads=2\n");
-  EXPECT_EQ(ini.GetInt("Hash", 1), 1);  // the key is "Hash "
-  EXPECT_EQ(ini.GetString("Hash ", "x"), " 32");
-  EXPECT_EQ(ini.GetInt("Hash ", 1), 32);  // strtol skips the leading blank
-  EXPECT_EQ(ini.GetInt("Threads", 1), 2);
-  EXPECT_EQ(ini.GetInt("MaxThreads", 1), 1);
-  EXPECT_EQ(ini.GetInt(" MaxThreads", 1), 4);
-  EXPECT_EQ(ini.GetString("BookFile", ""), " book.bin ");
+TEST_F(IniFileTest, BlanksAroundKeysAndValuesAndCommentsBehindThemDoNotCount) {
+  Load("\xEF\xBB\xBFHash = 32\r\n\t MaxThreads=4 \r\nBookFile= my book.bin ; the book\n"
+       "Name=a;b #c\nEmpty= ; none\n  # indented=comment\nThreads=2");
+  EXPECT_EQ(ini.GetInt("Hash", 1, 1, 16), 16);
+  EXPECT_EQ(ini.GetInt("MaxThreads", 1), 4);
+  EXPECT_EQ(ini.GetString("BookFile", ""), "my book.bin");
+  EXPECT_EQ(ini.GetString("Name", ""), "a;b");
+  EXPECT_EQ(ini.GetString("Empty", "x"), "");
   EXPECT_EQ(ini.GetString("Missing", "default"), "default");
-  EXPECT_EQ(ini.GetInt("Missing", -7), -7);
-  EXPECT_EQ(ini.pairs.size(), 4u);
+  EXPECT_EQ(ini.pairs.size(), 6u);
+  // Every value not taken as written, and every key nobody asked for, with its line.
+  ini.NoteUnknownKeys();
+  EXPECT_EQ(ini.notes, (std::vector<std::string>{path + " : line 1 : Hash=32 outside 1..16, 16 used",
+                                                 path + " : line 7 : unknown key 'Threads' ignored"}));
 }
 
 TEST_F(IniFileTest, NumbersMustBeWhole) {
@@ -96,7 +98,10 @@ TEST_F(IniFileTest, OverlongLinesAreDroppedWhole) {
 TEST(IniFile, MissingFileKeepsThePairsAndDefaults) {
   IniFile ini;
   EXPECT_EQ(ini.Load("/nonexistent/zorvel.ini"), 0);
-  EXPECT_EQ(ini.Load("/"), 0);  // a directory opens but cannot be read
+  EXPECT_EQ(ini.Load("/"), 0);  // a directory is no regular file
+  EXPECT_STREQ(ini.refusal, "not a regular file");
+  EXPECT_EQ(ini.Load("/dev/zero"), 0);  // nor is a device, whose line never ends
+  EXPECT_STREQ(ini.refusal, "not a regular file");
   EXPECT_TRUE(ini.pairs.empty());
   EXPECT_EQ(ini.GetInt("Hash", 64), 64);
   EXPECT_EQ(ini.GetString("BookFile", "book.bin"), "book.bin");

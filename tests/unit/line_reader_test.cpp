@@ -77,3 +77,20 @@ TEST(LineReader, LongLastLineWithoutLineEnd) {
   EXPECT_EQ(reads[0].kind, LineRead::TooLong);
   EXPECT_EQ(log.Messages().size(), 1u);
 }
+
+TEST(LineReader, ByteOrderMarkAndCrLfAsEverySystemWritesThem) {
+  TempDir dir;
+  // After the mark, the first line fills the buffer exactly; its CR LF, and
+  // those of the other lines, read as LF; a CR at the end of the file goes.
+  const std::string path =
+      dir.Write("lines.epd", "\xEF\xBB\xBF" "1234567\r\nabc\r\n\r\nxyz\r");
+  ErrorLogCapture log;
+  const std::vector<Read> reads = ReadAll(path, 8);
+  ASSERT_EQ(reads.size(), 4u);
+  for (const Read& read : reads) EXPECT_EQ(read.kind, LineRead::Line);
+  EXPECT_EQ(reads[0].text, "1234567");
+  EXPECT_EQ(reads[1].text, "abc\n");
+  EXPECT_EQ(reads[2].text, "\n");
+  EXPECT_EQ(reads[3].text, "xyz");
+  EXPECT_TRUE(log.Messages().empty());
+}

@@ -377,7 +377,7 @@ TEST_F(PersonalityTest, ValuesAreReadLikeTheConfigurationFile) {
   EXPECT_EQ(p.MobilityOwn, 100);       // not a number: the default
   EXPECT_EQ(PieceValue[Knight], 300);  // leading blanks are skipped
   EXPECT_EQ(PieceValue[Bishop], 310);
-  EXPECT_EQ(PieceValue[Rook], 500);  // the key "RookValue " is another key
+  EXPECT_EQ(PieceValue[Rook], 600);  // blanks around '=' do not count
   EXPECT_EQ(BishopPairBonus.mg, -5);
 }
 

@@ -60,11 +60,12 @@ TEST(EvalSuite, PrintsEachPositionWithItsScore) {
   const i32 score = EvaluateLazy(tools.engine(), tools.engine().board, -MateScore, MateScore);
   ErrorLogCapture log;
   StdoutCapture out;
-  EXPECT_EQ(RunEvalSuite(tools.engine().tools, file.c_str()), 1);
+  // The line that is no position is named on standard error and fails the run.
+  EXPECT_EQ(RunEvalSuite(tools.engine().tools, file.c_str()), 0);
   const std::vector<std::string> lines = out.Lines();
   ASSERT_EQ(lines.size(), 5u);
   EXPECT_EQ(lines[0], fen + "  ; eval " + std::to_string(score));
-  EXPECT_EQ(lines[1], fen + "    ; eval " + std::to_string(score));
+  EXPECT_EQ(lines[1], fen + "   ; eval " + std::to_string(score));
   EXPECT_EQ(lines[2], "");
   EXPECT_TRUE(IsTimeLine(lines[3], "Time : "));
   EXPECT_TRUE(StartsWith(lines[4], "Speed : ") && lines[4].size() > 15 &&

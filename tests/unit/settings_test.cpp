@@ -64,14 +64,16 @@ TEST(SettingsTest, ValuesAreClamped) {
   EXPECT_EQ(loaded.settings.MaxThreads, 1);
   EXPECT_EQ(loaded.settings.MinSplitDepth, 1);
   EXPECT_EQ(loaded.settings.BookSelectivity, 100);
-  EXPECT_EQ(loaded.settings.StrengthELO, 1500);  // not clamped
+  EXPECT_EQ(loaded.settings.StrengthELO, 1500);
 
   loaded = Read({{"Hash", "-3"}, {"MaxThreads", "65"}, {"BookSelectivity", "0"},
-                 {"MinSplitDepth", "9"}});
+                 {"MinSplitDepth", "9"}, {"StrengthELO", "5000"}, {"DrawScore", "-500"}});
   EXPECT_EQ(loaded.settings.Hash, 1);
   EXPECT_EQ(loaded.settings.MaxThreads, 64);
   EXPECT_EQ(loaded.settings.BookSelectivity, 1);
   EXPECT_EQ(loaded.settings.MinSplitDepth, 9);
+  EXPECT_EQ(loaded.settings.StrengthELO, 2700);
+  EXPECT_EQ(loaded.settings.DrawScore, -100);
 }
 
 TEST(SettingsTest, EveryKeyIsRead) {
@@ -100,8 +102,8 @@ TEST(SettingsTest, EveryKeyIsRead) {
   EXPECT_EQ(s.MaxThreads, 8);
 }
 
-TEST(SettingsTest, OnlyExactlyOneActivatesThePersonality) {
-  EXPECT_EQ(Read({{"UsePersonality", "2"}}).settings.personalityActive, 0);
-  EXPECT_EQ(Read({{"UsePersonality", "2"}}).settings.UsePersonality, 2);
+TEST(SettingsTest, SwitchesAreOnOrOff) {
+  EXPECT_EQ(Read({{"UsePersonality", "2"}}).settings.personalityActive, 1);
+  EXPECT_EQ(Read({{"UsePersonality", "2"}}).settings.UsePersonality, 1);
   EXPECT_EQ(Read({{"UsePersonality", "x"}}).settings.UsePersonality, 0);  // not a number
 }
