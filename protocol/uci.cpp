@@ -265,7 +265,7 @@ void UciProtocol::Go(const char* line) {
   }
   // "go ponder" asks for a ponder search whatever the Ponder option says;
   // the option only tells that the interface may ask for one.
-  engine->ponderEnabled = manager->ponderOption || manager->ponderRequested ? 1 : 0;
+  engine->ponderEnabled = (manager->ponderOption || manager->ponderRequested) ? 1 : 0;
   if (!refusal.empty()) {
     // No position of the interface's to search: no move, told why. The
     // answer waits for the interface as a search's would.
