@@ -158,7 +158,7 @@ class ProtocolManager {
   i32 searchBusy = 0;          // a search is requested or running
   u8 ponderSearchOpen = 0;     // the newest ponder search has not reported its end
   i32 ponderReply = 0;         // what reached it meanwhile: 0 nothing, 1 hit or answer, 2 miss
-  u8 ponderResultWaiting = 0;  // a ponder search ended at its depth; its move is owed
+  u8 ponderResultWaiting = 0;  // a search ended before its answer was asked for; the answer is owed
   i32 exitStatus = 0;          // the program's exit status
   u8 endOfInput = 0;           // the input has ended; the program ends after the busy search
 

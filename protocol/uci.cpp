@@ -6,8 +6,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <strings.h>
 #include <vector>
 
+#include "board/fen.h"
 #include "common/build_info.h"
 #include "common/log.h"
 #include "engine/engine.h"
@@ -19,6 +21,32 @@ namespace {
 
 bool StartsWith(const char* text, const char* prefix) {
   return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
+}
+
+// Option names are compared without regard to case, as the protocol says.
+bool StartsWithNoCase(const char* text, const char* prefix) {
+  return strncasecmp(text, prefix, std::strlen(prefix)) == 0;
+}
+
+// "go", alone or with parameters.
+bool IsGo(const char* line) { return std::strcmp(line, "go") == 0 || StartsWith(line, "go "); }
+
+// True when text begins with the word (followed by a blank or the end).
+bool StartsWithWord(const char* text, const char* word) {
+  const std::size_t length = std::strlen(word);
+  return std::strncmp(text, word, length) == 0 && (text[length] == ' ' || text[length] == 0);
+}
+
+const char* SkipBlanks(const char* text) {
+  while (*text == ' ') ++text;
+  return text;
+}
+
+// The word "moves" in text, standing alone; null when there is none.
+const char* FindMovesWord(const char* text) {
+  for (const char* p = std::strstr(text, "moves"); p; p = std::strstr(p + 1, "moves"))
+    if ((p == text || p[-1] == ' ') && StartsWithWord(p, "moves")) return p;
+  return nullptr;
 }
 
 // A number of the command line, read as base 10 and held to 32 bits so that
@@ -46,7 +74,7 @@ void CopyWord(const char* text, char* out) {
 // value, whose blank went with the blanks at the end of the line). Null when
 // the parts are missing.
 const char* OptionValue(const char* name, const char* word) {
-  if (!StartsWith(name, word)) return nullptr;
+  if (!StartsWithNoCase(name, word)) return nullptr;
   const char* blank = name + std::strlen(word) - 1;
   if (std::strcmp(blank + 1, "value") == 0) return blank + 6;
   if (!StartsWith(blank + 1, "value ")) return nullptr;
@@ -114,19 +142,19 @@ CommandKind UciProtocol::Classify(const char* line) const {
   if (std::strcmp(line, "stop") == 0 || std::strcmp(line, "ponderhit") == 0 ||
       std::strcmp(line, "ucinewgame") == 0)
     return CommandKind::Control;
-  if (StartsWith(line, "go ")) return CommandKind::Starter;
+  if (IsGo(line)) return CommandKind::Starter;
   return CommandKind::Deferred;
 }
 
 i32 UciProtocol::ProcessCommand(const char* line) {
-  if (StartsWith(line, "go ")) {
+  if (IsGo(line)) {
     Go(line);
   } else if (std::strcmp(line, "isready") == 0) {
     // "readyok" promises that the next search starts at once: a table that
     // is still being prepared is completed first.
     engine->tt.WaitUntilReady();
     manager->SendLine("readyok");
-  } else if (StartsWith(line, "position ")) {
+  } else if (StartsWithWord(line, "position")) {
     Position(line);
   } else if (std::strcmp(line, "ponderhit") == 0) {
     PonderHit();
@@ -135,7 +163,13 @@ i32 UciProtocol::ProcessCommand(const char* line) {
     manager->expectedPonderMove = 0;
     manager->lock.Lock();
     manager->StopSearchLocked(StopQuit);
+    // A held answer goes out where a running search would answer: an
+    // analysis names its move, and at the end of the input every search
+    // answers as on "stop".
+    char held[32];
+    const bool owed = (listener.heldInfinite || manager->endOfInput) && TakeHeldAnswerLocked(held, false);
     manager->lock.Unlock();
+    if (owed) manager->SendLine(held);
     return 0;
   } else if (std::strcmp(line, "uci") == 0) {
     Identify();
@@ -172,8 +206,18 @@ i32 UciProtocol::ProcessCommand(const char* line) {
 }
 
 void UciProtocol::Go(const char* line) {
+  // The answer a search still holds goes out first: every "go" gets its own.
+  char held[32];
+  manager->lock.Lock();
+  const bool owed = TakeHeldAnswerLocked(held, false);
+  listener.stopAsked = 0;
+  manager->lock.Unlock();
+  if (owed) manager->SendLine(held);
+
   SearchLimits& limits = engine->limits;
   manager->ponderRequested = 0;
+  // "infinite" holds for the search of the "go" that says it.
+  manager->infiniteSearch = 0;
   limits.movesToGo = 0;
   const char* place = std::strchr(line, ' ');
   while (place) {
@@ -222,6 +266,24 @@ void UciProtocol::Go(const char* line) {
     }
     place = std::strchr(next, ' ');
   }
+  // "go ponder" asks for a ponder search whatever the Ponder option says;
+  // the option only tells that the interface may ask for one.
+  engine->ponderEnabled = (manager->ponderOption || manager->ponderRequested) ? 1 : 0;
+  if (!refusal.empty()) {
+    // No position of the interface's to search: no move, told why. The
+    // answer waits for the interface as a search's would.
+    listener.SendText(("position refused: " + refusal).c_str());
+    char none[32];
+    listener.FormatBestMove(0, 0, false, none);
+    if (manager->infiniteSearch || manager->ponderRequested) {
+      manager->lock.Lock();
+      HoldAnswerLocked(none, manager->infiniteSearch != 0);
+      manager->lock.Unlock();
+    } else {
+      manager->SendLine(none);
+    }
+    return;
+  }
   manager->StartSearch(manager->ponderRequested);
 }
 
@@ -232,47 +294,57 @@ void UciProtocol::ResetGame() {
 }
 
 void UciProtocol::Position(const char* line) {
-  const char* text = std::strchr(line, ' ') + 1;
-  if (StartsWith(text, "startpos ")) {
-    // "moves" with an empty list is the start position alone.
-    const char* rest = text + 9;
-    const bool noMoves = std::strcmp(rest, "moves") == 0;
-    if (!noMoves && !StartsWith(rest, "moves ")) return;
-    ResetGame();
-    engine->board.SetStartPosition();
-    if (!noMoves) engine->PlayMoveList(rest + 6);
-  } else if (StartsWith(text, "startpos")) {
-    ResetGame();
-    engine->board.SetStartPosition();
-  } else if (StartsWith(text, "fen ")) {
-    const char* fen = text + 4;
-    const char* moves = std::strstr(fen, "moves ");
-    if (!moves) {
-      engine->SetFen(fen);
+  const char* text = SkipBlanks(line + std::strlen("position"));
+  const char* moves = nullptr;  // the move list after "moves", when there is one
+  if (StartsWithWord(text, "startpos")) {
+    const char* rest = SkipBlanks(text + std::strlen("startpos"));
+    if (*rest && !StartsWithWord(rest, "moves")) {
+      RefusePosition(std::string("Invalid position command : '") + line + "' (only moves may follow startpos)",
+                     true);
       return;
     }
-    // The FEN part is copied into a buffer of its own; longer texts than any
-    // FEN are refused like a malformed one.
-    char fenText[256];
-    const std::size_t length = static_cast<std::size_t>(moves - fen);
-    if (length >= sizeof fenText) {
-      gLog.Error("Invalid FEN string : '%.*s'", static_cast<int>(length), fen);
+    ResetGame();
+    engine->board.SetStartPosition();
+    if (*rest) moves = rest + std::strlen("moves");
+  } else if (StartsWithWord(text, "fen")) {
+    const char* fen = SkipBlanks(text + std::strlen("fen"));
+    const char* movesWord = FindMovesWord(fen);
+    std::string fenText = movesWord ? std::string(fen, static_cast<std::size_t>(movesWord - fen)) : fen;
+    while (!fenText.empty() && fenText.back() == ' ') fenText.pop_back();
+    if (!engine->SetFen(fenText.c_str())) {
+      Board scratch = engine->board;
+      const char* why = ReadFenPosition(fenText.c_str(), scratch);
+      RefusePosition("Invalid FEN string : '" + fenText + "' (" + (why ? why : "no position") + ")", true);
       return;
     }
-    std::memcpy(fenText, fen, length);
-    fenText[length] = 0;
-    if (!engine->SetFen(fenText)) return;
-    engine->PlayMoveList(moves + 6);
+    if (movesWord) moves = movesWord + std::strlen("moves");
+  } else {
+    RefusePosition(std::string("Invalid position command : '") + line + "' (startpos or fen expected)", true);
+    return;
   }
+  if (moves) {
+    // A move that cannot be played is told by the engine, naming it.
+    listener.lastText.clear();
+    if (!engine->PlayMoveList(SkipBlanks(moves))) {
+      RefusePosition(listener.lastText.empty() ? "a move cannot be played" : listener.lastText, false);
+      return;
+    }
+  }
+  refusal.clear();
+}
+
+void UciProtocol::RefusePosition(const std::string& reason, bool tell) {
+  refusal = reason;
+  if (tell) listener.SendText(reason.c_str());
 }
 
 void UciProtocol::PonderHit() {
   manager->lock.Lock();
-  if (manager->ponderResultWaiting) {
+  char held[32];
+  if (TakeHeldAnswerLocked(held, true)) {
     // The ponder search has already ended at its depth: its move is the answer.
-    manager->ponderResultWaiting = 0;
     manager->lock.Unlock();
-    listener.SendBestMove(true);
+    manager->SendLine(held);
     return;
   }
   if (manager->SearchBusyLocked()) {
@@ -288,10 +360,10 @@ void UciProtocol::PonderHit() {
 
 void UciProtocol::Stop() {
   manager->lock.Lock();
-  if (manager->ponderResultWaiting) {
-    manager->ponderResultWaiting = 0;
+  char held[32];
+  if (TakeHeldAnswerLocked(held, false)) {
     manager->lock.Unlock();
-    listener.SendBestMove(true);
+    manager->SendLine(held);
     return;
   }
   // A stop that crosses the answer of a search that has ended does nothing:
@@ -303,7 +375,21 @@ void UciProtocol::Stop() {
 void UciProtocol::StopBusySearchLocked() {
   if (!manager->SearchBusyLocked()) return;
   if (manager->ponderSearchOpen) manager->ponderReply = 1;
+  listener.stopAsked = 1;
   manager->StopSearchLocked(StopNormal);
+}
+
+bool UciProtocol::TakeHeldAnswerLocked(char* line, bool ponderHit) {
+  if (!manager->ponderResultWaiting || (ponderHit && listener.heldInfinite)) return false;
+  manager->ponderResultWaiting = 0;
+  std::memcpy(line, listener.heldAnswer, sizeof listener.heldAnswer);
+  return true;
+}
+
+void UciProtocol::HoldAnswerLocked(const char* line, bool infinite) {
+  std::snprintf(listener.heldAnswer, sizeof listener.heldAnswer, "%s", line);
+  listener.heldInfinite = infinite ? 1 : 0;
+  manager->ponderResultWaiting = 1;
 }
 
 void UciProtocol::LineWaitsLocked(const char* line) {
@@ -321,15 +407,15 @@ void UciProtocol::NewGame() {
   // search that has ended at its depth sends the move it owes now, before
   // the game it belongs to is forgotten, and a running search ends as on
   // "stop" and answers; the new game then follows at its end.
-  const bool owed = manager->ponderResultWaiting != 0;
-  manager->ponderResultWaiting = 0;
+  char held[32];
+  const bool owed = TakeHeldAnswerLocked(held, false);
   const bool busy = manager->SearchBusyLocked();
   if (busy) {
     StopBusySearchLocked();
     manager->newGamePending = 1;
   }
   manager->lock.Unlock();
-  if (owed) listener.SendBestMove(true);
+  if (owed) manager->SendLine(held);
   if (busy) return;
   engine->NewGame();
   manager->infiniteSearch = 0;
@@ -488,18 +574,20 @@ void UciProtocol::Evaluate() {
 
 // ---------------------------------------------------------------------------
 
-void UciListener::SendBestMove(bool withPonder) {
-  const Move best = engine->bestMove;
-  const Move ponder = engine->ponderMove;
+void UciListener::FormatBestMove(Move best, Move ponder, bool withPonder, char* line) const {
   char bestText[8] = "0000";
   char ponderText[8] = "0000";
   if (best) manager->MovesToString(&best, 1, bestText);
   if (ponder) manager->MovesToString(&ponder, 1, ponderText);
-  char line[32];
   if (withPonder)
-    std::snprintf(line, sizeof line, "bestmove %s ponder %s", bestText, ponderText);
+    std::snprintf(line, 32, "bestmove %s ponder %s", bestText, ponderText);
   else
-    std::snprintf(line, sizeof line, "bestmove %s", bestText);
+    std::snprintf(line, 32, "bestmove %s", bestText);
+}
+
+void UciListener::SendBestMove(bool withPonder) {
+  char line[32];
+  FormatBestMove(engine->bestMove, engine->ponderMove, withPonder, line);
   manager->SendLine(line);
 }
 
@@ -520,13 +608,21 @@ void UciListener::OnSearchDone(i32 stopReason) {
   manager->ponderReply = 0;
   // A ponder search that ends before "ponderhit" or "stop" has come (at its
   // depth, on a book move, in a position without moves) must not answer
-  // yet: its move waits for one of them. One that came too late for the
-  // search to see it is answered here.
-  const bool endedAlone =
-      wasPonderSearch && (stopReason == StopPonderDepth || stopReason == StopPonder ||
-                          (stopReason == StopNormal && engine->rootMoveCount == 0));
-  const bool hold = endedAlone && reply == 0;
-  if (hold) manager->ponderResultWaiting = 1;
+  // yet: its move waits for one of them. An infinite search that ends by
+  // itself (at its depth, in a position without moves) waits for "stop".
+  // One that came too late for the search to see it is answered here.
+  const bool ponderEndedAlone =
+      wasPonderSearch && reply == 0 &&
+      (stopReason == StopPonderDepth || stopReason == StopPonder ||
+       (stopReason == StopNormal && engine->rootMoveCount == 0));
+  const bool infinite = manager->infiniteSearch != 0;
+  const bool infiniteEndedAlone = infinite && !stopAsked && stopReason != StopQuit;
+  const bool hold = ponderEndedAlone || infiniteEndedAlone;
+  if (hold) {
+    char line[32];
+    FormatBestMove(engine->bestMove, engine->ponderMove, manager->ponderOption != 0, line);
+    protocol->HoldAnswerLocked(line, infinite);
+  }
   manager->lock.Unlock();
   if (hold) return;
 
@@ -538,11 +634,8 @@ void UciListener::OnSearchDone(i32 stopReason) {
       RunPendingNewGame();
       break;
     case StopPonderDepth:
-      SendBestMove(true);
-      break;
     case StopPonder:
-      if (!manager->ponderOption) manager->ponderRequested = 0;
-      else SendBestMove(true);
+      SendBestMove(manager->ponderOption != 0);
       break;
     default:
       manager->expectedPonderMove = engine->ponderMove.load();
@@ -606,4 +699,7 @@ void UciListener::OnDepthZeroScore(i32 score) {
   manager->SendFormatted("info depth 0 score %d", score);
 }
 
-void UciListener::SendText(const char* text) { manager->SendFormatted("info string %s", text); }
+void UciListener::SendText(const char* text) {
+  lastText = text;
+  manager->SendFormatted("info string %s", text);
+}

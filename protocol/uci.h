@@ -1,6 +1,8 @@
 // The UCI protocol: commands from the interface and the engine's reports.
 #pragma once
 
+#include <string>
+
 #include "engine/listener.h"
 #include "protocol/protocol_manager.h"
 
@@ -22,11 +24,24 @@ class UciListener : public EngineListener {
 
   // "bestmove" with the engine's best move, and its ponder move when asked.
   void SendBestMove(bool withPonder);
+  // The "bestmove" line of the moves (0 is "0000") into line of 32 bytes.
+  void FormatBestMove(Move best, Move ponder, bool withPonder, char* line) const;
   // Forgets the game at the end of the search it stopped.
   void RunPendingNewGame();
 
   UciProtocol* protocol = nullptr;
   ProtocolManager* manager = nullptr;
+
+  // Under the manager's lock: the interface has asked the busy search for its
+  // answer ("stop", a new game, the end of the input).
+  u8 stopAsked = 0;
+  // Under the manager's lock, while the manager's ponderResultWaiting is set:
+  // the answer of a search that ended before the interface asked for it, and
+  // whether that search was infinite (only "stop" asks for its answer).
+  char heldAnswer[32] = {};
+  u8 heldInfinite = 0;
+  // The last text sent as "info string": the reason of a refused move.
+  std::string lastText;
 };
 
 class UciProtocol : public ProtocolHandler {
@@ -40,6 +55,9 @@ class UciProtocol : public ProtocolHandler {
   void LineWaitsLocked(const char* line) override;
   void StopAtEndOfInputLocked() override;
 
+  // Holds the answer line until the interface asks for it. Lock held.
+  void HoldAnswerLocked(const char* line, bool infinite);
+
   UciListener listener;
   u8 debug = 0;
 
@@ -50,6 +68,12 @@ class UciProtocol : public ProtocolHandler {
   void Stop();
   // Ends the busy search; a ponder search answers as well (lock held).
   void StopBusySearchLocked();
+  // Takes the answer a search holds into line (32 bytes) and clears it; false
+  // when there is none, or on "ponderhit" when its search was infinite. Lock held.
+  bool TakeHeldAnswerLocked(char* line, bool ponderHit);
+  // The position could not be set up: told now, and every "go" until the
+  // next complete position answers with this reason and no move.
+  void RefusePosition(const std::string& reason, bool tell);
   void NewGame();
   void Identify();
   void SetOption(const char* line);
@@ -65,6 +89,7 @@ class UciProtocol : public ProtocolHandler {
   i32 eloOption = 2700;  // the last "UCI_Elo" value, at first the configured one
   u8 limitStrength = 0;  // "UCI_LimitStrength", at first the configured one
   u8 ownBook = 0;        // "OwnBook", at first the configured one: a book is wanted
+  std::string refusal;   // why the last "position" was refused; empty when it was set up
 };
 
 // The "score" part of an info line: kind ("cp" or "mate") and value.

@@ -263,7 +263,8 @@ TEST_P(UciThreaded, LimitedStrengthAnswersWithinTheClock) {
 TEST_P(UciThreaded, ReportsSeveralLinesWithMultiPv) {
   Session session(Ini());
   ASSERT_TRUE(session.StartUci());
-  session.Send("setoption name MultiPV value 3");
+  // Option names are not case-sensitive.
+  session.Send("setoption name multipv value 3");
   session.Send("position startpos");
   session.Send("go depth 4");
   BestMove(session, GameTracker());
@@ -274,23 +275,122 @@ TEST_P(UciThreaded, ReportsSeveralLinesWithMultiPv) {
   EXPECT_EQ(session.Quit(), 0);
 }
 
-TEST_P(UciThreaded, RefusesIllegalMovesAndBadFens) {
+// A position that cannot be set up is told, and no "go" searches another
+// one in its place (the previous position, or the moves before a bad one)
+// until a "position" sets one up fully.
+TEST_P(UciThreaded, RefusedPositionsAreToldAndNeverSearched) {
   Session session(Ini());
   ASSERT_TRUE(session.StartUci());
+  const struct {
+    const char* line;
+    const char* told;
+  } refusals[] = {
+      {"position startpos moves e2e4 e7e6 e4e6 d2d4", "Illegal move: e4e6"},
+      {"position startpos moves e7e8q", "Illegal move: e7e8q"},
+      {"position fen 4k3/8/8/8/8/8/8/4KK2 w - - 0 1",
+       "Invalid FEN string : '4k3/8/8/8/8/8/8/4KK2 w - - 0 1' (more than one white king)"},
+      {"position fen 8/8/8/8 w - - 0 1 moves e2e4", "Invalid FEN string : '8/8/8/8 w - - 0 1' (no white king)"},
+      {"position fen 4k3/8/8/8/8/8/8/4K3 w - - 0 1 moves e1e2 e8e9",
+       "Illegal move: e8e9"},
+      {"position startpos e2e4", "Invalid position command : 'position startpos e2e4' (only moves may follow startpos)"}};
+  for (const auto& refused : refusals) {
+    // Each time after a position the engine took.
+    session.Send("position startpos moves e2e4");
+    session.Send(refused.line);
+    EXPECT_EQ(session.WaitFor("info string"), std::string("info string ") + refused.told);
+    session.Send("go depth 3");
+    ASSERT_EQ(session.WaitFor("info string"), std::string("info string position refused: ") + refused.told);
+    EXPECT_EQ(session.WaitFor("bestmove"), "bestmove 0000") << refused.line;
+  }
+  // The moves before a bad one are on the board, but never searched.
   session.Send("position startpos moves e2e4 e7e6 e4e6 d2d4");
-  EXPECT_EQ(session.WaitFor("info string"), "info string Illegal move: e4e6");
   session.Send("printFEN");
-  // The moves before the bad one stay played.
   EXPECT_EQ(session.WaitFor("rnbqkbnr"), "rnbqkbnr/pppp1ppp/4p3/8/4P3/8/PPPP1PPP/RNBQKBNR w KQkq - 0 2");
-  session.Send("position startpos moves e7e8q");
-  EXPECT_EQ(session.WaitFor("info string"), "info string Illegal move: e7e8q");
-  session.Send("position fen this is no fen");
-  session.Send("position fen 8/8/8/8 w - - 0 1 moves e2e4");
-  session.Send("printFEN");
-  EXPECT_EQ(session.WaitFor("rnbqkbnr"), "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1");
+  session.Send("go depth 2");
+  EXPECT_EQ(session.WaitFor("bestmove"), "bestmove 0000");
+  // A position set up fully is searched again.
+  session.Send("position startpos");
   session.Send("go depth 2");
   BestMove(session, GameTracker());
+  ASSERT_TRUE(session.Sync());
+  EXPECT_EQ(session.engine().LinesStartingWith("bestmove").size(), std::size(refusals) + 2);
   EXPECT_EQ(session.Quit(), 0);
+}
+
+// An infinite search and a ponder search answer when the interface asks,
+// also when they end by themselves. "printFEN" waits for the end of the
+// search: when its line comes, the search has ended.
+TEST_P(UciThreaded, InfiniteAndPonderSearchesAnswerWhenAsked) {
+  Session session(Ini());
+  ASSERT_TRUE(session.StartUci());
+  // At its depth limit in a mate in one, and at once without a legal move.
+  const struct {
+    const char* placement;
+    const char* fen;
+    const char* answer;
+  } ended[] = {{"6k1/", "6k1/5ppp/8/8/8/8/5PPP/R5K1 w - - 0 1", "bestmove a1a8"},
+               {"7k/", "7k/5Q2/6K1/8/8/8/8/8 b - - 0 1", "bestmove 0000"}};
+  size_t answers = 0;
+  for (const auto& search : ended) {
+    session.Send(std::string("position fen ") + search.fen);
+    session.Send("go infinite");
+    session.Send("printFEN");
+    EXPECT_FALSE(session.WaitFor(search.placement).empty());
+    session.Send("ponderhit");  // not an answer to an infinite search
+    ASSERT_TRUE(session.Sync());
+    EXPECT_EQ(session.engine().LinesStartingWith("bestmove").size(), answers) << search.fen;
+    session.Send("stop");
+    EXPECT_EQ(session.WaitFor("bestmove"), search.answer);
+    ++answers;
+  }
+
+  // "go ponder" ponders with the Ponder option off: a search that reaches
+  // its depth waits for "ponderhit", then answers as an ordinary one.
+  GameTracker game;
+  ASSERT_TRUE(game.Play("e2e4") && game.Play("e7e5"));
+  session.Send("position startpos moves e2e4 e7e5");
+  session.Send("go ponder depth 3");
+  session.Send("printFEN");
+  EXPECT_FALSE(session.WaitFor("rnbqkbnr").empty());
+  ASSERT_TRUE(session.Sync());
+  EXPECT_EQ(session.engine().LinesStartingWith("bestmove").size(), 2u);
+  session.Send("ponderhit");
+  EXPECT_EQ(Words(session.WaitFor("bestmove")).size(), 2u);
+  // A running ponder search answers "ponderhit" within its clock, and "stop".
+  for (const char* end : {"ponderhit", "stop"}) {
+    session.Send("position startpos moves e2e4 e7e5");
+    session.Send("go ponder wtime 3000 btime 3000");
+    session.Send(end);
+    BestMove(session, game);
+  }
+  ASSERT_TRUE(session.Sync());
+  EXPECT_EQ(session.engine().LinesStartingWith("bestmove").size(), 5u);
+  EXPECT_EQ(session.Quit(), 0);
+}
+
+// A bare "go" searches with the limits as they stand, and "infinite" holds
+// only for the search of the "go" that says it.
+TEST_P(UciThreaded, EveryGoIsASearchWithItsOwnInfiniteFlag) {
+  Session session(Ini());
+  ASSERT_TRUE(session.StartUci());
+  session.Send("position startpos");
+  session.Send("go depth 2");
+  BestMove(session, GameTracker());
+  session.Send("position startpos");
+  session.Send("go");
+  BestMove(session, GameTracker());
+  session.Send("position startpos");
+  session.Send("go infinite");
+  EXPECT_FALSE(session.WaitFor("info depth").empty());
+  session.Send("stop");
+  BestMove(session, GameTracker());
+  // A search that "quit" ends has no answer to give.
+  session.Send("position startpos");
+  session.Send("go movetime 60000");
+  EXPECT_FALSE(session.WaitFor("info depth").empty());
+  EXPECT_EQ(session.Quit(), 0);
+  session.engine().ReadToEnd(ScaledTimeout(2000));
+  EXPECT_EQ(session.engine().LinesStartingWith("bestmove").size(), 3u);
 }
 
 TEST_P(UciThreaded, SurvivesOptionsWithBadValues) {
@@ -305,14 +405,14 @@ TEST_P(UciThreaded, SurvivesOptionsWithBadValues) {
         "setoption name Clear Hash", "setoption name OwnBook value maybe",
         "setoption name PersonalityFile value no such file.txt",
         "setoption name UsePersonality value true", "setoption name Ponder value yes",
-        "go", "position", "position fen", "debug on", "debug", "something else entirely",
+        "position", "position fen", "debug on", "debug", "something else entirely",
         "stop"}) {
     session.Send(line);
   }
   EXPECT_TRUE(session.Sync());
   EXPECT_TRUE(session.engine().LinesStartingWith("bestmove").empty());
   for (const char* go : {"go depth 3", "go nodes x", "go depth -3", "go movetime -5",
-                         "go wtime abc btime abc", "go depth 2 unknown words ponder"}) {
+                         "go wtime abc btime abc", "go depth 2 unknown words"}) {
     session.Send("position startpos");
     session.Send(go);
     BestMove(session, GameTracker());
