@@ -168,7 +168,16 @@ TEST(ToolPerft, Failures) {
   EXPECT_TRUE(run.lines.empty());
   EXPECT_EQ(run.errors, std::vector<std::string>{"perftd : invalid depth -1, the depth must be at least 1"});
   EXPECT_NE(run.status, 0);
-  // Divide takes any depth.
+  // No count goes deeper than a search: a deeper one would exhaust the stack.
+  run = RunTool({"-perft", "5000"});
+  EXPECT_TRUE(run.lines.empty());
+  EXPECT_EQ(run.errors, std::vector<std::string>{"perft : invalid depth 5000, the depth must be at most 127"});
+  EXPECT_EQ(run.status, 1);
+  run = RunTool({"-divide", "100000", "-fen", Kiwipete});
+  EXPECT_TRUE(run.lines.empty());
+  EXPECT_EQ(run.errors, std::vector<std::string>{"divide : invalid depth 100000, the depth must be at most 127"});
+  EXPECT_EQ(run.status, 1);
+  // Divide takes any lower depth.
   run = RunTool({"-divide", "0"});
   ASSERT_EQ(run.lines.size(), 25u);
   EXPECT_EQ(run.lines[21], "     total : 20");
@@ -192,8 +201,12 @@ TEST(ToolPerft, ProtocolCommands) {
     // A prefix without a blank is a command too; the number follows the first blank.
     session.Send("perftx 1");
     EXPECT_EQ(session.WaitFor("Nodes"), "Nodes = 48");
+    // Refused depths are told in the protocol's form, and the engine goes on.
     session.Send("perft 0");
-    EXPECT_EQ(session.WaitFor("perft :"), "perft : invalid depth 0, the depth must be at least 1");
+    EXPECT_EQ(session.WaitFor("info string perft"), "info string perft : invalid depth 0, the depth must be at least 1");
+    session.Send("perft 100000");
+    EXPECT_EQ(session.WaitFor("info string perft"),
+              "info string perft : invalid depth 100000, the depth must be at most 127");
     session.Send("perft");  // no number: nothing
     ASSERT_TRUE(session.Sync());
     session.Send("go depth 1");
@@ -209,6 +222,8 @@ TEST(ToolPerft, ProtocolCommands) {
     EXPECT_EQ(session.WaitFor("     total"), "     total : 20");
     session.Send("perftd 0");
     EXPECT_EQ(session.WaitFor("perftd :"), "perftd : invalid depth 0, the depth must be at least 1");
+    session.Send("divide 5000");
+    EXPECT_EQ(session.WaitFor("divide :"), "divide : invalid depth 5000, the depth must be at most 127");
     session.Send("ping 3");
     EXPECT_EQ(session.WaitFor("pong"), "pong 3");
     EXPECT_EQ(session.Quit(), 0);
@@ -251,6 +266,10 @@ TEST(ToolPerftSuite, ReferenceSuiteAndFailures) {
   EXPECT_TRUE(run.lines.empty());
   EXPECT_EQ(run.errors, std::vector<std::string>{"perft suite : invalid depth 0, the depth must be at least 1"});
   EXPECT_NE(run.status, 0);
+  run = RunTool({"-perftsuite", suite, "3000"});
+  EXPECT_TRUE(run.lines.empty());
+  EXPECT_EQ(run.errors, std::vector<std::string>{"perft suite : invalid depth 3000, the depth must be at most 127"});
+  EXPECT_EQ(run.status, 1);
 }
 
 TEST(ToolTestSuite, ReportOfASmallSuite) {
