@@ -2,6 +2,7 @@
 // status and what they say on standard error when something is wrong.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <sstream>
 #include <string>
@@ -552,10 +553,14 @@ TEST(ToolTestSuite, OnlyBestAndAvoidLinesCountAndMovesMatchWhole) {
   TempDir data;
   // Black mates with Qd1+ (written with and without its check sign); White's
   // best is the pawn push d7, which neither is nor avoids the rook move Rd7;
-  // the only legal move of the last position is the short castle.
+  // the only legal move of the castling position is the short castle. The
+  // operations are read outside quoted strings: the "am" of the name is
+  // none. The knight on g3 takes the queen, and of the other two that could,
+  // only its rank tells it from the one on g5.
   const std::string queenMate = "1k1r4/pp1b1R2/3q2pp/4p3/2B5/4Q3/PPP2B2/2K5 b - - ";
   const std::string pawnPush = "2r1r2k/R5pp/3P4/8/8/7P/5PPK/8 w - - ";
   const std::string onlyCastling = "8/7k/8/8/8/r7/1r4PP/4K2R w K - ";
+  const std::string threeKnights = "7k/8/8/2N3N1/4q2p/6N1/8/K7 w - - ";
   data.Write("suite.epd",
              "# a comment line\n" +
              queenMate + "bm Qd1; id \"a\";\n" +
@@ -564,7 +569,9 @@ TEST(ToolTestSuite, OnlyBestAndAvoidLinesCountAndMovesMatchWhole) {
              pawnPush + "bm Rd7; id \"c\";\n" +
              pawnPush + "am Rd7; id \"d\";\n" +
              onlyCastling + "bm O-O-O; id \"e\";\n" +
-             onlyCastling + "am 0-0-0; id \"f\";\n");
+             onlyCastling + "am 0-0-0; id \"f\";\n" +
+             onlyCastling + "id \"I am here\"; bm O-O-O;\n" +
+             threeKnights + "bm N3xe4; id \"g\";\n");
   const ToolRun run = RunTool({"-testsuite", "4", "1", "depth", "6", data.File("suite.epd")});
   EXPECT_EQ(run.status, 0);
   std::vector<std::string> results;
@@ -572,17 +579,21 @@ TEST(ToolTestSuite, OnlyBestAndAvoidLinesCountAndMovesMatchWhole) {
     if (line.rfind("result => ", 0) == 0) results.push_back(line);
   const std::vector<std::string> expectedResults = {
       "result => 'Qd1' : ok", "result => 'Qd1' : ok",  "result => 'd7' : bad",
-      "result => 'd7' : ok",  "result => 'O-O' : bad", "result => 'O-O' : ok"};
+      "result => 'd7' : ok",  "result => 'O-O' : bad", "result => 'O-O' : ok",
+      "result => 'O-O' : bad", "result => 'N3xe4' : ok"};
   EXPECT_EQ(results, expectedResults);
+  EXPECT_NE(std::find(run.lines.begin(), run.lines.end(), onlyCastling + " bm O-O-O; id I am here;"),
+            run.lines.end());
 
   size_t at = 0;
   while (at < run.lines.size() && run.lines[at] != "Bad results : ") ++at;
   ASSERT_GE(at, 4u);
   EXPECT_EQ(run.lines[at - 4], "Depth min = 6, max = 6, average = 6");
-  EXPECT_EQ(run.lines[at - 2], "Score = 4 / 6");
+  EXPECT_EQ(run.lines[at - 2], "Score = 5 / 8");
   const std::vector<std::string> bad(run.lines.begin() + static_cast<long>(at) + 1, run.lines.end());
   const std::vector<std::string> expectedBad = {pawnPush + "bm Rd7; id \"c\";",
-                                                onlyCastling + "bm O-O-O; id \"e\";"};
+                                                onlyCastling + "bm O-O-O; id \"e\";",
+                                                onlyCastling + "id \"I am here\"; bm O-O-O;"};
   EXPECT_EQ(bad, expectedBad);
 }
 
