@@ -482,6 +482,8 @@ TEST(ToolDispatch, EveryToolSaysWhatIsWrongAndFails) {
       {{"-perftsuite", epd, "one"}, {"bad number 'one'"}, ""},
       {{"-testsuite", "4", "1", "time", "", epd}, {"bad number ''"}, ""},
       {{"-buildbook", pgn, book, "ten", "1"}, {"bad number 'ten'"}, ""},
+      {{"-buildbook", pgn, book, "-1", "1"}, {"build opening book : invalid maximum ply -1, it must be at least 0"}, ""},
+      {{"-buildbook", pgn, book, "10", "-2"}, {"build opening book : invalid minimum count -2, it must be at least 0"}, ""},
       {{"-benchmark", "16M"}, {"bad number '16M'"}, ""},
       // Arguments that do not fit: the tool's own usage.
       {{"-testsuite"}, {UsageLines[0]}, ""},
@@ -634,24 +636,30 @@ TEST(ToolCheckFenSuite, ValidExactlyWhatTheEngineTakesWithTheReason) {
 
 TEST(ToolBuildBook, AnnotationsLineCommentsAndGluedMovesAreReadAndStoppedGamesTold) {
   TempDir data;
-  // Four openings of their own: 4, 5, 4 and 2 distinct moves; the fourth game
-  // stops at a move no knight can make. The fifth, whose FEN tag does not
-  // read, is not replayed at all (from the board the fourth left, e4 and e5
-  // would be two more entries).
+  // The comment before the first game's tags is no game, and the line that
+  // starts with '%' is skipped whole: its brace opens no comment. Five
+  // openings of their own: 4, 5, 4, 2 and 4 distinct moves (the last ends
+  // with an en-passant capture marked "e.p."); the fourth game stops at a
+  // move no knight can make. The fifth, whose FEN tag does not read, is not
+  // replayed at all (from the board the fourth left, e4 and e5 would be two
+  // more entries); its message names the tag's own line.
   const std::string pgn =
+      "{Openings of a test}\n\n"
       "[Event \"a\"]\n\n1. e4!? e5?! 2. Nf3! Nc6 *\n\n"
+      "%ignore { this line\n"
       "[Event \"b\"]\n\n1. d4 d5 ; a comment to the end of the line\n2. c4 e6 3. Nc3 *\n\n"
       "[Event \"c\"]\n\n1. c4{English} e5 2. Nc3(2. g3) Nf6 *\n\n"
       "[Event \"d\"]\n\n1. Nf3 d5\n2. Nf9 Nf6 *\n\n"
-      "[Event \"e\"]\n[FEN \"8/8/8 w - - 0 1\"]\n\n1. e4 e5 *\n";
+      "[Event \"e\"]\n[FEN \"8/8/8 w - - 0 1\"]\n[Site \"x\"]\n\n1. e4 e5 *\n\n"
+      "[Event \"f\"]\n\n1. e4 d5 2. e5 f5 3. exf6 e.p. *\n";
   data.Write("games.pgn", pgn);
   const ToolRun run = RunTool({"-buildbook", data.File("games.pgn"), data.File("book.bin"), "20", "1"});
   const std::vector<std::string> expected = {
-      data.File("games.pgn") + ", line 17 : game 4 stops at 'Nf9' (cannot be read as a move of the position)",
-      data.File("games.pgn") + ", line 20 : game 5 is not replayed: its FEN tag '8/8/8 w - - 0 1' cannot be read",
-      "5 games read, 2 stopped early; 15 book entries written to " + data.File("book.bin")};
+      data.File("games.pgn") + ", line 20 : game 4 stops at 'Nf9' (cannot be read as a move of the position)",
+      data.File("games.pgn") + ", line 23 : game 5 is not replayed: its FEN tag '8/8/8 w - - 0 1' cannot be read",
+      "6 games read, 2 stopped early; 19 book entries written to " + data.File("book.bin")};
   EXPECT_EQ(run.lines, expected);
   EXPECT_EQ(run.status, 0);
   ASSERT_TRUE(data.Exists("book.bin"));
-  EXPECT_EQ(data.Read("book.bin").size(), 12u + 15u * 16u);
+  EXPECT_EQ(data.Read("book.bin").size(), 12u + 19u * 16u);
 }
