@@ -138,7 +138,7 @@ void BookBuilder::OnMove(PgnParser& parser, const MoveToken&, Move move, const c
 
   // The table is kept at most three quarters full, so that a probe soon
   // meets a free slot: it grows before a new pair would pass that load.
-  // Where it cannot grow, new pairs are dropped and counted.
+  // Where it cannot grow, the moves of new pairs are dropped and counted.
   u32 i = HomeSlot(key, mask);
   for (;;) {
     BookEntry& entry = table[i];
@@ -201,10 +201,13 @@ void BookBuilder::End(PgnParser& parser) {
   std::free(table);
   table = nullptr;
   if (dropped != 0) {
-    gLog.Error("build opening book : not enough memory, %llu position-move pairs dropped",
-               static_cast<unsigned long long>(dropped));
-    std::fprintf(stderr, "build opening book : not enough memory, %llu position-move pairs dropped\n",
-                 static_cast<unsigned long long>(dropped));
+    char text[128];
+    std::snprintf(text, sizeof text,
+                  "build opening book : not enough memory, %llu moves dropped (no room for their "
+                  "position-move pairs)",
+                  static_cast<unsigned long long>(dropped));
+    gLog.Error("%s", text);
+    std::fprintf(stderr, "%s\n", text);
   }
 }
 

@@ -19,7 +19,7 @@ class BookBuilder : public PgnReader {
   // is written.
   void Begin(PgnParser& parser) override;
   // Keeps the entries played in at least minCount games, sorts them into
-  // the file order and writes the book; frees the table. Pairs dropped for
+  // the file order and writes the book; frees the table. Moves dropped for
   // want of memory are counted on standard error and in the log.
   void End(PgnParser& parser) override;
   // Takes the game's result from its "Result" tag and its start key.
@@ -47,7 +47,7 @@ class BookBuilder : public PgnReader {
   i32 games;         // games read
   i32 stoppedGames;  // games whose replay stopped at a move
   u32 used;          // slots of the table in use
-  u64 dropped;       // new pairs that found no room: the table could not grow
+  u64 dropped;       // moves of new pairs that found no room: the table could not grow
   u8 cannotGrow;     // a growth failed: no more are tried
 
  private:
@@ -64,7 +64,7 @@ constexpr u32 BookTableCapacity = 1u << 20;
 // a move is told on standard output, and a written book ends with a summary
 // line: the games, how many stopped early and the entries. Failures are
 // logged, and a file that cannot be opened, read or written, a refused
-// number and pairs dropped for want of memory are told on standard error;
+// number and moves dropped for want of memory are told on standard error;
 // bookWritten, when given, tells whether the book file was written
 // completely, with every pair.
 i32 RunBuildBook(const char* pgnFile, const char* bookFile, i32 maxPly, i32 minCount,
