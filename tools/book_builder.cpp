@@ -36,6 +36,11 @@ bool WriteBook(std::FILE* file, const BookEntry* entries, u32 count) {
   return ok;
 }
 
+// The most slots the table may have: a power of two whose count fits 32 bits
+// and whose bytes fit a size_t (32 bits on some targets).
+constexpr u32 MaxTableCapacity = sizeof(std::size_t) >= 8 ? 1u << 31 : 1u << 27;
+static_assert(MaxTableCapacity <= SIZE_MAX / sizeof(BookEntry), "table bytes must fit a size_t");
+
 // The slot of a key in a table of mask + 1 entries, a power of two.
 inline u32 HomeSlot(u64 key, u32 mask) { return static_cast<u32>(key) & mask; }
 
@@ -74,9 +79,7 @@ void BookBuilder::Begin(PgnParser& parser) {
 }
 
 bool BookBuilder::Grow() {
-  // Twice the slots, as long as their bytes can be counted in a size_t (32
-  // bits on some targets) and their number in the 32-bit capacity.
-  if (capacity > UINT32_MAX / 2 || capacity > SIZE_MAX / 2 / sizeof(BookEntry)) return false;
+  if (capacity >= MaxTableCapacity) return false;
   const u32 grown = capacity * 2;
   BookEntry* bigger = static_cast<BookEntry*>(std::calloc(grown, sizeof(BookEntry)));
   if (bigger == nullptr) return false;
