@@ -108,10 +108,10 @@ CommandLineResult Help(ProtocolManager& manager) {
 }
 
 // "-perft", "-perftd" and "-divide": a depth and optionally "-fen" and a FEN.
-// The counts named by countName need a depth of at least 1 (divide takes
-// any: it passes a null name).
+// Perft and perftd need a depth of at least 1, divide takes any up to the
+// deepest count.
 CommandLineResult Count(ProtocolManager& manager, int argc, char** argv,
-                        i32 (*run)(ProtocolManager&, i32), const char* countName) {
+                        i32 (*run)(ProtocolManager&, i32), const char* countName, bool needsOne) {
   const char* fen = nullptr;
   if (argc == 5 && std::strcmp(argv[3], "-fen") == 0)
     fen = argv[4];
@@ -119,8 +119,9 @@ CommandLineResult Count(ProtocolManager& manager, int argc, char** argv,
     return WrongArguments(argv[1]);
   i32 depth = 0;
   if (!ReadNumber(argv[2], depth)) return Orderly(false);
-  if (countName && depth < 1) {
-    std::fprintf(stderr, "%s : invalid depth %d, the depth must be at least 1\n", countName, depth);
+  const std::string refusal = PerftDepthRefusal(countName, depth, needsOne);
+  if (!refusal.empty()) {
+    std::fprintf(stderr, "%s\n", refusal.c_str());
     return Orderly(false);
   }
   SetUpEngine(manager, manager.settings.Hash);
@@ -246,9 +247,9 @@ CommandLineResult DispatchCommandLine(ProtocolManager& manager, int argc, char**
   if (std::strcmp(tool, "-evalsuite") == 0) return RunFileTool(manager, argc, argv, FileTool::EvalSuite);
   if (std::strcmp(tool, "-checkfensuite") == 0) return RunFileTool(manager, argc, argv, FileTool::CheckFenSuite);
   if (std::strcmp(tool, "-testsee") == 0) return RunFileTool(manager, argc, argv, FileTool::SeeTest);
-  if (std::strcmp(tool, "-perftd") == 0) return Count(manager, argc, argv, RunPerftDetailed, "perftd");
-  if (std::strcmp(tool, "-perft") == 0) return Count(manager, argc, argv, RunPerft, "perft");
-  if (std::strcmp(tool, "-divide") == 0) return Count(manager, argc, argv, RunDivide, nullptr);
+  if (std::strcmp(tool, "-perftd") == 0) return Count(manager, argc, argv, RunPerftDetailed, "perftd", true);
+  if (std::strcmp(tool, "-perft") == 0) return Count(manager, argc, argv, RunPerft, "perft", true);
+  if (std::strcmp(tool, "-divide") == 0) return Count(manager, argc, argv, RunDivide, "divide", false);
   if (std::strcmp(tool, "-buildbook") == 0) return BuildBook(manager, argc, argv);
   if (std::strcmp(tool, "-benchmark") == 0) return Benchmark(manager, argc, argv);
   gLog.Warning("Unknown command line parameter '%s'", tool);

@@ -1,6 +1,7 @@
 #include "tools/book_builder.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
@@ -35,6 +36,14 @@ bool WriteBook(std::FILE* file, const BookEntry* entries, u32 count) {
   return ok;
 }
 
+// The most slots the table may have: a power of two whose count fits 32 bits
+// and whose bytes fit a size_t (32 bits on some targets).
+constexpr u32 MaxTableCapacity = sizeof(std::size_t) >= 8 ? 1u << 31 : 1u << 27;
+static_assert(MaxTableCapacity <= SIZE_MAX / sizeof(BookEntry), "table bytes must fit a size_t");
+
+// The slot of a key in a table of mask + 1 entries, a power of two.
+inline u32 HomeSlot(u64 key, u32 mask) { return static_cast<u32>(key) & mask; }
+
 }  // namespace
 
 BookBuilder::BookBuilder(const std::string& bookFileIn, i32 minCountIn, i32 maxPlyIn)
@@ -50,7 +59,10 @@ BookBuilder::BookBuilder(const std::string& bookFileIn, i32 minCountIn, i32 maxP
       written(0),
       entriesWritten(0),
       games(0),
-      stoppedGames(0) {}
+      stoppedGames(0),
+      used(0),
+      dropped(0),
+      cannotGrow(0) {}
 
 BookBuilder::~BookBuilder() { std::free(table); }
 
@@ -60,7 +72,30 @@ void BookBuilder::Begin(PgnParser& parser) {
   mask = capacity - 1;
   std::free(table);
   table = static_cast<BookEntry*>(std::calloc(capacity, sizeof(BookEntry)));
+  used = 0;
+  dropped = 0;
+  cannotGrow = 0;
   if (table == nullptr) OnError(parser, PgnErrorOutOfMemory, nullptr);
+}
+
+bool BookBuilder::Grow() {
+  if (capacity >= MaxTableCapacity) return false;
+  const u32 grown = capacity * 2;
+  BookEntry* bigger = static_cast<BookEntry*>(std::calloc(grown, sizeof(BookEntry)));
+  if (bigger == nullptr) return false;
+  const u32 grownMask = grown - 1;
+  for (u32 i = 0; i < capacity; ++i) {
+    const BookEntry& entry = table[i];
+    if (entry.key == 0) continue;
+    u32 slot = HomeSlot(entry.key, grownMask);
+    while (bigger[slot].key != 0) slot = (slot + 1) & grownMask;
+    bigger[slot] = entry;
+  }
+  std::free(table);
+  table = bigger;
+  capacity = grown;
+  mask = grownMask;
+  return true;
 }
 
 void BookBuilder::OnError(PgnParser& parser, i32 code, const char* text) {
@@ -104,25 +139,37 @@ void BookBuilder::OnMove(PgnParser& parser, const MoveToken&, Move move, const c
   i32 score = 1;
   if (result != 0) score = (result == 1) == whiteMoved ? 2 : 0;
 
-  const u32 start = static_cast<u32>(key) & mask;
-  u32 i = start;
-  do {
+  // The table is kept at most three quarters full, so that a probe soon
+  // meets a free slot: it grows before a new pair would pass that load.
+  // Where it cannot grow, the moves of new pairs are dropped and counted.
+  u32 i = HomeSlot(key, mask);
+  for (;;) {
     BookEntry& entry = table[i];
     if (entry.key == key && entry.move == move) {
       entry.count = SaturatedAdd(entry.count, 1);
       entry.points = SaturatedAdd(entry.points, score);
       return;
     }
-    if (entry.key == 0) {
-      entry.key = key;
-      entry.move = move;
-      entry.count = 1;
-      entry.points = static_cast<u16>(score);
+    if (entry.key == 0) break;
+    i = (i + 1) & mask;
+  }
+  if (used >= capacity / 4 * 3) {
+    if (cannotGrow || !Grow()) {
+      if (!cannotGrow)
+        gLog.Error("build opening book : not enough memory for more than %u entries", used);
+      cannotGrow = 1;
+      ++dropped;
       return;
     }
-    i = (i + 1) & mask;
-  } while (i != start);
-  gLog.Error("build opening book : not enough memory !");
+    i = HomeSlot(key, mask);
+    while (table[i].key != 0) i = (i + 1) & mask;
+  }
+  BookEntry& entry = table[i];
+  entry.key = key;
+  entry.move = move;
+  entry.count = 1;
+  entry.points = static_cast<u16>(score);
+  ++used;
 }
 
 void BookBuilder::End(PgnParser& parser) {
@@ -156,10 +203,25 @@ void BookBuilder::End(PgnParser& parser) {
   }
   std::free(table);
   table = nullptr;
+  if (dropped != 0) {
+    char text[128];
+    std::snprintf(text, sizeof text,
+                  "build opening book : not enough memory, %llu moves dropped (no room for their "
+                  "position-move pairs)",
+                  static_cast<unsigned long long>(dropped));
+    gLog.Error("%s", text);
+    std::fprintf(stderr, "%s\n", text);
+  }
 }
 
 i32 RunBuildBook(const char* pgnFile, const char* bookFile, i32 maxPly, i32 minCount,
                  bool* bookWritten) {
+  if (bookWritten) *bookWritten = false;
+  if (maxPly < 0 || minCount < 0) {
+    std::fprintf(stderr, "build opening book : invalid %s %d, it must be at least 0\n",
+                 maxPly < 0 ? "maximum ply" : "minimum count", maxPly < 0 ? maxPly : minCount);
+    return 0;
+  }
   InitAttackTables();
   Board board{};
   board.SetStartPosition();
@@ -177,6 +239,6 @@ i32 RunBuildBook(const char* pgnFile, const char* bookFile, i32 maxPly, i32 minC
     std::printf("%d games read, %d stopped early; %u book entries written to %s\n",
                 builder.games, builder.stoppedGames, builder.entriesWritten, bookFile);
   }
-  if (bookWritten) *bookWritten = builder.written != 0;
+  if (bookWritten) *bookWritten = builder.written != 0 && builder.dropped == 0;
   return read;
 }

@@ -19,7 +19,8 @@ class BookBuilder : public PgnReader {
   // is written.
   void Begin(PgnParser& parser) override;
   // Keeps the entries played in at least minCount games, sorts them into
-  // the file order and writes the book; frees the table.
+  // the file order and writes the book; frees the table. Moves dropped for
+  // want of memory are counted on standard error and in the log.
   void End(PgnParser& parser) override;
   // Takes the game's result from its "Result" tag and its start key.
   void OnGameStart(PgnParser& parser) override;
@@ -37,7 +38,7 @@ class BookBuilder : public PgnReader {
   i32 maxPly;    // the half-moves counted from the start of each game
   i32 result;    // 0 draw or unknown, 1 White won, 2 Black won
   u32 entrySize;
-  u32 capacity;
+  u32 capacity;      // a power of two; the table doubles as it fills
   u32 mask;
   BookEntry* table;  // capacity entries from Begin to End; key 0 marks a free slot
   u64 previousKey;   // the position before the next move of the game
@@ -45,16 +46,26 @@ class BookBuilder : public PgnReader {
   u32 entriesWritten;  // the entries of that file
   i32 games;         // games read
   i32 stoppedGames;  // games whose replay stopped at a move
+  u32 used;          // slots of the table in use
+  u64 dropped;       // moves of new pairs that found no room: the table could not grow
+  u8 cannotGrow;     // a growth failed: no more are tried
+
+ private:
+  // Doubles the table, keeping every entry. False when the memory cannot be
+  // had or its size not counted; the table stays as it was.
+  bool Grow();
 };
 
 constexpr u32 BookTableCapacity = 1u << 20;
 
 // Reads the PGN file and writes the book. Returns 1 when the PGN file was
-// read, 0 when it could not be opened or read (no book is written then).
-// Each game that stops at a move is told on standard output, and a written
-// book ends with a summary line: the games, how many stopped early and the
-// entries. Failures are logged, and a file that cannot be opened, read or
-// written is named on standard error; bookWritten, when given, tells whether the book
-// file was written completely.
+// read, 0 when it could not be opened or read, or a negative maximum ply or
+// minimum count was given (no book is written then). Each game that stops at
+// a move is told on standard output, and a written book ends with a summary
+// line: the games, how many stopped early and the entries. Failures are
+// logged, and a file that cannot be opened, read or written, a refused
+// number and moves dropped for want of memory are told on standard error;
+// bookWritten, when given, tells whether the book file was written
+// completely, with every pair.
 i32 RunBuildBook(const char* pgnFile, const char* bookFile, i32 maxPly, i32 minCount,
                  bool* bookWritten = nullptr);

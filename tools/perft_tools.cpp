@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "board/perft.h"
@@ -19,10 +20,11 @@ ToolContext* CountingContext(ProtocolManager& manager) {
   return &manager.engine->tools;
 }
 
-// A depth of 0 or less would never reach the last ply of the count.
-bool AcceptDepth(ProtocolManager& manager, const char* tool, i32 depth) {
-  if (depth >= 1) return true;
-  manager.SendFormatted("%s : invalid depth %d, the depth must be at least 1", tool, depth);
+// Refusals go to the interface in the active protocol's own form.
+bool AcceptDepth(ProtocolManager& manager, const char* tool, i32 depth, bool needsOne) {
+  const std::string refusal = PerftDepthRefusal(tool, depth, needsOne);
+  if (refusal.empty()) return true;
+  manager.engine->listener->SendText(refusal.c_str());
   return false;
 }
 
@@ -131,6 +133,18 @@ void ReportBadFen(i32 lineNumber, const char* line) {
 
 }  // namespace
 
+std::string PerftDepthRefusal(const char* tool, i32 depth, bool needsOne) {
+  char text[96];
+  if (needsOne && depth < 1)
+    std::snprintf(text, sizeof text, "%s : invalid depth %d, the depth must be at least 1", tool, depth);
+  else if (depth > MaxPerftDepth)
+    std::snprintf(text, sizeof text, "%s : invalid depth %d, the depth must be at most %d", tool,
+                  depth, MaxPerftDepth);
+  else
+    return std::string();
+  return text;
+}
+
 i32 PerftSpeed(u64 nodes, double elapsedMicroseconds) {
   const double elapsed = elapsedMicroseconds == 0.0 ? 16000.0 : elapsedMicroseconds;
   const float speed = static_cast<float>(static_cast<double>(nodes) * 1000000.0 / elapsed);
@@ -142,7 +156,7 @@ i32 PerftSpeed(u64 nodes, double elapsedMicroseconds) {
 
 i32 RunPerft(ProtocolManager& manager, i32 depth) {
   ToolContext* tools = CountingContext(manager);
-  if (!tools || !AcceptDepth(manager, "perft", depth)) return 0;
+  if (!tools || !AcceptDepth(manager, "perft", depth, true)) return 0;
   Timer timer;
   timer.Start();
   tools->nodes = 0;
@@ -156,7 +170,7 @@ i32 RunPerft(ProtocolManager& manager, i32 depth) {
 
 i32 RunPerftDetailed(ProtocolManager& manager, i32 depth) {
   ToolContext* tools = CountingContext(manager);
-  if (!tools || !AcceptDepth(manager, "perftd", depth)) return 0;
+  if (!tools || !AcceptDepth(manager, "perftd", depth, true)) return 0;
   Timer timer;
   timer.Start();
   tools->nodes = tools->captures = tools->enPassants = tools->promotions = 0;
@@ -178,7 +192,7 @@ i32 RunPerftDetailed(ProtocolManager& manager, i32 depth) {
 
 i32 RunDivide(ProtocolManager& manager, i32 depth) {
   ToolContext* tools = CountingContext(manager);
-  if (!tools) return 0;
+  if (!tools || !AcceptDepth(manager, "divide", depth, false)) return 0;
   delete[] tools->divideEntries;
   tools->divideEntries = new DivideEntry[MaxDivideEntries];
   for (i32 i = 0; i < MaxDivideEntries; ++i) {
@@ -205,8 +219,9 @@ i32 RunDivide(ProtocolManager& manager, i32 depth) {
 
 i32 RunPerftSuite(ToolContext& tools, const char* fileName, i32 depth, PerftSuiteResult* result) {
   if (result) *result = PerftSuiteResult{};
-  if (depth < 1) {
-    std::fprintf(stderr, "perft suite : invalid depth %d, the depth must be at least 1\n", depth);
+  const std::string refusal = PerftDepthRefusal("perft suite", depth, true);
+  if (!refusal.empty()) {
+    std::fprintf(stderr, "%s\n", refusal.c_str());
     return 0;
   }
   std::FILE* file = OpenToolFile(fileName);

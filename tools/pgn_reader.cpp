@@ -220,6 +220,7 @@ void PgnParser::ResetCounters() {
   line = 1;
   column = tokenLine = tokenColumn = 0;
   afterCarriageReturn = 0;
+  atLineStart = 1;
   readFailed = 0;
   inTags = 0;
   variationDepth = 0;
@@ -286,9 +287,21 @@ i32 PgnParser::Read() {
         c = static_cast<char>(byte);
       }
       afterCarriageReturn = byte == 13;
+      const bool lineStart = atLineStart;
+      atLineStart = byte == 13 || byte == 10;
       if (lexState == PgnLexLineComment && (byte == 13 || byte == 10)) {
         if (!(options & PgnSkipComments)) EndComment();
         lexState = PgnLexBetween;
+        continue;
+      }
+      // A '%' in the first column escapes its whole line from the reading,
+      // as the PGN standard has it; inside a comment or a tag it is text.
+      if (lexState == PgnLexEscapeLine) {
+        if (byte == 13 || byte == 10) lexState = PgnLexBetween;
+        continue;
+      }
+      if (byte == '%' && lineStart && lexState == PgnLexBetween) {
+        lexState = PgnLexEscapeLine;
         continue;
       }
       LexChar(c);
@@ -304,6 +317,7 @@ i32 PgnParser::Read() {
     if (!(options & PgnSkipComments)) EndComment();
     lexState = PgnLexBetween;
   }
+  if (lexState == PgnLexEscapeLine) lexState = PgnLexBetween;
   if (HasMovetext()) {
     PlayGame();
     Bump(gameNumber);
@@ -366,12 +380,14 @@ i32 PgnParser::FeedChar(char c) {
       break;
     case '{':
     case ';':
-      // A comment in braces, or from ';' to the end of the line.
+      // A comment in braces, or from ';' to the end of the line. Only one
+      // inside a game makes it a game: a comment before the first game's
+      // tags (a file's preface) is none.
+      if (inTags || !tags.empty() || !tokens.empty() || HasMovetext()) Bump(commentCount);
       if (inTags) {
         inTags = 0;
         StartGame();
       }
-      Bump(commentCount);
       if (c == ';') {
         lexState = PgnLexLineComment;  // its text is dropped with option 0x02
       } else if (options & PgnSkipComments) {
@@ -430,6 +446,7 @@ void PgnParser::EndTag() {
   PgnTag tag;
   tag.name.assign(token, static_cast<std::size_t>(nameLength));
   tag.value.assign(token + nameLength + 2, static_cast<std::size_t>(tokenLength - nameLength - 3));
+  tag.line = tokenLine;
   tags.push_back(tag);
   reader->OnTag(*this, tags.back().name.c_str(), tags.back().value.c_str());
 }
@@ -487,6 +504,18 @@ void PgnParser::TokenChar(char c) {
 void PgnParser::EndToken() {
   token[tokenLength] = 0;
   if (tokenLength == 0 || variationDepth != 0 || IsResult(token)) return;
+
+  // The en-passant mark some write behind a capture, apart or glued to it
+  // ("exd6 e.p.", "exd6e.p."), says nothing the move does not.
+  for (const char* mark : {"e.p.", "e.p"}) {
+    const i32 length = static_cast<i32>(std::strlen(mark));
+    if (tokenLength >= length && std::strcmp(token + tokenLength - length, mark) == 0) {
+      tokenLength -= length;
+      token[tokenLength] = 0;
+      if (tokenLength == 0) return;
+      break;
+    }
+  }
 
   if (token[0] == '$') {
     if (options & PgnSkipNags) return;
@@ -572,6 +601,7 @@ void PgnParser::StartGame() {
     if (ReadFenPosition(fen->value.c_str(), *board) != nullptr) {
       gLog.Error("Invalid FEN string : '%s'", fen->value.c_str());
       error = 1;
+      tokenLine = fen->line;  // the error names the tag's own line
       reader->OnError(*this, PgnErrorInvalidFen, fen->value.c_str());
     }
   } else {

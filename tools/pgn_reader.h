@@ -58,6 +58,7 @@ class PgnReader {
 struct PgnTag {
   std::string name;
   std::string value;
+  i32 line = 0;  // where the tag began
 };
 
 // Lexer states.
@@ -67,6 +68,7 @@ constexpr i32 PgnLexComment = 2;
 constexpr i32 PgnLexLineComment = 3;  // from ';' to the end of the line
 constexpr i32 PgnLexToken = 4;
 constexpr i32 PgnLexSkippedComment = 5;
+constexpr i32 PgnLexEscapeLine = 6;  // a line that starts with '%', skipped whole
 constexpr i32 PgnLexSkippedToken = 7;
 
 constexpr i32 PgnReadBufferSize = 4096;
@@ -134,6 +136,7 @@ class PgnParser {
   u64 totalBytes;
   i32 chunkCount;
   u8 afterCarriageReturn;  // the last byte read was a carriage return
+  u8 atLineStart;          // the next byte read is the first of a line
   u8 readFailed;           // reading stopped on an error before the end of the file
 
   Board* board;

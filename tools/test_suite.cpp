@@ -32,6 +32,25 @@ std::string PlainMove(const std::string& text) {
   return plain;
 }
 
+// Whether the word can be the FEN field after the placement with this index:
+// side, castling, en-passant square, halfmove clock, full-move number.
+bool IsFenField(i32 field, const char* word, std::size_t length) {
+  if (length == 1 && word[0] == '-') return field >= 1;
+  switch (field) {
+    case 0: return length == 1 && (word[0] == 'w' || word[0] == 'b');
+    case 1:
+      if (length > 4) return false;
+      for (std::size_t i = 0; i < length; ++i)
+        if (!std::strchr("KQkqABCDEFGHabcdefgh", word[i])) return false;
+      return true;
+    case 2: return length == 2 && word[0] >= 'a' && word[0] <= 'h' && (word[1] == '3' || word[1] == '6');
+    default:
+      for (std::size_t i = 0; i < length; ++i)
+        if (word[i] < '0' || word[i] > '9') return false;
+      return true;
+  }
+}
+
 bool IsLegalMove(Board& board, Move move) {
   UndoInfo undo;
   board.MakeMove(move, undo);
@@ -44,30 +63,62 @@ bool IsLegalMove(Board& board, Move move) {
 
 bool SplitTestLine(const char* line, TestLine& out) {
   out = TestLine{};
-  const std::size_t length = std::strlen(line);
-  std::size_t at = 0;
-  // "bm" or "am" as a word of its own: after a blank (a FEN's own letters
-  // never spell it) and before a blank or the end of the line.
-  auto isOpcode = [&](std::size_t i) {
-    return (line[i] == 'a' || line[i] == 'b') && line[i + 1] == 'm' &&
-           (i == 0 || IsBlank(line[i - 1])) && (IsBlank(line[i + 2]) || IsLineEnd(line[i + 2]));
+  std::size_t length = 0;
+  while (!IsLineEnd(line[length])) ++length;
+  auto skipBlanks = [&](std::size_t p) {
+    while (p < length && IsBlank(line[p])) ++p;
+    return p;
   };
-  while (at + 1 < length && !isOpcode(at)) ++at;
-  if (at + 1 >= length) return false;
+  auto wordEnd = [&](std::size_t p) {
+    while (p < length && !IsBlank(line[p])) ++p;
+    return p;
+  };
 
+  // The position: the placement and then, in their order, those of the side,
+  // castling, en-passant and counter fields that are there. The operations
+  // begin at the first word that is none of them.
+  std::size_t at = skipBlanks(0);
+  if (at == length) return false;
+  at = wordEnd(at);
+  for (i32 field = 0; field < 5; ++field) {
+    const std::size_t first = skipBlanks(at);
+    const std::size_t last = wordEnd(first);
+    if (last == first || !IsFenField(field, line + first, last - first)) break;
+    at = last;
+  }
+  at = skipBlanks(at);
   out.position.assign(line, at);
-  out.avoid = line[at] == 'a' ? 1 : 0;
-  // The moves start after "bm" and its blank; a line may end sooner.
-  std::size_t p = at + 3 < length ? at + 3 : length;
-  while (p < length && line[p] != ';' && !IsLineEnd(line[p])) {
-    out.moves += line[p] == '0' ? 'O' : line[p];
-    ++p;
+
+  // Each operation: an opcode, then its operands up to a ';' that stands
+  // outside a quoted string.
+  bool found = false;
+  while (at < length) {
+    const std::size_t opcode = at;
+    std::size_t p = opcode;
+    while (p < length && !IsBlank(line[p]) && line[p] != ';') ++p;
+    const std::string name(line + opcode, p - opcode);
+    const std::size_t operands = skipBlanks(p);
+    bool quoted = false;
+    std::size_t end = operands;
+    for (; end < length && (quoted || line[end] != ';'); ++end)
+      if (line[end] == '"') quoted = !quoted;
+    if (!found && (name == "bm" || name == "am")) {
+      found = true;
+      out.avoid = name == "am" ? 1 : 0;
+      for (std::size_t q = operands; q < end; ++q) out.moves += line[q] == '0' ? 'O' : line[q];
+    } else if (name == "id" && out.id.empty()) {
+      // The name without its quotes; an unquoted one ends at a blank.
+      std::size_t q = operands;
+      if (q < end && line[q] == '"') {
+        for (++q; q < end && line[q] != '"'; ++q) out.id += line[q];
+      } else {
+        for (; q < end && !IsBlank(line[q]); ++q) out.id += line[q];
+      }
+    }
+    at = skipBlanks(end < length ? end + 1 : end);
   }
-  // '; id "name"': the name starts six characters after the ';'.
-  if (p < length && line[p] == ';' && p + 6 <= length) {
-    for (std::size_t q = p + 6; q < length && line[q] != '"' && !IsLineEnd(line[q]); ++q)
-      out.id += line[q];
-  }
+  if (!found) return false;
+  while (!out.moves.empty() && IsBlank(out.moves.back())) out.moves.pop_back();
   return true;
 }
 
@@ -109,25 +160,21 @@ void MoveToSan(const Board& position, Move move, char* out) {
       ScoredMove list[MaxMoves];
       const i32 count = GenerateMoves(board, list, board.InCheck());
       bool others = false;
-      bool needFile = false;
-      bool needRank = false;
+      bool fileShared = false;
+      bool rankShared = false;
       for (i32 i = 0; i < count; ++i) {
         const Move other = list[i].move;
         if (MovingPiece(other) != piece || ToSquare(other) != to || FromSquare(other) == from)
           continue;
         if (!IsLegalMove(board, other)) continue;
         others = true;
-        if (FileOf(FromSquare(other)) == FileOf(from))
-          needRank = true;
-        else if (RankOf(FromSquare(other)) == RankOf(from))
-          needFile = true;
-        else if (!needFile && !needRank)
-          needFile = true;
+        if (FileOf(FromSquare(other)) == FileOf(from)) fileShared = true;
+        if (RankOf(FromSquare(other)) == RankOf(from)) rankShared = true;
       }
-      if (others) {
-        if (needFile) *o++ = static_cast<char>('a' + FileOf(from));
-        if (needRank) *o++ = static_cast<char>('1' + RankOf(from));
-      }
+      // The file when it alone tells the piece apart, else the rank when it
+      // alone does, else both.
+      if (others && (!fileShared || rankShared)) *o++ = static_cast<char>('a' + FileOf(from));
+      if (others && fileShared) *o++ = static_cast<char>('1' + RankOf(from));
     }
     if (CapturedPiece(move) != NoPiece || IsEnPassant(move)) {
       if (piece == Pawn) *o++ = static_cast<char>('a' + FileOf(from));

@@ -10,16 +10,19 @@
 
 struct ToolContext;
 
-// One test line, split at its first "bm" or "am".
+// One test line: its position and its first "bm" or "am" operation.
 struct TestLine {
-  std::string position;  // the text before "bm"/"am" (a FEN, normally with a trailing blank)
+  std::string position;  // the FEN fields with the blanks after them
   u8 avoid = 0;          // 1 for "am"
-  std::string moves;     // up to the next ';' or the line end, with '0' read as 'O'
-  std::string id;        // the name in '; id "name"', or empty
+  std::string moves;     // the operation's moves, with '0' read as 'O'
+  std::string id;        // the name of the "id" operation without its quotes, or empty
 };
 
-// False when the line holds no "bm" or "am" as a word of its own (after a
-// blank, before a blank or the line end).
+// Splits an EPD line: the position (the placement and those of the further
+// FEN fields that follow it in order), then operations, each an opcode and
+// its operands up to a ';' outside quoted strings. False when no operation
+// has the opcode "bm" or "am" (a word inside another operation's operands,
+// such as the "am" of 'id "I am here";', is none).
 bool SplitTestLine(const char* line, TestLine& out);
 
 // True when the played move, in SAN or in long algebraic form, is one of the
@@ -32,8 +35,10 @@ bool MoveIsListed(const std::string& moves, const char* san, const char* longTex
 constexpr i32 SanTextSize = 16;
 
 // Writes a legal move of the position in standard algebraic notation:
-// "Nf3", "Nbd2", "R1e2", "exd5", "e8=Q", "O-O", with "+" or "#" from the
-// move's check mark. Move 0 gives the empty text.
+// "Nf3", "Nbd2", "R1e2", "Nb3xd4", "exd5", "e8=Q", "O-O", with "+" or "#"
+// from the move's check mark. A piece that another of its kind could replace
+// is told by its file when that alone tells it apart, else by its rank when
+// that alone does, else by both. Move 0 gives the empty text.
 void MoveToSan(const Board& position, Move move, char* out);
 
 // Runs the suite; the engine is set up by the caller. Returns 0 when the

@@ -169,7 +169,16 @@ TEST(ToolPerft, Failures) {
   EXPECT_TRUE(run.lines.empty());
   EXPECT_EQ(run.errors, std::vector<std::string>{"perftd : invalid depth -1, the depth must be at least 1"});
   EXPECT_NE(run.status, 0);
-  // Divide takes any depth.
+  // No count goes deeper than a search: a deeper one would exhaust the stack.
+  run = RunTool({"-perft", "5000"});
+  EXPECT_TRUE(run.lines.empty());
+  EXPECT_EQ(run.errors, std::vector<std::string>{"perft : invalid depth 5000, the depth must be at most 127"});
+  EXPECT_EQ(run.status, 1);
+  run = RunTool({"-divide", "100000", "-fen", Kiwipete});
+  EXPECT_TRUE(run.lines.empty());
+  EXPECT_EQ(run.errors, std::vector<std::string>{"divide : invalid depth 100000, the depth must be at most 127"});
+  EXPECT_EQ(run.status, 1);
+  // Divide takes any lower depth.
   run = RunTool({"-divide", "0"});
   ASSERT_EQ(run.lines.size(), 25u);
   EXPECT_EQ(run.lines[21], "     total : 20");
@@ -193,8 +202,12 @@ TEST(ToolPerft, ProtocolCommands) {
     // A prefix without a blank is a command too; the number follows the first blank.
     session.Send("perftx 1");
     EXPECT_EQ(session.WaitFor("Nodes"), "Nodes = 48");
+    // Refused depths are told in the protocol's form, and the engine goes on.
     session.Send("perft 0");
-    EXPECT_EQ(session.WaitFor("perft :"), "perft : invalid depth 0, the depth must be at least 1");
+    EXPECT_EQ(session.WaitFor("info string perft"), "info string perft : invalid depth 0, the depth must be at least 1");
+    session.Send("perft 100000");
+    EXPECT_EQ(session.WaitFor("info string perft"),
+              "info string perft : invalid depth 100000, the depth must be at most 127");
     session.Send("perft");  // no number: nothing
     ASSERT_TRUE(session.Sync());
     session.Send("go depth 1");
@@ -210,6 +223,8 @@ TEST(ToolPerft, ProtocolCommands) {
     EXPECT_EQ(session.WaitFor("     total"), "     total : 20");
     session.Send("perftd 0");
     EXPECT_EQ(session.WaitFor("perftd :"), "perftd : invalid depth 0, the depth must be at least 1");
+    session.Send("divide 5000");
+    EXPECT_EQ(session.WaitFor("divide :"), "divide : invalid depth 5000, the depth must be at most 127");
     session.Send("ping 3");
     EXPECT_EQ(session.WaitFor("pong"), "pong 3");
     EXPECT_EQ(session.Quit(), 0);
@@ -252,6 +267,10 @@ TEST(ToolPerftSuite, ReferenceSuiteAndFailures) {
   EXPECT_TRUE(run.lines.empty());
   EXPECT_EQ(run.errors, std::vector<std::string>{"perft suite : invalid depth 0, the depth must be at least 1"});
   EXPECT_NE(run.status, 0);
+  run = RunTool({"-perftsuite", suite, "3000"});
+  EXPECT_TRUE(run.lines.empty());
+  EXPECT_EQ(run.errors, std::vector<std::string>{"perft suite : invalid depth 3000, the depth must be at most 127"});
+  EXPECT_EQ(run.status, 1);
 }
 
 TEST(ToolTestSuite, ReportOfASmallSuite) {
@@ -464,6 +483,8 @@ TEST(ToolDispatch, EveryToolSaysWhatIsWrongAndFails) {
       {{"-perftsuite", epd, "one"}, {"bad number 'one'"}, ""},
       {{"-testsuite", "4", "1", "time", "", epd}, {"bad number ''"}, ""},
       {{"-buildbook", pgn, book, "ten", "1"}, {"bad number 'ten'"}, ""},
+      {{"-buildbook", pgn, book, "-1", "1"}, {"build opening book : invalid maximum ply -1, it must be at least 0"}, ""},
+      {{"-buildbook", pgn, book, "10", "-2"}, {"build opening book : invalid minimum count -2, it must be at least 0"}, ""},
       {{"-benchmark", "16M"}, {"bad number '16M'"}, ""},
       // Arguments that do not fit: the tool's own usage.
       {{"-testsuite"}, {UsageLines[0]}, ""},
@@ -535,10 +556,14 @@ TEST(ToolTestSuite, OnlyBestAndAvoidLinesCountAndMovesMatchWhole) {
   TempDir data;
   // Black mates with Qd1+ (written with and without its check sign); White's
   // best is the pawn push d7, which neither is nor avoids the rook move Rd7;
-  // the only legal move of the last position is the short castle.
+  // the only legal move of the castling position is the short castle. The
+  // operations are read outside quoted strings: the "am" of the name is
+  // none. The knight on g3 takes the queen, and of the other two that could,
+  // only its rank tells it from the one on g5.
   const std::string queenMate = "1k1r4/pp1b1R2/3q2pp/4p3/2B5/4Q3/PPP2B2/2K5 b - - ";
   const std::string pawnPush = "2r1r2k/R5pp/3P4/8/8/7P/5PPK/8 w - - ";
   const std::string onlyCastling = "8/7k/8/8/8/r7/1r4PP/4K2R w K - ";
+  const std::string threeKnights = "7k/8/8/2N3N1/4q2p/6N1/8/K7 w - - ";
   data.Write("suite.epd",
              "# a comment line\n" +
              queenMate + "bm Qd1; id \"a\";\n" +
@@ -547,7 +572,9 @@ TEST(ToolTestSuite, OnlyBestAndAvoidLinesCountAndMovesMatchWhole) {
              pawnPush + "bm Rd7; id \"c\";\n" +
              pawnPush + "am Rd7; id \"d\";\n" +
              onlyCastling + "bm O-O-O; id \"e\";\n" +
-             onlyCastling + "am 0-0-0; id \"f\";\n");
+             onlyCastling + "am 0-0-0; id \"f\";\n" +
+             onlyCastling + "id \"I am here\"; bm O-O-O;\n" +
+             threeKnights + "bm N3xe4; id \"g\";\n");
   const ToolRun run = RunTool({"-testsuite", "4", "1", "depth", "6", data.File("suite.epd")});
   EXPECT_EQ(run.status, 0);
   std::vector<std::string> results;
@@ -555,17 +582,21 @@ TEST(ToolTestSuite, OnlyBestAndAvoidLinesCountAndMovesMatchWhole) {
     if (line.rfind("result => ", 0) == 0) results.push_back(line);
   const std::vector<std::string> expectedResults = {
       "result => 'Qd1' : ok", "result => 'Qd1' : ok",  "result => 'd7' : bad",
-      "result => 'd7' : ok",  "result => 'O-O' : bad", "result => 'O-O' : ok"};
+      "result => 'd7' : ok",  "result => 'O-O' : bad", "result => 'O-O' : ok",
+      "result => 'O-O' : bad", "result => 'N3xe4' : ok"};
   EXPECT_EQ(results, expectedResults);
+  EXPECT_NE(std::find(run.lines.begin(), run.lines.end(), onlyCastling + " bm O-O-O; id I am here;"),
+            run.lines.end());
 
   size_t at = 0;
   while (at < run.lines.size() && run.lines[at] != "Bad results : ") ++at;
   ASSERT_GE(at, 4u);
   EXPECT_EQ(run.lines[at - 4], "Depth min = 6, max = 6, average = 6");
-  EXPECT_EQ(run.lines[at - 2], "Score = 4 / 6");
+  EXPECT_EQ(run.lines[at - 2], "Score = 5 / 8");
   const std::vector<std::string> bad(run.lines.begin() + static_cast<long>(at) + 1, run.lines.end());
   const std::vector<std::string> expectedBad = {pawnPush + "bm Rd7; id \"c\";",
-                                                onlyCastling + "bm O-O-O; id \"e\";"};
+                                                onlyCastling + "bm O-O-O; id \"e\";",
+                                                onlyCastling + "id \"I am here\"; bm O-O-O;"};
   EXPECT_EQ(bad, expectedBad);
 }
 
@@ -609,26 +640,32 @@ TEST(ToolCheckFenSuite, ValidExactlyWhatTheEngineTakesWithTheReason) {
 
 TEST(ToolBuildBook, AnnotationsLineCommentsAndGluedMovesAreReadAndStoppedGamesTold) {
   TempDir data;
-  // Four openings of their own: 4, 5, 4 and 2 distinct moves; the fourth game
-  // stops at a move no knight can make. The fifth, whose FEN tag does not
-  // read, is not replayed at all (from the board the fourth left, e4 and e5
-  // would be two more entries).
+  // The comment before the first game's tags is no game, and the line that
+  // starts with '%' is skipped whole: its brace opens no comment. Five
+  // openings of their own: 4, 5, 4, 2 and 4 distinct moves (the last ends
+  // with an en-passant capture marked "e.p."); the fourth game stops at a
+  // move no knight can make. The fifth, whose FEN tag does not read, is not
+  // replayed at all (from the board the fourth left, e4 and e5 would be two
+  // more entries); its message names the tag's own line.
   const std::string pgn =
+      "{Openings of a test}\n\n"
       "[Event \"a\"]\n\n1. e4!? e5?! 2. Nf3! Nc6 *\n\n"
+      "%ignore { this line\n"
       "[Event \"b\"]\n\n1. d4 d5 ; a comment to the end of the line\n2. c4 e6 3. Nc3 *\n\n"
       "[Event \"c\"]\n\n1. c4{English} e5 2. Nc3(2. g3) Nf6 *\n\n"
       "[Event \"d\"]\n\n1. Nf3 d5\n2. Nf9 Nf6 *\n\n"
-      "[Event \"e\"]\n[FEN \"8/8/8 w - - 0 1\"]\n\n1. e4 e5 *\n";
+      "[Event \"e\"]\n[FEN \"8/8/8 w - - 0 1\"]\n[Site \"x\"]\n\n1. e4 e5 *\n\n"
+      "[Event \"f\"]\n\n1. e4 d5 2. e5 f5 3. exf6 e.p. *\n";
   data.Write("games.pgn", pgn);
   const ToolRun run = RunTool({"-buildbook", data.File("games.pgn"), data.File("book.bin"), "20", "1"});
   const std::vector<std::string> expected = {
-      data.File("games.pgn") + ", line 17 : game 4 stops at 'Nf9' (cannot be read as a move of the position)",
-      data.File("games.pgn") + ", line 20 : game 5 is not replayed: its FEN tag '8/8/8 w - - 0 1' cannot be read",
-      "5 games read, 2 stopped early; 15 book entries written to " + data.File("book.bin")};
+      data.File("games.pgn") + ", line 20 : game 4 stops at 'Nf9' (cannot be read as a move of the position)",
+      data.File("games.pgn") + ", line 23 : game 5 is not replayed: its FEN tag '8/8/8 w - - 0 1' cannot be read",
+      "6 games read, 2 stopped early; 19 book entries written to " + data.File("book.bin")};
   EXPECT_EQ(run.lines, expected);
   EXPECT_EQ(run.status, 0);
   ASSERT_TRUE(data.Exists("book.bin"));
-  EXPECT_EQ(data.Read("book.bin").size(), 12u + 15u * 16u);
+  EXPECT_EQ(data.Read("book.bin").size(), 12u + 19u * 16u);
 }
 
 // One hand-written file read by every line-based tool: a byte-order mark,

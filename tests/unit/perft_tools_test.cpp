@@ -90,15 +90,36 @@ TEST(PerftTools, DivideWithoutLegalMoves) {
   EXPECT_EQ(lines[4], "Speed = 0");
 }
 
-TEST(PerftTools, DepthBelowOneIsRefused) {
+namespace {
+
+// The texts the engine hands to the interface.
+struct TextListener : EngineListener {
+  void SendText(const char* text) override { texts.push_back(text); }
+  std::vector<std::string> texts;
+};
+
+}  // namespace
+
+TEST(PerftTools, DepthOutsideOneToTheDeepestSearchIsRefused) {
   ToolManager tools;
+  // Without legal moves a count ends at once at any depth: only the
+  // refusal keeps the deep ones from running.
+  ASSERT_TRUE(tools.engine().SetFen("rnb1kbnr/pppp1ppp/8/4p3/6Pq/5P2/PPPPP2P/RNBQKBNR w KQkq - 1 3"));
+  TextListener listener;
+  tools.engine().listener = &listener;
   StdoutCapture out;
   EXPECT_EQ(RunPerft(tools.manager, 0), 0);
   EXPECT_EQ(RunPerftDetailed(tools.manager, -2), 0);
-  const std::vector<std::string> lines = out.Lines();
-  ASSERT_EQ(lines.size(), 2u);
-  EXPECT_EQ(lines[0], "perft : invalid depth 0, the depth must be at least 1");
-  EXPECT_EQ(lines[1], "perftd : invalid depth -2, the depth must be at least 1");
+  EXPECT_EQ(RunPerftDetailed(tools.manager, 128), 0);
+  EXPECT_EQ(RunDivide(tools.manager, 5000), 0);
+  EXPECT_EQ(RunPerft(tools.manager, 127), 1);
+  EXPECT_EQ(out.Lines()[1], "Nodes = 0");
+  tools.engine().listener = &tools.engine().defaultListener;
+  EXPECT_EQ(listener.texts, (std::vector<std::string>{
+                                "perft : invalid depth 0, the depth must be at least 1",
+                                "perftd : invalid depth -2, the depth must be at least 1",
+                                "perftd : invalid depth 128, the depth must be at most 127",
+                                "divide : invalid depth 5000, the depth must be at most 127"}));
 }
 
 TEST(PerftTools, EngineWithoutBoardCountsNothing) {

@@ -48,6 +48,14 @@ TEST(TestSuiteLine, SplitAtTheFirstBestOrAvoidMove) {
   EXPECT_EQ(t.moves, "Rxb2 Kh1");
   EXPECT_EQ(t.id, "x");
 
+  // Operations are read outside quoted strings, in any order, and the
+  // position ends with its last FEN field.
+  ASSERT_TRUE(SplitTestLine("7k/p7/1R5K/6r1/6p1/6P1/8/8 w - - 0 1 id \"I am here; bm a1\"; bm Kh5;", t));
+  EXPECT_EQ(t.position, "7k/p7/1R5K/6r1/6p1/6P1/8/8 w - - 0 1 ");
+  EXPECT_EQ(t.avoid, 0);
+  EXPECT_EQ(t.moves, "Kh5");
+  EXPECT_EQ(t.id, "I am here; bm a1");
+
   // Castling written with zeros reads as letters; so does every other zero.
   ASSERT_TRUE(SplitTestLine("fen bm 0-0-0 Ra0; id \"10\";\n", t));
   EXPECT_EQ(t.moves, "O-O-O RaO");
@@ -104,6 +112,17 @@ TEST(TestSuiteSan, Disambiguation) {
   EXPECT_EQ(San("4k3/8/8/8/8/R7/8/R3K3 w - - 0 1", "a1a2"), "R1a2");
   // Rooks on the same rank: the file.
   EXPECT_EQ(San("4k3/8/8/8/8/8/8/R4RK1 w - - 0 1", "a1d1"), "Rad1");
+  // Knights on c5, g5 and g3 all take on e4: the file of g3 does not tell it
+  // from g5, its rank alone does.
+  const std::string knights = "7k/8/8/2N3N1/4q2p/6N1/8/K7 w - - 0 1";
+  EXPECT_EQ(San(knights, "g3e4"), "N3xe4");
+  EXPECT_EQ(San(knights, "g5e4"), "Ng5xe4");  // shares its file with g3, its rank with c5
+  EXPECT_EQ(San(knights, "c5e4"), "Ncxe4");
+  // Knights on b5, b3 and f3 all take on d4: b3 needs file and rank.
+  const std::string bKnights = "k7/8/8/1n5P/3Q4/1n3n2/8/7K b - - 0 1";
+  EXPECT_EQ(San(bKnights, "b3d4"), "Nb3xd4");
+  EXPECT_EQ(San(bKnights, "b5d4"), "N5xd4");
+  EXPECT_EQ(San(bKnights, "f3d4"), "Nfxd4");
   // Queens on a4, h4 and a1 all reach d4: one shares the rank, one the file.
   EXPECT_EQ(San("1k6/8/8/8/Q6Q/8/8/Q3K3 w - - 0 1", "a4d4"), "Qa4d4");
   EXPECT_EQ(San("1k6/8/8/8/Q2Q4/8/8/Q3K3 w - - 0 1", "a4b4"), "Qab4");
