@@ -76,8 +76,8 @@ void ReportFileError(const char* action, const char* fileName, const char* why =
 void ReportBadFenLine(const char* tool, i32 lineNumber, const char* text, const char* reason,
                       bool tooLong = false);
 
-// Opens a text file for reading without ever waiting: a pipe without a
-// writer reads as empty. With regularOnly, anything but a regular file (a
+// Opens a file for reading (text or binary alike) without ever waiting: a
+// pipe without a writer reads as empty. With regularOnly, anything but a regular file (a
 // directory, a device, a pipe) is refused and why says so. Null when the
 // file does not open (why stays null) or is refused.
 std::FILE* OpenTextFile(const char* fileName, bool regularOnly, const char** why);

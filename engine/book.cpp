@@ -5,6 +5,7 @@
 #include <ctime>
 #include <new>
 
+#include "common/line_reader.h"
 #include "common/log.h"
 #include "engine/engine.h"
 
@@ -55,7 +56,13 @@ bool Engine::LoadBook(const std::string& fileName, BookLoad* outcome) {
     if (outcome) *outcome = why;
     return false;
   };
-  std::FILE* file = std::fopen(fileName.c_str(), "rb");
+  // A pipe or a device named as the book must not stall the engine.
+  const char* refusal = nullptr;
+  std::FILE* file = OpenTextFile(fileName.c_str(), true, &refusal);
+  if (!file && refusal) {
+    gLog.Error("not a valid book file : %s (%s)", fileName.c_str(), refusal);
+    return fail(BookLoad::Invalid);
+  }
   if (!file) {
     gLog.Error("book file not found : %s", fileName.c_str());
     return fail(BookLoad::NotFound);

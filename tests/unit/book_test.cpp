@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -185,7 +186,10 @@ TEST_F(EngineBookTest, AFailedLoadSwitchesTheBookOff) {
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0], "book file not found : " + dir_.File("missing.bin"));
   }
-  for (const std::string& file : {shortFile, versionFile, dir_.Write("empty.bin", "")}) {
+  // A named pipe without a writer is refused at once instead of stalling.
+  const std::string pipe = dir_.File("pipe.bin");
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  for (const std::string& file : {shortFile, versionFile, dir_.Write("empty.bin", ""), pipe}) {
     ASSERT_TRUE(e.LoadBook(dir_.File("good.bin")));
     EXPECT_FALSE(e.LoadBook(file)) << file;
     EXPECT_EQ(e.bookEnabled, 0);
