@@ -31,6 +31,7 @@ void WakeThread(SearchThread* thread) {
 }  // namespace
 
 void* (*SearchThread::allocateZeroed)(std::size_t bytes) = CallocZeroed;
+void (*SearchThread::lastLeaving)(SearchThread& helper, SearchThread& master) = nullptr;
 int (*ThreadPool::createThread)(pthread_t* handle, const pthread_attr_t* attributes,
                                 void* (*entry)(void*), void* argument) = pthread_create;
 
@@ -106,16 +107,22 @@ void ThreadPool::CreateThreads() {
 }
 
 void ThreadPool::StopAll() {
+  // Nothing is deleted before every started thread has been joined: a helper
+  // that leaves a split point wakes its master afterwards, outside the split
+  // point's lock, and that master may be any thread, thread 0 included.
+  // Thread 0 and threads whose creation failed have nothing to join.
+  for (SearchThread* thread : threads) {
+    if (!thread || !thread->started) continue;
+    thread->RequestStop();
+    WakeThread(thread);
+  }
+  for (SearchThread* thread : threads) {
+    if (!thread || !thread->started) continue;
+    pthread_join(thread->handle, nullptr);
+    thread->handle = pthread_t{};
+    thread->started = 0;
+  }
   for (SearchThread*& thread : threads) {
-    if (!thread) continue;
-    // Thread 0 and threads whose creation failed have nothing to join.
-    if (thread->started) {
-      thread->RequestStop();
-      WakeThread(thread);
-      pthread_join(thread->handle, nullptr);
-      thread->handle = pthread_t{};
-      thread->started = 0;
-    }
     delete thread;
     thread = nullptr;
   }

@@ -165,6 +165,10 @@ class SearchThread : public Thread {
 
   // Allocates the zeroed pawn-hash block; tests replace it to make it fail.
   static void* (*allocateZeroed)(std::size_t bytes);
+  // Called, when set, by a helper that was the last to leave a split point
+  // of another thread, just before it wakes that master; tests hold the
+  // helper there. Null in the engine.
+  static void (*lastLeaving)(SearchThread& helper, SearchThread& master);
 };
 
 class ThreadPool {
@@ -178,7 +182,7 @@ class ThreadPool {
   void SetThreadCount(i32 n);
   // Recreates all threads: thread 0 as an object only, 1..n-1 started.
   void CreateThreads();
-  // Stops, joins and deletes every thread.
+  // Stops and joins every started thread, then deletes them all.
   void StopAll();
 
   Mutex lock;  // taken before any split point's lock (see SplitPoint)

@@ -245,6 +245,7 @@ void WorkAt(SearchThread& self, SplitPoint& sp) {
   // The master tests the mask under its sleepLock before it waits, so this
   // wake-up, made outside the split point's lock, is not lost.
   if (left == 0 && master != &self) {
+    if (SearchThread::lastLeaving) SearchThread::lastLeaving(self, *master);
     master->sleepLock.Lock();
     master->wakeUp.Signal();
     master->sleepLock.Unlock();

@@ -326,6 +326,84 @@ TEST(ParallelSearchThreaded, StopsAtAnyMomentLeaveThePoolIdle) {
   }
 }
 
+// Stops the search from a helper that is the last to leave a split point of
+// thread 0, and holds every such helper from then on just before it wakes
+// thread 0, until the test releases it (or a new booking needs it). Thread 0
+// looks at its split point every few milliseconds on its own, finds it empty
+// and ends the search, so the pool is taken down while that wake-up is still
+// to come. Only helpers with no split point of their own open are held: a
+// helper nested below another split point is still awaited there.
+struct StopAtLastLeaving {
+  StopAtLastLeaving() { SearchThread::lastLeaving = Hold; }
+  ~StopAtLastLeaving() {
+    released = true;
+    SearchThread::lastLeaving = nullptr;
+  }
+
+  // The stop comes at the `leavingsBeforeStop`th leaving, as `stopKind`.
+  static void Arm(i32 leavingsBeforeStop, i32 kind) {
+    leavings = 0;
+    stopAt = leavingsBeforeStop;
+    stopKind = kind;
+    held = 0;
+    released = false;
+  }
+
+  static void Hold(SearchThread& helper, SearchThread& master) {
+    if (master.index != 0 || helper.splitPointCount.load() != 0) return;
+    Engine& engine = *helper.engine;
+    if (engine.stopReason.load() == StopNone) {
+      if (++leavings < stopAt) return;
+      engine.stopReason = stopKind.load();
+    }
+    ++held;
+    while (!released.load() && !helper.booked.load()) std::this_thread::yield();
+  }
+
+  static std::atomic<i32> leavings, stopAt, stopKind, held;
+  static std::atomic<bool> released;
+};
+std::atomic<i32> StopAtLastLeaving::leavings{0};
+std::atomic<i32> StopAtLastLeaving::stopAt{0};
+std::atomic<i32> StopAtLastLeaving::stopKind{0};
+std::atomic<i32> StopAtLastLeaving::held{0};
+std::atomic<bool> StopAtLastLeaving::released{false};
+
+TEST(ParallelSearchThreaded, QuitAndThreadCountChangesRightAfterAStop) {
+  SplitDepthScope splitDepth(4);
+  i32 threads = 2;
+  auto engine = MakeThreadedEngine(threads);
+  StopAtLastLeaving stopping;  // lets go before the engine goes
+  for (i32 cycle = 0; cycle < ForTarget(24, 12); ++cycle) {
+    SCOPED_TRACE(cycle);
+    SetGamePosition(*engine, Positions[2 + cycle % 3]);
+    // The node limit only bounds the work should the stop never come.
+    engine->limits.mode = ModeNodes;
+    engine->limits.nodeLimit = 5000000;
+    StopAtLastLeaving::Arm(1 + cycle * 7 % 30, cycle % 2 ? StopQuit : StopNormal);
+    engine->Think(0);
+    EXPECT_GE(StopAtLastLeaving::held.load(), 1);
+    StopAtLastLeaving::released = true;
+
+    // Quit, a new thread count, or a new engine, with a held helper about
+    // to wake thread 0.
+    switch (cycle % 3) {
+      case 0:
+        threads = threads == 4 ? 2 : threads + 1;
+        SetThreads(*engine, threads);
+        break;
+      case 1:
+        engine->Shutdown();
+        engine->Init(1);
+        break;
+      default:
+        engine = MakeThreadedEngine(threads);
+        break;
+    }
+    ASSERT_EQ(engine->pool.threads.size(), static_cast<std::size_t>(threads));
+  }
+}
+
 TEST(ParallelSearchThreaded, MultiPvLinesWithThreads) {
   SplitDepthScope splitDepth(4);
   auto engine = MakeThreadedEngine(4);
