@@ -350,13 +350,7 @@ void XBoardProtocol::SetUp() {
   std::vector<std::string> notes;
   FitHashTable(*engine, settings.Hash, &notes);
   for (const std::string& note : notes) manager->SendFormatted("telluser %s", note.c_str());
-  engine->NewGame();
-  manager->movesLeft = 40;
-  manager->movesPerSession = 40;
-  manager->infiniteSearch = 0;
-  opponentMoves = 0;
-  goSeen = 0;
-  engine->limits.movesToGo = 40;
+  ResetGame();
   if (settings.Book == 1) {
     if (!engine->LoadBook(manager->BookFile)) settings.Book = 0;
     engine->bookSelectivity = settings.BookSelectivity;
@@ -418,6 +412,10 @@ void XBoardProtocol::NewGame() {
     return;
   }
   manager->lock.Unlock();
+  ResetGame();
+}
+
+void XBoardProtocol::ResetGame() {
   engine->NewGame();
   engine->board.chess960 = 0;  // a new game is standard chess until "variant"
   manager->infiniteSearch = 0;
@@ -547,15 +545,7 @@ void XBoardProtocol::Evaluate() {
 // ---------------------------------------------------------------------------
 
 void XBoardListener::RunPendingNewGame() {
-  if (!manager->newGamePending.exchange(0)) return;
-  engine->NewGame();
-  engine->board.chess960 = 0;
-  manager->infiniteSearch = 0;
-  manager->movesLeft = 40;
-  manager->movesPerSession = 40;
-  protocol->opponentMoves = 0;
-  protocol->goSeen = 0;
-  engine->limits.movesToGo = 40;
+  if (manager->newGamePending.exchange(0)) protocol->ResetGame();
 }
 
 bool XBoardListener::EndAnalysisSearch() {

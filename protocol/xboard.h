@@ -79,6 +79,9 @@ class XBoardProtocol : public ProtocolHandler {
 
   // Gives the engine's clock to the side to move and the opponent's to the other.
   void SetClocks();
+  // The game and the time control as a new game has them: the start
+  // position in standard chess, 40 moves per session.
+  void ResetGame();
 
  private:
   void SetUp();
