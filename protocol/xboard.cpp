@@ -142,7 +142,7 @@ CommandKind XBoardProtocol::Classify(const char* command) const {
   if (StartsWith(line, "ping ")) return CommandKind::InOrder;
   // Lines that are ignored need not wait.
   if (StartsWith(line, "accepted ") || StartsWith(line, "refused ") || Is(line, "#") ||
-      Is(line, ".") || Is(line, "computer") || StartsWith(line, "cores "))
+      Is(line, ".") || Is(line, "computer"))
     return CommandKind::Immediate;
   // In analysis mode the analysis starts again after any other line.
   return analyzing ? CommandKind::Starter : CommandKind::Deferred;
@@ -267,7 +267,9 @@ i32 XBoardProtocol::ProcessCommand(const char* command) {
     limits.mode = ModeDepth;
   } else if (StartsWith(line, "level ")) {
     Level(line + 6);
-  } else if (Is(line, "#") || Is(line, ".") || Is(line, "computer") || StartsWith(line, "cores ")) {
+  } else if (StartsWith(line, "cores ")) {
+    Cores(line + 6);
+  } else if (Is(line, "#") || Is(line, ".") || Is(line, "computer")) {
   } else if (Is(line, "printBoard")) {
     engine->board.Print();
   } else if (StartsWith(line, "eval")) {
@@ -312,6 +314,22 @@ void XBoardProtocol::ResumeAnalysis() {
     manager->StartSearchLocked(0);
   }
   manager->lock.Unlock();
+}
+
+void XBoardProtocol::Cores(const char* text) {
+  char* end = nullptr;
+  const long value = std::strtol(text, &end, 10);
+  if (end == text) {
+    gLog.Error("cores : '%s' is not a number of threads", text);
+    return;
+  }
+  const i32 threads = value < 1 ? 1 : value > MaxSearchThreads ? MaxSearchThreads
+                                                                : static_cast<i32>(value);
+  gLog.Info("Using %d threads", threads);
+  if (threads == engine->pool.threadCount) return;
+  // The line waited for any busy search: the pool is idle while it is rebuilt.
+  engine->pool.SetThreadCount(threads);
+  engine->LinkMainThread();
 }
 
 void XBoardProtocol::Remove() {

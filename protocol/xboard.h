@@ -89,6 +89,8 @@ class XBoardProtocol : public ProtocolHandler {
   void NewGame();
   void Level(const char* arguments);
   void HandleMove(const char* line);
+  // "cores": the number of search threads, held to 1..64.
+  void Cores(const char* text);
   // "remove": takes back the last two half-moves.
   void Remove();
   // "variant": standard chess or Chess960.

@@ -1,6 +1,8 @@
 // XBoard dialogues with the real engine, with and without the input thread.
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+
 #include <chrono>
 #include <regex>
 #include <sstream>
@@ -521,4 +523,48 @@ TEST_P(XBoardThreaded, AMissedGuessEndsThePonderSearchsLines) {
     EXPECT_TRUE(first.rfind("1 ", 0) == 0 || first.rfind("move ", 0) == 0)
         << "after " << miss << ": " << first;
   }
+}
+
+namespace {
+
+// Number of threads of a process.
+int ThreadCount(int pid) {
+  int count = 0;
+  if (DIR* dir = opendir(("/proc/" + std::to_string(pid) + "/task").c_str())) {
+    while (const dirent* entry = readdir(dir))
+      if (entry->d_name[0] != '.') ++count;
+    closedir(dir);
+  }
+  return count;
+}
+
+}  // namespace
+
+TEST_P(XBoardThreaded, CoresSetsTheSearchThreads) {
+  Session session(Ini("MaxThreads=2\nLogLevel=81\n"));
+  ASSERT_TRUE(session.StartXBoard());
+  const int pid = session.engine().Pid();
+  session.Send("cores 1");
+  Ping(session, 1);
+  const int one = ThreadCount(pid);
+  ASSERT_GT(one, 0);
+  // Held to 1..64; a word that is no number changes nothing.
+  const std::vector<std::pair<std::string, int>> steps = {
+      {"cores 4", 4}, {"cores 500", 64}, {"cores many", 64}, {"cores 0", 1}, {"cores 3", 3}};
+  int n = 2;
+  for (const auto& step : steps) {
+    session.Send(step.first);
+    Ping(session, n++);
+    EXPECT_EQ(ThreadCount(pid), one + step.second - 1) << step.first;
+  }
+  // The engine plays on the threads it was given.
+  session.Send("new");
+  session.Send("sd 6");
+  session.Send("go");
+  GameTracker game;
+  EngineMove(session, game);
+  EXPECT_EQ(session.Quit(), 0);
+  const std::string log = session.dir().Read("logfile.txt");
+  for (const char* line : {"Using 4 threads", "Using 64 threads", "Using 1 threads", "cores : 'many'"})
+    EXPECT_NE(log.find(line), std::string::npos) << line;
 }
