@@ -261,10 +261,14 @@ i32 XBoardProtocol::ProcessCommand(const char* command) {
     limits.moveTime = microseconds < 0 ? 0 : microseconds > INT32_MAX ? INT32_MAX
                                                                       : static_cast<i32>(microseconds);
     limits.mode = ModeMoveTime;
+    timeControlGiven = 1;
   } else if (StartsWith(line, "sd ")) {
     const i32 depth = Argument(line);
     limits.depthLimit = depth < 1 ? 1 : depth > 127 ? 127 : depth;
-    limits.mode = ModeDepth;
+    // With a time control the depth caps the timed search, whichever comes
+    // first; alone it is the search's one limit.
+    limits.depthCap = limits.depthLimit;
+    if (!timeControlGiven) limits.mode = ModeDepth;
   } else if (StartsWith(line, "level ")) {
     Level(line + 6);
   } else if (StartsWith(line, "cores ")) {
@@ -391,10 +395,10 @@ void XBoardProtocol::SetUp() {
 void XBoardProtocol::Go() {
   if (!goSeen) {
     goSeen = 1;
-    if (manager->movesLeft != 0) {
-      manager->movesLeft = manager->movesLeft - opponentMoves / 2;
-      engine->limits.movesToGo = manager->movesLeft;
-    }
+    // The moves the engine's side has made count in the session, which
+    // starts again after each control.
+    const i32 session = manager->movesPerSession;
+    if (session > 0) manager->movesLeft = session - (opponentMoves / 2) % session;
   }
   forceMode = 0;
   SetClocks();
@@ -403,12 +407,16 @@ void XBoardProtocol::Go() {
 
 void XBoardProtocol::SetClocks() {
   // The engine searches for the side to move, also in a ponder search, whose
-  // guessed move is on the board.
+  // guessed move is on the board and whose moves to go are those of the
+  // engine's next move.
   SearchLimits& limits = engine->limits;
   const i32 engineMs = engineClockMs;
   const i32 opponentMs = opponentClockMs;
   if (engineMs >= 0) limits.clock[engine->board.sideToMove] = static_cast<float>(engineMs);
   if (opponentMs >= 0) limits.clock[engine->board.opponent] = static_cast<float>(opponentMs);
+  limits.movesToGo = manager->movesLeft;
+  // A clock left by a ponder hit belongs to the search it hit.
+  engine->ponderHitClockMs = -1;
 }
 
 void XBoardProtocol::NewGame() {
@@ -442,6 +450,9 @@ void XBoardProtocol::ResetGame() {
   opponentMoves = 0;
   goSeen = 0;
   engine->limits.movesToGo = 40;
+  // No depth limit and no time control until the interface gives them.
+  engine->limits.depthCap = 0;
+  timeControlGiven = 0;
 }
 
 void XBoardProtocol::AfterSearch() { listener.RunPendingNewGame(); }
@@ -466,6 +477,7 @@ void XBoardProtocol::Level(const char* arguments) {
   // A new time control starts both clocks.
   engineClockMs = opponentClockMs = baseMs < 2147483647.0 ? static_cast<i32>(baseMs) : INT32_MAX;
   limits.mode = ModeClock;
+  timeControlGiven = 1;
   const double milliseconds = static_cast<double>(increment) * 1000.0;
   const i32 incrementMs = milliseconds > -2147483648.0 && milliseconds < 2147483647.0
                               ? static_cast<i32>(milliseconds)
@@ -494,10 +506,7 @@ bool XBoardProtocol::PlayAndSearch(const char* line, i32 requestedPonder, bool h
   manager->ponderRequested = requestedPonder;
   // Mate or stalemate: the game is over, there is nothing to search.
   if (CountLegalMoves() == 0) return true;
-  if (honourForceMode) {
-    if (forceMode) return true;
-    engine->limits.movesToGo = manager->movesLeft;
-  }
+  if (honourForceMode && forceMode) return true;
   SetClocks();
   manager->StartSearch(0);
   return true;
@@ -523,10 +532,12 @@ void XBoardProtocol::HandleMove(const char* line) {
       }
       std::strcpy(pendingMove, line);
       if (SameMove(*manager, line, expected)) {
-        // Ponder hit: the running search becomes the engine's own.
+        // Ponder hit: the running search becomes the engine's own, with
+        // its time taken from the clock that came with the move.
         ++opponentMoves;
         manager->ponderReply = 1;
         manager->ponderRequested = 0;
+        engine->ponderHitClockMs = engineClockMs.load();
         const bool poll = manager->PonderHitLocked();
         manager->lock.Unlock();
         if (poll) engine->PollTimeAndInput();
