@@ -93,7 +93,8 @@ bool Log::Open(i32 levelMask, i32 format, i32 withPidIn) {
     std::fprintf(file, "<!DOCTYPE HTML>\n");
     std::fprintf(file, "<html>\n");
     std::fprintf(file, "<head>\n");
-    // The interface's lines are logged as they come, which is UTF-8 today.
+    // Messages are written byte for byte with only the markup characters
+    // escaped; the page reads them as UTF-8.
     std::fprintf(file, "<meta charset=\"utf-8\">\n");
     std::string title;
     AppendEscaped(title, fileName.c_str());

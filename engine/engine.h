@@ -186,15 +186,39 @@ class Engine : public EvalSettings {
   Move BuildGameMove(i32 from, i32 to, i32 promotion) const;
   bool PlayGameMove(Move move);    // false when not legal; the game is then unchanged
 
-  // Root search (think.cpp).
-  void LoadSearchKeys();
+  // Root search (think.cpp), in the order of its steps.
+  struct SearchClock;  // the search's own elapsed time
+  void BeginSearch(i32 ponder, SearchClock& clock);
+  void GenerateRootMoves(MovePicker& list);  // the legal moves, in generation order
+  Move PlayableBookMove(const MovePicker& list);  // 0 when the book has none to play
+  void ClearNodeCounts();
+  // Resets the counters, tables, limits and lines of a search; returns the
+  // stop that came before it started.
+  i32 PrepareSearch(bool resetStopReason, i32& maxDepth);
+  void OrderRootMoves(MovePicker& list);
+  // Iterative deepening; returns the best move (0 when quitting).
+  Move Deepen(MovePicker& list, i32 maxDepth, i32 earlyStop, SearchClock& clock);
+  // Searches one line of an iteration until its score falls inside the
+  // window; false when the search is to stop.
+  bool SearchLine(MovePicker& list, i32 line, i32 iteration, SearchClock& clock, i32& lastScore);
   i32 SearchRootMoves(MovePicker& list, i32 iteration, i32 alpha, i32 beta);
-  void ReportLine(i32 line, i32 score, double elapsed);
-  void ReportFailedLine(i32 score, i32 bound, double elapsed);
-  // Takes the pass's principal variation into a line, not shown yet.
-  void TakeLine(i32 line, i32 iteration, i32 bound);
-  // Shows the lines that changed since they were last reported.
-  void ReportUnsentLines(double elapsed);
+  void StopWhenDecided(i32 iteration, i32 lastScore, double elapsed);
+  void LoadSearchKeys();
+  // A line takes the pass's score with its bound and, when the pass found
+  // one, its principal variation, which the interface has not seen yet.
+  void TakeLine(i32 line, i32 iteration, i32 score, i32 bound);
+  // Which root lines a report sends, and how it marks them.
+  enum class LineReport : u8 {
+    Finished,  // a line ended inside its window or was stopped: every line, best first
+    Failed,    // a line ended outside its window: every line as it stands, with that bound
+    Unsent,    // the lines changed since they were last shown
+  };
+  // Sends root lines with their scores and bounds; line is the line the pass
+  // searched.
+  void ReportLines(LineReport which, i32 line, double elapsed);
+  void ChoosePonderMove(Move best);
+  // Plays the move or ends the ponder search, and reports the end.
+  void FinishSearch(Move best, i32 maxDepth);
 };
 
 // Microseconds allowed for a search under these limits with this side to

@@ -70,6 +70,11 @@ void MoveToFront(MovePicker& list, Move m) {
   list.moves[0] = item;
 }
 
+// What a score says of a line searched with this window.
+i32 WindowBound(const AspirationWindow& w, i32 score) {
+  return score <= w.alpha ? BoundUpper : score >= w.beta ? BoundLower : BoundExact;
+}
+
 }  // namespace
 
 i32 WidenAspiration(AspirationWindow& w, i32 score) {
@@ -169,75 +174,47 @@ void Engine::LoadSearchKeys() {
   mainContext.keyCount = count;
 }
 
-void Engine::ReportLine(i32 line, i32 score, double elapsed) {
-  SearchContext& c = mainContext;
-  if (lineCount == 1) {
-    RootLine& best = rootLines[0];
-    best.unsent = 0;
-    listener->OnPvInfo(best.depth, score, best.pv, best.pvLength, c.nodes, c.selDepth, BoundExact,
-                       elapsed);
-    return;
-  }
-  // Deeper lines first, then higher scores.
-  for (i32 i = 0; i < lineCount; ++i) {
-    for (i32 j = i + 1; j < lineCount; ++j) {
-      const u32 di = static_cast<u32>(rootLines[i].depth);
-      const u32 dj = static_cast<u32>(rootLines[j].depth);
-      if (dj > di || (dj == di && rootLines[j].score > rootLines[i].score))
-        std::swap(rootLines[i], rootLines[j]);
-    }
-  }
-  if (line == lineCount - 1 || limits.reportProgress) {
+void Engine::ReportLines(LineReport which, i32 line, double elapsed) {
+  const SearchContext& c = mainContext;
+  if (which == LineReport::Finished && lineCount > 1) {
+    // Deeper lines first, then higher scores.
     for (i32 i = 0; i < lineCount; ++i) {
-      RootLine& l = rootLines[i];
-      l.unsent = 0;
-      listener->OnMultiPvInfo(i + 1, l.depth, l.score, l.pv, l.pvLength, c.nodes, c.selDepth,
-                              BoundExact, elapsed);
+      for (i32 j = i + 1; j < lineCount; ++j) {
+        const u32 di = static_cast<u32>(rootLines[i].depth);
+        const u32 dj = static_cast<u32>(rootLines[j].depth);
+        if (dj > di || (dj == di && rootLines[j].score > rootLines[i].score))
+          std::swap(rootLines[i], rootLines[j]);
+      }
     }
+    // With several lines a finished one is shown with the rest at the end of
+    // the iteration, unless the search reports its progress.
+    if (line != lineCount - 1 && !limits.reportProgress) return;
   }
-}
-
-void Engine::ReportFailedLine(i32 score, i32 bound, double elapsed) {
-  SearchContext& c = mainContext;
-  if (lineCount == 1) {
-    RootLine& best = rootLines[0];
-    best.unsent = 0;
-    listener->OnPvInfo(best.depth, score, best.pv, best.pvLength, c.nodes, c.selDepth, bound,
-                       elapsed);
-    return;
-  }
+  // A failed window marks every line with its bound.
+  const i32 failedBound = rootLines[line].bound;
   for (i32 i = 0; i < lineCount; ++i) {
     RootLine& l = rootLines[i];
+    if (which == LineReport::Unsent && !l.unsent) continue;
     l.unsent = 0;
-    listener->OnMultiPvInfo(i + 1, l.depth, l.score, l.pv, l.pvLength, c.nodes, c.selDepth, bound,
-                            elapsed);
+    const i32 bound = which == LineReport::Failed ? failedBound : l.bound;
+    if (lineCount == 1)
+      listener->OnPvInfo(l.depth, l.score, l.pv, l.pvLength, c.nodes, c.selDepth, bound, elapsed);
+    else
+      listener->OnMultiPvInfo(i + 1, l.depth, l.score, l.pv, l.pvLength, c.nodes, c.selDepth,
+                              bound, elapsed);
   }
 }
 
-void Engine::TakeLine(i32 line, i32 iteration, i32 bound) {
+void Engine::TakeLine(i32 line, i32 iteration, i32 score, i32 bound) {
   const SearchContext& c = mainContext;
   RootLine& l = rootLines[line];
+  l.score = score;
+  l.bound = static_cast<u8>(bound);
+  if (c.pvLength[0] == 0) return;
   l.pvLength = c.pvLength[0];
   std::memcpy(l.pv, c.pv[0], sizeof(Move) * l.pvLength);
   l.depth = iteration;
   l.unsent = 1;
-  l.bound = static_cast<u8>(bound);
-}
-
-void Engine::ReportUnsentLines(double elapsed) {
-  // In the order the best move was taken from, so that the first line shown
-  // starts with the move the search answers.
-  const SearchContext& c = mainContext;
-  for (i32 i = 0; i < lineCount; ++i) {
-    RootLine& l = rootLines[i];
-    if (!l.unsent) continue;
-    l.unsent = 0;
-    if (lineCount == 1)
-      listener->OnPvInfo(l.depth, l.score, l.pv, l.pvLength, c.nodes, c.selDepth, l.bound, elapsed);
-    else
-      listener->OnMultiPvInfo(i + 1, l.depth, l.score, l.pv, l.pvLength, c.nodes, c.selDepth,
-                              l.bound, elapsed);
-  }
 }
 
 i32 Engine::SearchRootMoves(MovePicker& list, i32 iteration, i32 alpha, i32 beta) {
@@ -329,18 +306,61 @@ i32 Engine::SearchRootMoves(MovePicker& list, i32 iteration, i32 alpha, i32 beta
   return bestScore;
 }
 
-i32 Engine::Think(i32 ponder, bool resetStopReason) {
-  SearchContext& c = mainContext;
-  SearchThread* const main = c.thread;
+// The search's own elapsed time: advanced after every search of the root
+// moves by the wall-clock time since the previous stamp. It counts from the
+// start of the search, the root ordering included.
+struct Engine::SearchClock {
+  Timer stamp;
+  double elapsed = 0.0;
 
-  // 1. Start.
+  void Advance() {
+    elapsed += stamp.ElapsedMicroseconds();
+    stamp.Start();
+  }
+};
+
+i32 Engine::Think(i32 ponder, bool resetStopReason) {
+  SearchClock clock;
+  BeginSearch(ponder, clock);
+  MovePicker rootList;
+  GenerateRootMoves(rootList);
+  // Mate or stalemate: nothing to search.
+  if (rootMoveCount == 0) {
+    listener->OnSearchDone(StopNormal);
+    searching = 0;
+    return 1;
+  }
+
+  i32 maxDepth = MaxIterations;
+  Move best = PlayableBookMove(rootList);
+  if (best) {
+    // A book move is played without searching.
+    ClearNodeCounts();
+    limits.depthReached = 1;
+    if (!pondering) stopReason = StopNormal;
+  } else {
+    const i32 earlyStop = PrepareSearch(resetStopReason, maxDepth);
+    OrderRootMoves(rootList);
+    best = Deepen(rootList, maxDepth, earlyStop, clock);
+    if (stopReason == StopQuit) {
+      // Quit or abort: nothing is played.
+      searching = 0;
+      if (pondering) UndoMove();
+      listener->OnSearchDone(stopReason);
+      return 1;
+    }
+  }
+  FinishSearch(best, maxDepth);
+  return 1;
+}
+
+void Engine::BeginSearch(i32 ponder, SearchClock& clock) {
   limits.searchStart.Start();
   // A fresh table whose pages are still being provided is completed first,
   // within this search's time, so that the search itself never waits for a
   // page (the protocols wait for it before "readyok" and "pong" already).
   tt.WaitUntilReady();
-  Timer passStart;
-  passStart.Start();
+  clock.stamp.Start();
   rootSide = board.sideToMove;
   evalRootSide = rootSide;
   pondering = (ponder && ponderEnabled) ? 1 : 0;
@@ -349,245 +369,232 @@ i32 Engine::Think(i32 ponder, bool resetStopReason) {
   searching = 1;
   // A ponder hit that came after the request but before pondering was set.
   if (ponderHitLatch.exchange(0)) pondering = 0;
-  c.board = board;
-  c.board.owner = main;
+  // The pool may have recreated its threads since the last search.
+  if (mainContext.thread != pool.mainThread) LinkMainThread();
+  mainContext.board = board;
+  mainContext.board.owner = mainContext.thread;
+}
+
+void Engine::GenerateRootMoves(MovePicker& list) {
+  std::memset(&list, 0, sizeof list);
+  ScoredMove scratch[MaxMoves];
+  const bool inCheck = board.IsAttacked(board.kingSquare[board.sideToMove], board.opponent);
+  const i32 count = GenerateMoves(board, scratch, inCheck);
+  for (i32 i = 0; i < count; ++i)
+    if (LeavesKingSafe(board, scratch[i].move)) list.moves[list.end++] = {scratch[i].move, 0};
+  rootMoveCount = static_cast<i32>(list.end);
+}
+
+Move Engine::PlayableBookMove(const MovePicker& list) {
+  // An infinite search is an analysis, which runs until it is stopped: the
+  // book has no say there.
+  if (limits.mode == ModeInfinite) return 0;
+  const Move m = ProbeBook();
+  if (!m) return 0;
+  bool isRootMove = false;
+  for (u32 i = 0; i < list.end; ++i) isRootMove |= list.moves[i].move == m;
+  return isRootMove && LeavesKingSafe(board, m) ? m : 0;
+}
+
+void Engine::ClearNodeCounts() {
+  mainContext.nodes = 0;
+  mainContext.selDepth = 0;
+  for (SearchThread* t : pool.threads)
+    if (t) t->nodes = 0;
+}
+
+i32 Engine::PrepareSearch(bool resetStopReason, i32& maxDepth) {
+  // Fresh counters and move-ordering tables.
+  ClearNodeCounts();
+  for (SearchThread* t : pool.threads)
+    if (t) std::memset(t->history, 0, sizeof t->history);
+  for (SearchThread* t : pool.threads)
+    if (t) std::memset(t->killers, 0, sizeof t->killers);
+
+  limits.pollCounter = 0;
+  // A stop that came before the search started ends it once the first
+  // iteration has found a move; a quit ends it at once.
+  i32 earlyStop = StopNone;
+  if (resetStopReason)
+    stopReason = StopNone;
+  else
+    earlyStop = stopReason.exchange(StopNone);
+  if (earlyStop == StopQuit) stopReason = StopQuit;
+  limits.timeLimit = SearchTimeLimit(limits, board.sideToMove);
+  maxDepth = SearchDepthLimit(limits);
+  LogSearchLimits(limits, board.sideToMove, maxDepth);
+  i32 lines = multiPv;
+  if (limits.mode == ModeClock) lines = 1;
+  limits.reportProgress = 0;
+  ponderMove = 0;
+  tt.age = (tt.age + 1) % 32;
+  ++limits.searchesThisGame;
+  if (lines < 1) lines = 1;
+  if (lines > MaxRootLines) lines = MaxRootLines;
+  lineCount = lines < rootMoveCount ? lines : rootMoveCount;
+  for (i32 l = 0; l < lineCount; ++l) {
+    rootLines[l].prevScore = rootLines[l].score = 0;
+    rootLines[l].depth = rootLines[l].pvLength = 0;
+    rootLines[l].unsent = 0;
+    rootLines[l].pv[0] = 0;
+  }
+  return earlyStop;
+}
+
+void Engine::OrderRootMoves(MovePicker& list) {
+  SearchContext& c = mainContext;
   Board& root = c.board;
-
-  // 2. Legal root moves in generation order.
-  MovePicker rootList;
-  std::memset(&rootList, 0, sizeof rootList);
-  {
-    ScoredMove scratch[MaxMoves];
-    const bool inCheck = board.IsAttacked(board.kingSquare[board.sideToMove], board.opponent);
-    const i32 count = GenerateMoves(board, scratch, inCheck);
-    for (i32 i = 0; i < count; ++i)
-      if (LeavesKingSafe(board, scratch[i].move)) rootList.moves[rootList.end++] = {scratch[i].move, 0};
-  }
-  rootMoveCount = static_cast<i32>(rootList.end);
-
-  // 3. Mate or stalemate: nothing to search.
-  if (rootMoveCount == 0) {
-    listener->OnSearchDone(StopNormal);
-    searching = 0;
-    return 1;
-  }
-
-  Move best = 0;
-  i32 maxDepth = MaxIterations;
-
-  // 4. A legal book move is played without searching. An infinite search is
-  // an analysis, which runs until it is stopped: the book has no say there.
-  Move bookMove = limits.mode == ModeInfinite ? 0 : ProbeBook();
-  if (bookMove) {
-    bool isRootMove = false;
-    for (u32 i = 0; i < rootList.end; ++i) isRootMove |= rootList.moves[i].move == bookMove;
-    if (!isRootMove || !LeavesKingSafe(board, bookMove)) bookMove = 0;
-  }
-
-  if (bookMove) {
-    c.nodes = 0;
-    c.selDepth = 0;
-    for (SearchThread* t : pool.threads)
-      if (t) t->nodes = 0;
-    limits.depthReached = 1;
-    best = bookMove;
-    if (!pondering) stopReason = StopNormal;
-  } else {
-    // 5. Fresh counters and move-ordering tables.
-    c.nodes = 0;
-    c.selDepth = 0;
-    for (SearchThread* t : pool.threads)
-      if (t) {
-        t->nodes = 0;
-        std::memset(t->history, 0, sizeof t->history);
-      }
-    for (SearchThread* t : pool.threads)
-      if (t) std::memset(t->killers, 0, sizeof t->killers);
-
-    // 6. Limits.
-    limits.pollCounter = 0;
-    // A stop that came before the search started ends it once the first
-    // iteration has found a move; a quit ends it at once.
-    i32 earlyStop = StopNone;
-    if (resetStopReason)
-      stopReason = StopNone;
-    else
-      earlyStop = stopReason.exchange(StopNone);
-    if (earlyStop == StopQuit) stopReason = StopQuit;
-    limits.timeLimit = SearchTimeLimit(limits, board.sideToMove);
-    maxDepth = SearchDepthLimit(limits);
-    LogSearchLimits(limits, board.sideToMove, maxDepth);
-    i32 lines = multiPv;
-    if (limits.mode == ModeClock) lines = 1;
-    limits.reportProgress = 0;
-    ponderMove = 0;
-    tt.age = (tt.age + 1) % 32;
-    ++limits.searchesThisGame;
-    if (lines < 1) lines = 1;
-    if (lines > MaxRootLines) lines = MaxRootLines;
-    lineCount = lines < rootMoveCount ? lines : rootMoveCount;
-    for (i32 l = 0; l < lineCount; ++l) {
-      rootLines[l].prevScore = rootLines[l].score = 0;
-      rootLines[l].depth = rootLines[l].pvLength = 0;
-      rootLines[l].unsent = 0;
-      rootLines[l].pv[0] = 0;
-    }
-
-    // 7. Order the root moves once by a quiescence search of each.
-    c.rootMoves = &rootList;
-    c.pvLength[0] = 0;
-    c.pv[0][0] = 0;
-    LoadSearchKeys();
-    for (u32 i = 0; i < rootList.end; ++i) {
-      const Move m = rootList.moves[i].move;
-      c.PushKey(root.key);
-      UndoInfo undo;
-      root.MakeMove(m, undo);
-      const u8 givesCheck =
-          root.IsAttacked(root.kingSquare[root.sideToMove], root.opponent) ? 1 : 0;
-      c.pvLength[1] = 0;
-      c.pv[1][0] = 0;
-      rootList.moves[i].score =
-          PollTimeAndInput() ? -c.Quiesce(root, -MateScore, MateScore, -1, 1, 1, givesCheck) : 0;
-      root.UnmakeMove(m, undo);
-      c.PopKey();
-    }
-    SortRootMoves(rootList);
-    c.nodes = 0;
-    c.selDepth = 0;
-    for (SearchThread* t : pool.threads)
-      if (t) t->nodes = 0;
-    LoadSearchKeys();
-
-    // 8. Iterative deepening. The elapsed time counts from the start of the
-    // search, the root ordering included.
-    double elapsed = 0.0;
-    i32 iteration = 1;
-    bool completed = false;
-    for (; iteration <= maxDepth; ++iteration) {
-      linesDone = 0;
-      for (i32 l = 0; l < lineCount; ++l) rootLines[l].prevScore = rootLines[l].score;
-      i32 lastScore = 0;
-      bool interrupted = false;
-
-      for (i32 line = 0; line < lineCount; ++line) {
-        AspirationWindow window{-InfiniteScore, InfiniteScore, AspirationStep};
-        if (iteration > 5) {
-          const i32 centre = rootLines[line].prevScore;
-          window.alpha = std::max(centre - AspirationStep, -InfiniteScore);
-          window.beta = std::min(centre + AspirationStep, InfiniteScore);
-        }
-
-        for (;;) {
-          const i32 score = SearchRootMoves(rootList, iteration, window.alpha, window.beta);
-          main->booked = 0;
-          elapsed += passStart.ElapsedMicroseconds();
-          passStart.Start();
-          lastScore = score;
-
-          if (stopReason != StopNone) {
-            // A stopped pass keeps the line it found, if any.
-            if (c.pvLength[0] > 0) {
-              TakeLine(line, iteration, BoundExact);
-              ReportLine(line, score, elapsed);
-            }
-            interrupted = true;
-            break;
-          }
-
-          if (elapsed > ProgressDelay) limits.reportProgress = 1;
-          rootLines[line].score = score;
-          const i32 bound = WidenAspiration(window, score);
-          const bool inside = bound == BoundExact;
-          if (c.pvLength[0] > 0) TakeLine(line, iteration, bound);
-          if (inside) {
-            if (c.pvLength[0] > 0) ReportLine(line, score, elapsed);
-            if (stopReason != StopNone) interrupted = true;
-            break;
-          }
-          if (limits.reportProgress || testSuiteMode) ReportFailedLine(score, bound, elapsed);
-          if (stopReason != StopNone) {
-            interrupted = true;
-            break;
-          }
-        }
-        if (interrupted || line == lineCount - 1) break;
-        excludedMoves[linesDone++] = c.pv[0][0];
-      }
-
-      // Clock mode ends early when more time cannot change the move.
-      if (limits.mode == ModeClock && !pondering && stopReason == StopNone) {
-        if (rootMoveCount == 1) stopReason = StopNormal;
-        if (iteration >= 6 && (lastScore >= MateBound || lastScore <= -MateBound))
-          stopReason = StopNormal;
-        if (iteration >= 2 && elapsed > 0.6 * static_cast<double>(limits.timeLimit))
-          stopReason = StopNormal;
-      }
-
-      if (earlyStop != StopNone && stopReason == StopNone)
-        stopReason = pondering ? StopPonder : StopNormal;
-
-      if (rootLines[0].pvLength > 0) {
-        best = rootLines[0].pv[0];
-        ponderMove = rootLines[0].pvLength >= 2 ? rootLines[0].pv[1] : 0;
-        MoveToFront(rootList, best);
-      }
-
-      if (stopReason != StopNone) {
-        // A stopped search answers with the lines as they stand, which the
-        // reports so far need not show (lines before the last one of an
-        // iteration, a failed window): the interface sees them first. A
-        // search abandoned without an answer of its own has nothing to add.
-        if (stopReason != StopPonder && stopReason != StopQuit) ReportUnsentLines(elapsed);
-        break;
-      }
-      if (iteration == maxDepth) {
-        stopReason = StopNormal;
-        limits.depthReached = maxDepth;
-        completed = true;
-        break;
-      }
-    }
-    c.rootMoves = nullptr;
-    // Stopped before any root move raised alpha: the first of the ordered
-    // list is still a legal answer, where no move would be none.
-    if (!best && stopReason != StopQuit && maxDepth >= 1) best = rootList.moves[0].move;
-
-    // 9. Quit or abort: nothing is played.
-    if (stopReason == StopQuit) {
-      searching = 0;
-      if (pondering) UndoMove();
-      listener->OnSearchDone(stopReason);
-      return 1;
-    }
-
-    // 10. The iteration in which the stop came does not count.
-    if (!completed) {
-      if (maxDepth < 1) {
-        limits.depthReached = 0;
-        if (stopReason == StopNone) stopReason = StopNormal;
-      } else {
-        limits.depthReached = iteration - 1;
-      }
-    }
-  }
-
-  // 11. A move to ponder on: the table's reply, else the first legal one.
-  if (ponderEnabled && ponderMove == 0 && best) {
+  c.rootMoves = &list;
+  c.pvLength[0] = 0;
+  c.pv[0][0] = 0;
+  LoadSearchKeys();
+  // Each root move is scored by a quiescence search of the position after it.
+  for (u32 i = 0; i < list.end; ++i) {
+    const Move m = list.moves[i].move;
+    c.PushKey(root.key);
     UndoInfo undo;
-    board.MakeMove(best, undo);
-    if (!board.IsAttacked(board.kingSquare[board.opponent], board.sideToMove)) {
-      Move reply = 0;
-      i32 score = 0;
-      tt.Probe(board.key, 0, 0, -InfiniteScore, InfiniteScore, reply, score);
-      if (!reply || !board.IsPseudoLegal(reply) || !LeavesKingSafe(board, reply))
-        reply = FirstLegalMove(board);
-      ponderMove = reply;
+    root.MakeMove(m, undo);
+    const u8 givesCheck = root.IsAttacked(root.kingSquare[root.sideToMove], root.opponent) ? 1 : 0;
+    c.pvLength[1] = 0;
+    c.pv[1][0] = 0;
+    list.moves[i].score =
+        PollTimeAndInput() ? -c.Quiesce(root, -MateScore, MateScore, -1, 1, 1, givesCheck) : 0;
+    root.UnmakeMove(m, undo);
+    c.PopKey();
+  }
+  SortRootMoves(list);
+  ClearNodeCounts();
+  LoadSearchKeys();
+}
+
+Move Engine::Deepen(MovePicker& list, i32 maxDepth, i32 earlyStop, SearchClock& clock) {
+  Move best = 0;
+  i32 iteration = 1;
+  bool completed = false;
+  for (; iteration <= maxDepth; ++iteration) {
+    linesDone = 0;
+    for (i32 l = 0; l < lineCount; ++l) rootLines[l].prevScore = rootLines[l].score;
+    i32 lastScore = 0;
+    for (i32 line = 0; line < lineCount; ++line) {
+      if (!SearchLine(list, line, iteration, clock, lastScore) || line == lineCount - 1) break;
+      excludedMoves[linesDone++] = mainContext.pv[0][0];
     }
-    board.UnmakeMove(best, undo);
+
+    StopWhenDecided(iteration, lastScore, clock.elapsed);
+    if (earlyStop != StopNone && stopReason == StopNone)
+      stopReason = pondering ? StopPonder : StopNormal;
+
+    if (rootLines[0].pvLength > 0) {
+      best = rootLines[0].pv[0];
+      ponderMove = rootLines[0].pvLength >= 2 ? rootLines[0].pv[1] : 0;
+      MoveToFront(list, best);
+    }
+
+    if (stopReason != StopNone) {
+      // A stopped search answers with the lines as they stand, which the
+      // reports so far need not show (lines before the last one of an
+      // iteration, a failed window): the interface sees them first, in the
+      // order the best move was taken from. A search abandoned without an
+      // answer of its own has nothing to add.
+      if (stopReason != StopPonder && stopReason != StopQuit)
+        ReportLines(LineReport::Unsent, 0, clock.elapsed);
+      break;
+    }
+    if (iteration == maxDepth) {
+      stopReason = StopNormal;
+      limits.depthReached = maxDepth;
+      completed = true;
+      break;
+    }
+  }
+  mainContext.rootMoves = nullptr;
+  if (stopReason == StopQuit) return best;
+  // Stopped before any root move raised alpha: the first of the ordered
+  // list is still a legal answer, where no move would be none.
+  if (!best && maxDepth >= 1) best = list.moves[0].move;
+
+  // The iteration in which the stop came does not count.
+  if (!completed) {
+    if (maxDepth < 1) {
+      limits.depthReached = 0;
+      if (stopReason == StopNone) stopReason = StopNormal;
+    } else {
+      limits.depthReached = iteration - 1;
+    }
+  }
+  return best;
+}
+
+// Clock mode ends after an iteration when more time cannot change the move:
+// a single legal move, a mate found, or most of the time spent.
+void Engine::StopWhenDecided(i32 iteration, i32 lastScore, double elapsed) {
+  if (limits.mode != ModeClock || pondering || stopReason != StopNone) return;
+  if (rootMoveCount == 1) stopReason = StopNormal;
+  if (iteration >= 6 && (lastScore >= MateBound || lastScore <= -MateBound))
+    stopReason = StopNormal;
+  if (iteration >= 2 && elapsed > 0.6 * static_cast<double>(limits.timeLimit))
+    stopReason = StopNormal;
+}
+
+bool Engine::SearchLine(MovePicker& list, i32 line, i32 iteration, SearchClock& clock,
+                        i32& lastScore) {
+  const SearchContext& c = mainContext;
+  AspirationWindow window{-InfiniteScore, InfiniteScore, AspirationStep};
+  if (iteration > 5) {
+    const i32 centre = rootLines[line].prevScore;
+    window.alpha = std::max(centre - AspirationStep, -InfiniteScore);
+    window.beta = std::min(centre + AspirationStep, InfiniteScore);
   }
 
-  // 12. Play the move, or end the ponder search.
+  // Searched again with a wider window until the score falls inside it.
+  for (;;) {
+    const i32 score = SearchRootMoves(list, iteration, window.alpha, window.beta);
+    c.thread->booked = 0;
+    clock.Advance();
+    lastScore = score;
+
+    if (stopReason != StopNone) {
+      // A stopped pass keeps the line it found, if any, with the score the
+      // pass found for that line.
+      if (c.pvLength[0] > 0) {
+        TakeLine(line, iteration, score, WindowBound(window, score));
+        ReportLines(LineReport::Finished, line, clock.elapsed);
+      }
+      return false;
+    }
+
+    if (clock.elapsed > ProgressDelay) limits.reportProgress = 1;
+    const i32 bound = WidenAspiration(window, score);
+    TakeLine(line, iteration, score, bound);
+    if (bound == BoundExact) {
+      if (c.pvLength[0] > 0) ReportLines(LineReport::Finished, line, clock.elapsed);
+      return stopReason == StopNone;
+    }
+    if (limits.reportProgress || testSuiteMode) ReportLines(LineReport::Failed, line, clock.elapsed);
+    if (stopReason != StopNone) return false;
+  }
+}
+
+// A move to ponder on, the best move's line aside: the table's reply, else
+// the first legal one.
+void Engine::ChoosePonderMove(Move best) {
+  UndoInfo undo;
+  board.MakeMove(best, undo);
+  if (!board.IsAttacked(board.kingSquare[board.opponent], board.sideToMove)) {
+    Move reply = 0;
+    i32 score = 0;
+    tt.Probe(board.key, 0, 0, -InfiniteScore, InfiniteScore, reply, score);
+    if (!reply || !board.IsPseudoLegal(reply) || !LeavesKingSafe(board, reply))
+      reply = FirstLegalMove(board);
+    ponderMove = reply;
+  }
+  board.UnmakeMove(best, undo);
+}
+
+void Engine::FinishSearch(Move best, i32 maxDepth) {
+  if (ponderEnabled && ponderMove == 0 && best) ChoosePonderMove(best);
+
+  // Play the move, or end the ponder search.
   if (!pondering) {
     // An infinite search reports its move without playing it.
     if (best && limits.mode != ModeInfinite) RecordGameMove(best);
@@ -604,8 +611,6 @@ i32 Engine::Think(i32 ponder, bool resetStopReason) {
     }
   }
 
-  // 13. Done.
   listener->OnSearchDone(stopReason);
   searching = 0;
-  return 1;
 }

@@ -242,6 +242,13 @@ void TranspositionTable::StopPrefault() { FinishPrefault(true); }
 
 void TranspositionTable::WaitUntilReady() { FinishPrefault(false); }
 
+bool TranspositionTable::Ready() const {
+  pthread_mutex_lock(&prefaultLock);
+  const bool ready = prefault == nullptr;
+  pthread_mutex_unlock(&prefaultLock);
+  return ready;
+}
+
 TranspositionTable::~TranspositionTable() { Free(); }
 
 void TranspositionTable::Free() {

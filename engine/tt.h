@@ -85,6 +85,9 @@ class TranspositionTable {
   // touch, in the middle of its own time. Safe to call from several threads
   // at once; at once when there is nothing to wait for.
   void WaitUntilReady();
+  // False while threads that Resize started may still be providing pages:
+  // until WaitUntilReady, a clear or a free has joined them.
+  bool Ready() const;
 
   // Resets the age and zeroes every entry, unless nothing has been written
   // since the storage was last known to be zero. Large tables are zeroed by
@@ -135,7 +138,7 @@ class TranspositionTable {
   Prefault* prefault = nullptr;
   // Guards prefault: WaitUntilReady may come from the command side and the
   // searching thread at once.
-  pthread_mutex_t prefaultLock = PTHREAD_MUTEX_INITIALIZER;
+  mutable pthread_mutex_t prefaultLock = PTHREAD_MUTEX_INITIALIZER;
   // Set by the first write to an entry after the storage was known to be
   // zero; read on every store, written once per clear.
   std::atomic<u8> written{0};

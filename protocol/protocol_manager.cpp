@@ -300,7 +300,10 @@ void ProtocolManager::HandleEndOfInput() {
 }
 
 void ProtocolManager::RunCommand(const char* line) {
-  if (threadedInput) commandLock.Lock();
+  if (threadedInput && pthread_mutex_trylock(&commandLock.mutex) != 0) {
+    if (commandWaitHook) commandWaitHook();
+    commandLock.Lock();
+  }
   const i32 result = protocol->ProcessCommand(line);
   if (threadedInput) commandLock.Unlock();
   if (result == 0) SetQuit();
@@ -367,6 +370,7 @@ void ProtocolManager::RunCommandLoop() {
       engine->Think(ponder, false);
       if (threadedInput) commandLock.Lock();
       protocol->AfterSearch();
+      if (searchEndHook) searchEndHook();
       lock.Lock();
       // After the end of the input no further search starts.
       if (endOfInput) searchPending = 0;

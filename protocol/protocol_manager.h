@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <deque>
+#include <functional>
 #include <string>
 
 #include "common/inifile.h"
@@ -157,6 +158,14 @@ class ProtocolManager {
   u8 ponderResultWaiting = 0;  // a ponder search ended at its depth; its move is owed
   i32 exitStatus = 0;          // the program's exit status
   u8 endOfInput = 0;           // the input has ended; the program ends after the busy search
+
+  // Test hooks, empty in the program. searchEndHook runs on the main thread
+  // once the work left for the end of a search is done, before the search is
+  // marked finished; commandWaitHook runs on a command's thread when the
+  // command finds another one (or that end-of-search work) in progress,
+  // before it waits for its turn.
+  std::function<void()> searchEndHook;
+  std::function<void()> commandWaitHook;
 
  private:
   struct QueuedLine {

@@ -35,8 +35,6 @@ INSTANTIATE_TEST_SUITE_P(InputThread, UciAnswersThreaded, ::testing::Values(1, 0
 TEST_P(UciAnswersThreaded, EveryGoIsAnsweredWhenANewGameInterrupts) {
   const char* const dialogues[][2] = {
       {"go movetime 5000", "stop\nucinewgame\nisready\n"},
-      {"go movetime 5000", "stop\nucinewgame\nisready\n"},
-      {"go movetime 5000", "stop\nucinewgame\nisready\n"},
       {"go wtime 10000 btime 10000 winc 100 binc 100", "ucinewgame\nisready\n"},
       {"go infinite", "ucinewgame\nisready\n"},
       {"go ponder wtime 10000 btime 10000", "ucinewgame\nisready\n"},

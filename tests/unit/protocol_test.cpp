@@ -384,54 +384,157 @@ TEST(ProtocolTest, XBoardAPersonalityOutranksTheConfiguredStrength) {
 }
 
 // ---------------------------------------------------------------------------
-// The Hash option: held to the range "uci" announces, and a table that cannot
-// be allocated gives way to the largest smaller one that can.
+// The hash table: a size that cannot be allocated gives way to the largest
+// smaller one that can, at set-up and for the Hash option (held to the range
+// "uci" announces); a fresh table is complete before the engine says it is
+// ready and before a search.
 
 namespace {
 
-// Tables above 64 MB cannot be had; every request is recorded.
+// Tables above 4 MB cannot be had; every request is recorded.
 void* (*realAllocate)(std::size_t) = nullptr;
 std::vector<std::size_t> tableRequests;
 
-void* AllocateUpTo64Mb(std::size_t bytes) {
+void* AllocateUpTo4Mb(std::size_t bytes) {
   tableRequests.push_back(bytes);
-  return bytes > HashTableBytes(64u * 65536u) ? nullptr : realAllocate(bytes);
+  return bytes > HashTableBytes(4u * 65536u) ? nullptr : realAllocate(bytes);
+}
+
+struct SmallMemory {
+  SmallMemory() {
+    realAllocate = TranspositionTable::allocateZeroed;
+    TranspositionTable::allocateZeroed = AllocateUpTo4Mb;
+    tableRequests.clear();
+  }
+  ~SmallMemory() { TranspositionTable::allocateZeroed = realAllocate; }
+};
+
+std::size_t BytesOf(u32 megabytes) {
+  return static_cast<std::size_t>(HashTableBytes(megabytes * 65536u));
+}
+
+// The lines of an output that start with the prefix.
+std::vector<std::string> LinesStartingWith(const std::string& output, const std::string& prefix) {
+  std::vector<std::string> lines;
+  for (std::size_t at = 0; at < output.size();) {
+    std::size_t end = output.find('\n', at);
+    if (end == std::string::npos) end = output.size();
+    const std::string line = output.substr(at, end - at);
+    if (line.rfind(prefix, 0) == 0) lines.push_back(line);
+    at = end + 1;
+  }
+  return lines;
 }
 
 }  // namespace
 
-TEST(ProtocolTest, UciHashOptionIsHeldToItsRangeAndFallsBackToATableThatFits) {
-  Handlers h;
-  UciProtocol uci(&h.manager);
-  uci.Start();
-  realAllocate = TranspositionTable::allocateZeroed;
-  TranspositionTable::allocateZeroed = AllocateUpTo64Mb;
-  struct Restore {
-    ~Restore() { TranspositionTable::allocateZeroed = realAllocate; }
-  } restore;
-  const auto bytesOf = [](u32 megabytes) {
-    return static_cast<std::size_t>(HashTableBytes(megabytes * 65536u));
-  };
+TEST(ProtocolTest, HashTableFallsBackToATableThatFits) {
+  SmallMemory memory;
+  {
+    Handlers h;
+    h.manager.settings.Hash = 256;
+    UciProtocol uci(&h.manager);
+    uci.Start();
+    testing::internal::CaptureStdout();
+    uci.ProcessCommand("uci");
+    const std::string output = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(LinesStartingWith(output, "info string"),
+              std::vector<std::string>{"info string Hash table : out of memory for 256 MB, using 4 MB"});
+    EXPECT_EQ(h.engine.tt.entryCount, 4u * 65536u);
+    EXPECT_TRUE(h.engine.tt.HasStorage());
 
-  tableRequests.clear();
-  testing::internal::CaptureStdout();
-  uci.ProcessCommand("setoption name Hash value 4096");
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            "info string Hash table : out of memory for 2048 MB, using 64 MB\n");
-  ASSERT_FALSE(tableRequests.empty());
-  EXPECT_EQ(tableRequests.front(), bytesOf(2048));
-  EXPECT_EQ(tableRequests.back(), bytesOf(64));
-  EXPECT_TRUE(h.engine.tt.HasStorage());
-  EXPECT_EQ(h.engine.tt.entryCount, 64u * 65536u);
-  EXPECT_EQ(h.engine.limits.hashMb, 64);
+    tableRequests.clear();
+    testing::internal::CaptureStdout();
+    uci.ProcessCommand("setoption name Hash value 4096");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "info string Hash table : out of memory for 2048 MB, using 4 MB\n");
+    ASSERT_FALSE(tableRequests.empty());
+    EXPECT_EQ(tableRequests.front(), BytesOf(2048));
+    EXPECT_EQ(tableRequests.back(), BytesOf(4));
+    EXPECT_TRUE(h.engine.tt.HasStorage());
+    EXPECT_EQ(h.engine.tt.entryCount, 4u * 65536u);
+    EXPECT_EQ(h.engine.limits.hashMb, 4);
 
-  tableRequests.clear();
-  testing::internal::CaptureStdout();
-  uci.ProcessCommand("setoption name Hash value 0");
-  uci.ProcessCommand("setoption name Hash value 48");
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-  EXPECT_EQ(tableRequests, (std::vector<std::size_t>{bytesOf(1), bytesOf(64)}));
-  EXPECT_EQ(h.engine.tt.entryCount, 64u * 65536u);
+    tableRequests.clear();
+    testing::internal::CaptureStdout();
+    uci.ProcessCommand("setoption name Hash value 0");
+    uci.ProcessCommand("setoption name Hash value 3");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(tableRequests, (std::vector<std::size_t>{BytesOf(1), BytesOf(4)}));
+    EXPECT_EQ(h.engine.tt.entryCount, 4u * 65536u);
+  }
+  {
+    Handlers h;
+    h.manager.settings.Hash = 256;
+    XBoardProtocol xboard(&h.manager);
+    xboard.Start();
+    testing::internal::CaptureStdout();
+    xboard.ProcessCommand("xboard");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "telluser Hash table : out of memory for 256 MB, using 4 MB\n");
+    EXPECT_EQ(h.engine.tt.entryCount, 4u * 65536u);
+    EXPECT_TRUE(h.engine.tt.HasStorage());
+  }
+}
+
+namespace {
+
+// Whether the table was ready when the search first reported.
+struct ReadyAtFirstReport : EngineListener {
+  explicit ReadyAtFirstReport(const Engine& searching) : table(searching.tt) {}
+  void OnPvInfo(i32, i32, const Move*, i32, u64, i32, i32, double) override {
+    if (reports++ == 0) ready = table.Ready();
+  }
+  const TranspositionTable& table;
+  i32 reports = 0;
+  bool ready = false;
+};
+
+}  // namespace
+
+// A fresh table of a few huge pages has them provided by background threads:
+// "readyok", "pong" and the first search come only once that work is done.
+TEST(HashTableThreaded, CompleteBeforeReadyokPongAndTheFirstSearch) {
+  {
+    Handlers h;
+    UciProtocol uci(&h.manager);
+    uci.Start();
+    testing::internal::CaptureStdout();
+    uci.ProcessCommand("setoption name Hash value 4");
+    const bool readyAtOnce = h.engine.tt.Ready();
+    uci.ProcessCommand("isready");
+    const bool readyAtReadyok = h.engine.tt.Ready();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "readyok\n");
+    EXPECT_FALSE(readyAtOnce);
+    EXPECT_TRUE(readyAtReadyok);
+  }
+  {
+    Handlers h;
+    h.manager.settings.Hash = 4;
+    XBoardProtocol xboard(&h.manager);
+    xboard.Start();
+    testing::internal::CaptureStdout();
+    xboard.ProcessCommand("xboard");
+    const bool readyAtOnce = h.engine.tt.Ready();
+    xboard.ProcessCommand("ping 7");
+    const bool readyAtPong = h.engine.tt.Ready();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "pong 7\n");
+    EXPECT_FALSE(readyAtOnce);
+    EXPECT_TRUE(readyAtPong);
+  }
+  {
+    Handlers h;
+    ReadyAtFirstReport listener(h.engine);
+    h.engine.listener = &listener;
+    ASSERT_EQ(h.engine.tt.Resize(4), 1);
+    EXPECT_FALSE(h.engine.tt.Ready());
+    h.engine.limits.mode = ModeDepth;
+    h.engine.limits.depthLimit = 1;
+    h.engine.Think(0);
+    h.engine.listener = &h.engine.defaultListener;
+    EXPECT_GT(listener.reports, 0);
+    EXPECT_TRUE(listener.ready);
+  }
 }
 
 // The clocks sent after a "level" that waits for the busy search are not

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <map>
 #include <set>
 #include <thread>
 
@@ -445,25 +446,53 @@ namespace {
 
 // A search stopped part way through an iteration answers with its lines as
 // they stand, also those the iteration had not reported yet: the last first
-// line the interface has seen starts with the move the search answers.
-TEST(ThinkStopped, TheFirstLineShownLastStartsWithTheAnswer) {
+// line the interface has seen starts with the move the search answers, and a
+// line of the stopped iteration carries the score and bound its own search
+// found, which a search that completes the iteration gives the same moves.
+TEST(ThinkStopped, TheLinesShownAreTheLinesFound) {
+  using Report = RecordingListener::Report;
   RecordingListener listener;
   auto engine = MakeEngine(&listener);
-  engine->multiPv = 3;
-  // Node limits stop the search at the same place on every target.
-  for (u64 nodes = 20000; nodes <= 60000; nodes += 2000) {
+  ASSERT_EQ(engine->pool.threadCount, 1);
+  // The lines the interface ends with, by line number.
+  auto search = [&](i32 mode, u64 nodes, i32 depth) {
     engine->NewGame();
     SetGamePosition(*engine, "r1b2rk1/2q1b1pp/p2ppn2/1p6/3QP3/1BN1B3/PPP3PP/R4RK1 w - - 0 1");
-    engine->limits.mode = ModeNodes;
+    engine->multiPv = 3;
+    engine->limits.mode = mode;
     engine->limits.nodeLimit = nodes;
+    engine->limits.depthLimit = depth;
     listener.reports.clear();
     engine->Think(0);
-    std::vector<Move> shown;
-    for (const RecordingListener::Report& r : listener.reports)
-      if (r.kind == "multipv" && r.line == 1) shown = r.pv;
-    ASSERT_FALSE(shown.empty()) << nodes << " nodes";
-    EXPECT_EQ(CoordinateText(shown[0]), CoordinateText(engine->bestMove)) << nodes << " nodes";
+    std::map<i32, Report> shown;
+    for (const Report& r : listener.reports)
+      if (r.kind == "multipv") shown[r.line] = r;
+    return shown;
+  };
+  std::map<i32, std::map<i32, Report>> completed;  // by depth
+  i32 compared = 0;
+  // Node limits stop the search at the same place on every target, and one
+  // thread searches the iterations before the stop as a search to a depth does.
+  for (u64 nodes = 20000; nodes <= 60000; nodes += 2000) {
+    const std::map<i32, Report> stopped = search(ModeNodes, nodes, 0);
+    ASSERT_EQ(stopped.count(1), 1u) << nodes << " nodes";
+    EXPECT_EQ(CoordinateText(stopped.at(1).pv[0]), CoordinateText(engine->bestMove))
+        << nodes << " nodes";
+    i32 depth = 0;
+    for (const auto& entry : stopped) depth = std::max(depth, entry.second.depth);
+    if (!completed.count(depth)) completed[depth] = search(ModeDepth, 0, depth);
+    for (const auto& entry : stopped) {
+      const Report& line = entry.second;
+      if (line.depth != depth) continue;
+      for (const auto& done : completed[depth]) {
+        if (done.second.depth != depth || done.second.pv != line.pv) continue;
+        ++compared;
+        EXPECT_EQ(line.score, done.second.score) << nodes << " nodes, line " << entry.first;
+        EXPECT_EQ(line.bound, done.second.bound) << nodes << " nodes, line " << entry.first;
+      }
+    }
   }
+  EXPECT_GE(compared, 20);
 }
 
 }  // namespace
