@@ -47,6 +47,7 @@ struct SearchLimits {
   i32 increment[2] = {0, 0};      // milliseconds per move, Black first
   i32 searchesThisGame = 0;
   i32 depthLimit = 0;             // plies, fixed-depth mode
+  i32 depthCap = 0;               // plies any search but an infinite one may reach; 0: no cap
   i32 baseTime = 0;               // milliseconds a new game's clocks start with
   i32 depthReached = 0;           // plies credited to the last search
   i32 reportProgress = 0;         // set once the search has run long enough to report
@@ -121,6 +122,8 @@ class Engine : public EvalSettings {
   bool PollTimeAndInput();
   // Checks the time limit and the waiting input at once, as at a full poll period.
   bool PollNow();
+  // After a ponder hit: the time for the move from the clock given with it.
+  void TakePonderHitClock();
 
   // Opening book (book.cpp). Why a load failed is logged and, when outcome
   // is given, stored there.
@@ -156,6 +159,10 @@ class Engine : public EvalSettings {
   // A ponder hit that reached a requested search before Think had set
   // pondering: Think starts it as an ordinary search.
   std::atomic<u8> ponderHitLatch{0};
+  // The clock in milliseconds that the interface gave the engine with the
+  // move that hit its ponder search, -1 when none waits: the search takes
+  // its time for the move from it at its next time check.
+  std::atomic<i32> ponderHitClockMs{-1};
 
   i32 multiPv = 1;
   i32 rootMoveCount = 0;
@@ -217,3 +224,8 @@ class Engine : public EvalSettings {
 // Microseconds allowed for a search under these limits with this side to
 // move: the clock allocation in mode 3, no limit in mode 4, else moveTime.
 u32 SearchTimeLimit(const SearchLimits& limits, i32 sideToMove);
+// The deepest iteration a search may run under these limits.
+i32 SearchDepthLimit(const SearchLimits& limits);
+// The clock allocation alone, for a search that searchesBefore searches of
+// the game came before.
+u32 ClockTimeLimit(const SearchLimits& limits, i32 sideToMove, i32 searchesBefore);

@@ -94,6 +94,20 @@ void SearchThread::LimitNodesPerSecond() {
   }
 }
 
+void Engine::TakePonderHitClock() {
+  if (ponderHitClockMs.load(std::memory_order_relaxed) < 0) return;
+  const i32 clockMs = ponderHitClockMs.exchange(-1);
+  if (clockMs < 0 || limits.mode != ModeClock) return;
+  // The search ponders the position whose moves to go it was given; its
+  // clock is the one the interface has just sent. The time already spent
+  // pondering counts against the new limit, which is measured from the start
+  // of the search as before, and the search itself was counted at its start.
+  limits.clock[rootSide] = static_cast<float>(clockMs);
+  limits.timeLimit = ClockTimeLimit(limits, rootSide, limits.searchesThisGame - 1);
+  gLog.Info("ponder hit : %u ms for the move (clock %d ms, %d moves to go)",
+            limits.timeLimit / 1000, clockMs, limits.movesToGo);
+}
+
 bool Engine::PollNow() {
   limits.pollCounter.store(limits.pollPeriod - 1, std::memory_order_relaxed);
   return PollTimeAndInput();
@@ -116,7 +130,9 @@ bool Engine::PollTimeAndInput() {
   }
 
   limits.pollCounter.store(0, std::memory_order_relaxed);
-  if (!pondering.load(std::memory_order_relaxed)) {
+  // Acquire: a ponder hit's clock is seen with the hit.
+  if (!pondering.load(std::memory_order_acquire)) {
+    TakePonderHitClock();
     if (limits.mode == ModeNodes) {
       if (mainContext.nodes >= limits.nodeLimit) {
         stopReason = StopNormal;

@@ -8,6 +8,7 @@
 
 #include "board/movegen.h"
 #include "board/movepicker.h"
+#include "common/log.h"
 #include "engine/engine.h"
 #include "engine/search_internal.h"
 
@@ -99,12 +100,17 @@ i32 WidenAspiration(AspirationWindow& w, i32 score) {
 u32 SearchTimeLimit(const SearchLimits& limits, i32 sideToMove) {
   if (limits.mode == ModeInfinite) return 0xFFFFFFFFu;
   if (limits.mode != ModeClock) return limits.moveTime > 0 ? static_cast<u32>(limits.moveTime) : 0u;
+  return ClockTimeLimit(limits, sideToMove, limits.searchesThisGame);
+}
 
-  // Clock mode, in single precision. 33.333336f is the float 0x42055556.
+u32 ClockTimeLimit(const SearchLimits& limits, i32 sideToMove, i32 searchesBefore) {
+  // In single precision. 33.333336f is the float 0x42055556.
   const float clock = limits.clock[sideToMove];
   const i32 increment = limits.increment[sideToMove];
+  // A count below zero says no more than no count.
+  const i32 movesToGo = limits.movesToGo > 0 ? limits.movesToGo : 0;
   float t;
-  if (limits.movesToGo == 0 && increment > 0) {
+  if (movesToGo == 0 && increment > 0) {
     const float incrementUs = static_cast<float>(increment) * 1000.0f;
 #if defined(__arm__) && defined(__ARM_FEATURE_FMA)
     // The ARMv7-A build rounds this sum once, with a fused multiply-add.
@@ -112,17 +118,17 @@ u32 SearchTimeLimit(const SearchLimits& limits, i32 sideToMove) {
 #else
     t = incrementUs + clock * 33.333336f;
 #endif
-  } else if (limits.movesToGo == 0)
+  } else if (movesToGo == 0)
     t = clock * 25.0f;
-  else if (limits.movesToGo == 1)
+  else if (movesToGo == 1)
     t = clock * 500.0f;
   else
-    t = clock * 1000.0f / static_cast<float>(limits.movesToGo);
+    t = clock * 1000.0f / static_cast<float>(movesToGo);
   u32 limit = SaturateMicroseconds(t);
 
   // The first searches of a game get more: twice the time, then 0.1 less
   // each search up to the tenth.
-  const i32 n = limits.searchesThisGame;
+  const i32 n = searchesBefore;
   if (n >= 0 && n < 10)
     limit = SaturateMicroseconds(static_cast<float>(limit) * (2.0f - 0.1f * static_cast<float>(n)));
 
@@ -133,6 +139,32 @@ u32 SearchTimeLimit(const SearchLimits& limits, i32 sideToMove) {
   const u32 cap = SaturateMicroseconds((clock - marginMs) * 1000.0f);
   return limit < cap ? limit : cap;
 }
+
+i32 SearchDepthLimit(const SearchLimits& limits) {
+  i32 depth = MaxIterations;
+  if (limits.mode == ModeDepth && limits.depthLimit < depth) depth = limits.depthLimit;
+  // A cap holds in every mode but the infinite one: a search under a clock
+  // stops at the cap or at its time, whichever comes first.
+  if (limits.depthCap > 0 && limits.mode != ModeInfinite && limits.depthCap < depth)
+    depth = limits.depthCap;
+  return depth;
+}
+
+namespace {
+
+// The time and depth a search has been given.
+void LogSearchLimits(const SearchLimits& limits, i32 sideToMove, i32 maxDepth) {
+  if (limits.mode == ModeClock)
+    gLog.Info("search : %u ms for the move (clock %.0f ms, %d moves to go), depth %d",
+              limits.timeLimit / 1000, static_cast<double>(limits.clock[sideToMove]),
+              limits.movesToGo, maxDepth);
+  else if (limits.mode == ModeMoveTime)
+    gLog.Info("search : %u ms for the move, depth %d", limits.timeLimit / 1000, maxDepth);
+  else
+    gLog.Info("search : no time limit, depth %d", maxDepth);
+}
+
+}  // namespace
 
 void Engine::LoadSearchKeys() {
   // The search path needs room for up to MaxPly keys on top of the game's.
@@ -389,10 +421,10 @@ i32 Engine::PrepareSearch(bool resetStopReason, i32& maxDepth) {
     earlyStop = stopReason.exchange(StopNone);
   if (earlyStop == StopQuit) stopReason = StopQuit;
   limits.timeLimit = SearchTimeLimit(limits, board.sideToMove);
+  maxDepth = SearchDepthLimit(limits);
+  LogSearchLimits(limits, board.sideToMove, maxDepth);
   i32 lines = multiPv;
   if (limits.mode == ModeClock) lines = 1;
-  if (limits.mode == ModeDepth)
-    maxDepth = limits.depthLimit < MaxIterations ? limits.depthLimit : MaxIterations;
   limits.reportProgress = 0;
   ponderMove = 0;
   tt.age = (tt.age + 1) % 32;

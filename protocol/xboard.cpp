@@ -142,7 +142,7 @@ CommandKind XBoardProtocol::Classify(const char* command) const {
   if (StartsWith(line, "ping ")) return CommandKind::InOrder;
   // Lines that are ignored need not wait.
   if (StartsWith(line, "accepted ") || StartsWith(line, "refused ") || Is(line, "#") ||
-      Is(line, ".") || Is(line, "computer") || StartsWith(line, "cores "))
+      Is(line, ".") || Is(line, "computer"))
     return CommandKind::Immediate;
   // In analysis mode the analysis starts again after any other line.
   return analyzing ? CommandKind::Starter : CommandKind::Deferred;
@@ -261,13 +261,19 @@ i32 XBoardProtocol::ProcessCommand(const char* command) {
     limits.moveTime = microseconds < 0 ? 0 : microseconds > INT32_MAX ? INT32_MAX
                                                                       : static_cast<i32>(microseconds);
     limits.mode = ModeMoveTime;
+    timeControlGiven = 1;
   } else if (StartsWith(line, "sd ")) {
     const i32 depth = Argument(line);
     limits.depthLimit = depth < 1 ? 1 : depth > 127 ? 127 : depth;
-    limits.mode = ModeDepth;
+    // With a time control the depth caps the timed search, whichever comes
+    // first; alone it is the search's one limit.
+    limits.depthCap = limits.depthLimit;
+    if (!timeControlGiven) limits.mode = ModeDepth;
   } else if (StartsWith(line, "level ")) {
     Level(line + 6);
-  } else if (Is(line, "#") || Is(line, ".") || Is(line, "computer") || StartsWith(line, "cores ")) {
+  } else if (StartsWith(line, "cores ")) {
+    Cores(line + 6);
+  } else if (Is(line, "#") || Is(line, ".") || Is(line, "computer")) {
   } else if (Is(line, "printBoard")) {
     engine->board.Print();
   } else if (StartsWith(line, "eval")) {
@@ -314,6 +320,22 @@ void XBoardProtocol::ResumeAnalysis() {
   manager->lock.Unlock();
 }
 
+void XBoardProtocol::Cores(const char* text) {
+  char* end = nullptr;
+  const long value = std::strtol(text, &end, 10);
+  if (end == text) {
+    gLog.Error("cores : '%s' is not a number of threads", text);
+    return;
+  }
+  const i32 threads = value < 1 ? 1 : value > MaxSearchThreads ? MaxSearchThreads
+                                                                : static_cast<i32>(value);
+  gLog.Info("Using %d threads", threads);
+  if (threads == engine->pool.threadCount) return;
+  // The line waited for any busy search: the pool is idle while it is rebuilt.
+  engine->pool.SetThreadCount(threads);
+  engine->LinkMainThread();
+}
+
 void XBoardProtocol::Remove() {
   // The opponent's last move and the engine's move before it: the engine
   // keeps its colour and the interface moves next.
@@ -350,13 +372,7 @@ void XBoardProtocol::SetUp() {
   std::vector<std::string> notes;
   FitHashTable(*engine, settings.Hash, &notes);
   for (const std::string& note : notes) manager->SendFormatted("telluser %s", note.c_str());
-  engine->NewGame();
-  manager->movesLeft = 40;
-  manager->movesPerSession = 40;
-  manager->infiniteSearch = 0;
-  opponentMoves = 0;
-  goSeen = 0;
-  engine->limits.movesToGo = 40;
+  ResetGame();
   if (settings.Book == 1) {
     if (!engine->LoadBook(manager->BookFile)) settings.Book = 0;
     engine->bookSelectivity = settings.BookSelectivity;
@@ -379,10 +395,10 @@ void XBoardProtocol::SetUp() {
 void XBoardProtocol::Go() {
   if (!goSeen) {
     goSeen = 1;
-    if (manager->movesLeft != 0) {
-      manager->movesLeft = manager->movesLeft - opponentMoves / 2;
-      engine->limits.movesToGo = manager->movesLeft;
-    }
+    // The moves the engine's side has made count in the session, which
+    // starts again after each control.
+    const i32 session = manager->movesPerSession;
+    if (session > 0) manager->movesLeft = session - (opponentMoves / 2) % session;
   }
   forceMode = 0;
   SetClocks();
@@ -391,12 +407,16 @@ void XBoardProtocol::Go() {
 
 void XBoardProtocol::SetClocks() {
   // The engine searches for the side to move, also in a ponder search, whose
-  // guessed move is on the board.
+  // guessed move is on the board and whose moves to go are those of the
+  // engine's next move.
   SearchLimits& limits = engine->limits;
   const i32 engineMs = engineClockMs;
   const i32 opponentMs = opponentClockMs;
   if (engineMs >= 0) limits.clock[engine->board.sideToMove] = static_cast<float>(engineMs);
   if (opponentMs >= 0) limits.clock[engine->board.opponent] = static_cast<float>(opponentMs);
+  limits.movesToGo = manager->movesLeft;
+  // A clock left by a ponder hit belongs to the search it hit.
+  engine->ponderHitClockMs = -1;
 }
 
 void XBoardProtocol::NewGame() {
@@ -418,6 +438,10 @@ void XBoardProtocol::NewGame() {
     return;
   }
   manager->lock.Unlock();
+  ResetGame();
+}
+
+void XBoardProtocol::ResetGame() {
   engine->NewGame();
   engine->board.chess960 = 0;  // a new game is standard chess until "variant"
   manager->infiniteSearch = 0;
@@ -426,6 +450,9 @@ void XBoardProtocol::NewGame() {
   opponentMoves = 0;
   goSeen = 0;
   engine->limits.movesToGo = 40;
+  // No depth limit and no time control until the interface gives them.
+  engine->limits.depthCap = 0;
+  timeControlGiven = 0;
 }
 
 void XBoardProtocol::AfterSearch() { listener.RunPendingNewGame(); }
@@ -450,6 +477,7 @@ void XBoardProtocol::Level(const char* arguments) {
   // A new time control starts both clocks.
   engineClockMs = opponentClockMs = baseMs < 2147483647.0 ? static_cast<i32>(baseMs) : INT32_MAX;
   limits.mode = ModeClock;
+  timeControlGiven = 1;
   const double milliseconds = static_cast<double>(increment) * 1000.0;
   const i32 incrementMs = milliseconds > -2147483648.0 && milliseconds < 2147483647.0
                               ? static_cast<i32>(milliseconds)
@@ -478,10 +506,7 @@ bool XBoardProtocol::PlayAndSearch(const char* line, i32 requestedPonder, bool h
   manager->ponderRequested = requestedPonder;
   // Mate or stalemate: the game is over, there is nothing to search.
   if (CountLegalMoves() == 0) return true;
-  if (honourForceMode) {
-    if (forceMode) return true;
-    engine->limits.movesToGo = manager->movesLeft;
-  }
+  if (honourForceMode && forceMode) return true;
   SetClocks();
   manager->StartSearch(0);
   return true;
@@ -507,10 +532,12 @@ void XBoardProtocol::HandleMove(const char* line) {
       }
       std::strcpy(pendingMove, line);
       if (SameMove(*manager, line, expected)) {
-        // Ponder hit: the running search becomes the engine's own.
+        // Ponder hit: the running search becomes the engine's own, with
+        // its time taken from the clock that came with the move.
         ++opponentMoves;
         manager->ponderReply = 1;
         manager->ponderRequested = 0;
+        engine->ponderHitClockMs = engineClockMs.load();
         const bool poll = manager->PonderHitLocked();
         manager->lock.Unlock();
         if (poll) engine->PollTimeAndInput();
@@ -547,15 +574,7 @@ void XBoardProtocol::Evaluate() {
 // ---------------------------------------------------------------------------
 
 void XBoardListener::RunPendingNewGame() {
-  if (!manager->newGamePending.exchange(0)) return;
-  engine->NewGame();
-  engine->board.chess960 = 0;
-  manager->infiniteSearch = 0;
-  manager->movesLeft = 40;
-  manager->movesPerSession = 40;
-  protocol->opponentMoves = 0;
-  protocol->goSeen = 0;
-  engine->limits.movesToGo = 40;
+  if (manager->newGamePending.exchange(0)) protocol->ResetGame();
 }
 
 bool XBoardListener::EndAnalysisSearch() {

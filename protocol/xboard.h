@@ -76,9 +76,16 @@ class XBoardProtocol : public ProtocolHandler {
   // the time control mode that it replaced for its run.
   u8 analysisSearchOpen = 0;
   i32 modeBeforeAnalysis = 0;
+  // "level" or "st" has set the time control of this game: "sd" then only
+  // caps the depth of the timed search.
+  u8 timeControlGiven = 0;
 
-  // Gives the engine's clock to the side to move and the opponent's to the other.
+  // Before a search: gives the engine's clock to the side to move and the
+  // opponent's to the other, and the moves left in the session to the search.
   void SetClocks();
+  // The game and the time control as a new game has them: the start
+  // position in standard chess, 40 moves per session.
+  void ResetGame();
 
  private:
   void SetUp();
@@ -86,6 +93,8 @@ class XBoardProtocol : public ProtocolHandler {
   void NewGame();
   void Level(const char* arguments);
   void HandleMove(const char* line);
+  // "cores": the number of search threads, held to 1..64.
+  void Cores(const char* text);
   // "remove": takes back the last two half-moves.
   void Remove();
   // "variant": standard chess or Chess960.

@@ -1,6 +1,8 @@
 // XBoard dialogues with the real engine, with and without the input thread.
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+
 #include <chrono>
 #include <regex>
 #include <sstream>
@@ -71,6 +73,21 @@ class XBoardThreaded : public ::testing::TestWithParam<int> {
     const std::string hint = session.WaitFor("Hint: ");
     EXPECT_FALSE(hint.empty()) << "no hint";
     return hint;
+  }
+
+  // The messages of the engine's log file, in order: "<< " for a line read,
+  // ">> " for a line written.
+  static std::vector<std::string> LogMessages(Session& session) {
+    std::vector<std::string> messages;
+    std::istringstream log(session.dir().Read("logfile.txt"));
+    // A time stamp of 23 characters, the level name, blanks, the message.
+    for (std::string entry; std::getline(log, entry);) {
+      const size_t level = entry.find(' ', 24);
+      if (level == std::string::npos) continue;
+      const size_t at = entry.find_first_not_of(' ', level);
+      if (at != std::string::npos) messages.push_back(entry.substr(at));
+    }
+    return messages;
   }
 
   // A reply of the game that differs from the move text given.
@@ -503,12 +520,7 @@ TEST_P(XBoardThreaded, AMissedGuessEndsThePonderSearchsLines) {
   EXPECT_EQ(session.Quit(), 0);
 
   // The GUI lines of the log, "<< " read and ">> " written, in order.
-  std::vector<std::string> dialogue;
-  std::istringstream log(session.dir().Read("logfile.txt"));
-  for (std::string entry; std::getline(log, entry);) {
-    const size_t at = entry.find(" GUI ");
-    if (at != std::string::npos) dialogue.push_back(entry.substr(entry.find_first_not_of(' ', at + 4)));
-  }
+  const std::vector<std::string> dialogue = LogMessages(session);
   size_t from = 0;
   for (const std::string& miss : misses) {
     while (from < dialogue.size() && dialogue[from] != "<< " + miss) ++from;
@@ -521,4 +533,158 @@ TEST_P(XBoardThreaded, AMissedGuessEndsThePonderSearchsLines) {
     EXPECT_TRUE(first.rfind("1 ", 0) == 0 || first.rfind("move ", 0) == 0)
         << "after " << miss << ": " << first;
   }
+}
+
+namespace {
+
+// Number of threads of a process.
+int ThreadCount(int pid) {
+  int count = 0;
+  if (DIR* dir = opendir(("/proc/" + std::to_string(pid) + "/task").c_str())) {
+    while (const dirent* entry = readdir(dir))
+      if (entry->d_name[0] != '.') ++count;
+    closedir(dir);
+  }
+  return count;
+}
+
+}  // namespace
+
+TEST_P(XBoardThreaded, CoresSetsTheSearchThreads) {
+  Session session(Ini("MaxThreads=2\nLogLevel=81\n"));
+  ASSERT_TRUE(session.StartXBoard());
+  const int pid = session.engine().Pid();
+  session.Send("cores 1");
+  Ping(session, 1);
+  const int one = ThreadCount(pid);
+  ASSERT_GT(one, 0);
+  // Held to 1..64; a word that is no number changes nothing.
+  const std::vector<std::pair<std::string, int>> steps = {
+      {"cores 4", 4}, {"cores 500", 64}, {"cores many", 64}, {"cores 0", 1}, {"cores 3", 3}};
+  int n = 2;
+  for (const auto& step : steps) {
+    session.Send(step.first);
+    Ping(session, n++);
+    EXPECT_EQ(ThreadCount(pid), one + step.second - 1) << step.first;
+  }
+  // The engine plays on the threads it was given.
+  session.Send("new");
+  session.Send("sd 6");
+  session.Send("go");
+  GameTracker game;
+  EngineMove(session, game);
+  EXPECT_EQ(session.Quit(), 0);
+  const std::string log = session.dir().Read("logfile.txt");
+  for (const char* line : {"Using 4 threads", "Using 64 threads", "Using 1 threads", "cores : 'many'"})
+    EXPECT_NE(log.find(line), std::string::npos) << line;
+}
+
+TEST_P(XBoardThreaded, ADepthLimitCapsATimedSearch) {
+  // What each search was given, as the engine logs it: "sd" with a clock, a
+  // move time before "sd", "sd" before "level"; "sd" alone is the search's
+  // one limit, and "new" removes it. In the last game the interface has set
+  // up 42 moves of each side in force mode under 40 moves a session: the
+  // engine's move is the 38th of the second session.
+  Session session(Ini("LogLevel=65\n"));
+  ASSERT_TRUE(session.StartXBoard());
+  std::vector<std::string> shuffle;
+  for (int i = 0; i < 21; ++i) shuffle.insert(shuffle.end(), {"g1f3", "g8f6", "f3g1", "f6g8"});
+  std::vector<std::vector<std::string>> setups = {{"level 40 0:10 0", "sd 40", "time 1000"},
+                                                  {"st 1", "sd 40"},
+                                                  {"sd 30", "level 40 0:10 0", "time 1000"},
+                                                  {"sd 3"},
+                                                  {"level 40 0:10 0", "time 1000"},
+                                                  {"level 40 0:10 0", "force"}};
+  setups.back().insert(setups.back().end(), shuffle.begin(), shuffle.end());
+  setups.back().push_back("time 1000");
+  for (const auto& setup : setups) {
+    session.Send("new");
+    for (const std::string& line : setup) session.Send(line);
+    session.Send("go");
+    GameTracker game;
+    EngineMove(session, game);
+  }
+  // The cap holds under the clock: no thinking line goes deeper.
+  const size_t before = session.engine().Transcript().size();
+  session.Send("new");
+  session.Send("level 40 0:10 0");
+  session.Send("sd 2");
+  session.Send("go");
+  GameTracker game;
+  EngineMove(session, game);
+  const std::regex deeper("^([3-9]|[1-9][0-9]+) -?[0-9]+ .*");
+  const auto& transcript = session.engine().Transcript();
+  for (size_t i = before; i < transcript.size(); ++i)
+    EXPECT_FALSE(std::regex_match(transcript[i], deeper)) << transcript[i];
+  EXPECT_EQ(session.Quit(), 0);
+
+  std::vector<std::string> given;
+  for (const std::string& message : LogMessages(session))
+    if (message.rfind("search : ", 0) == 0) given.push_back(message);
+  const std::vector<std::string> expected = {
+      "search : 500 ms for the move (clock 10000 ms, 40 moves to go), depth 40",
+      "search : 1000 ms for the move, depth 40",
+      "search : 500 ms for the move (clock 10000 ms, 40 moves to go), depth 30",
+      "search : no time limit, depth 3",
+      "search : 500 ms for the move (clock 10000 ms, 40 moves to go), depth 127",
+      "search : 526 ms for the move (clock 10000 ms, 38 moves to go), depth 127",
+      "search : 500 ms for the move (clock 10000 ms, 40 moves to go), depth 2"};
+  EXPECT_EQ(given, expected);
+}
+
+TEST_P(XBoardThreaded, APonderHitTakesItsTimeFromTheClockJustSent) {
+  // Five moves a session, the engine playing Black. Its first five moves
+  // follow missed guesses, the fifth searched with one move to go; the next
+  // four hit the ponder search. Every move must have been given its time
+  // from the clock sent with the move before it, which falls move by move,
+  // and from the moves left in the session.
+  Session session(Ini("LogLevel=65\n"));
+  ASSERT_TRUE(session.StartXBoard());
+  GameTracker game;
+  session.Send("new");
+  session.Send("hard");
+  session.Send("post");
+  session.Send("level 5 0:20 0");
+  const std::regex thinking("^[0-9]+ -?[0-9]+ [0-9]+ [0-9]+ .*");
+  std::vector<std::string> expected;
+  std::string hint;
+  int hits = 0;
+  for (int move = 0; move < 9 && !game.LegalMoves().empty(); ++move) {
+    const int centiseconds = 160 - 10 * move;
+    std::string reply;
+    if (move >= 5 && game.IsLegal(hint)) {
+      // The ponder search is under way.
+      std::string line;
+      while (session.engine().ReadLine(line, ScaledTimeout(10000)) && !std::regex_match(line, thinking)) {
+      }
+      reply = hint;
+      ++hits;
+    } else {
+      reply = OtherMove(game, hint);
+    }
+    ASSERT_TRUE(game.Play(reply));
+    session.Send("time " + std::to_string(centiseconds));
+    session.Send("otim 2000");
+    session.Send(reply);
+    expected.push_back("(clock " + std::to_string(centiseconds * 10) + " ms, " +
+                       std::to_string(5 - move % 5) + " moves to go)");
+    EngineMove(session, game);
+    if (game.LegalMoves().empty()) break;
+    hint = session.WaitFor("Hint: ");
+    ASSERT_FALSE(hint.empty());
+    hint = hint.substr(6);
+  }
+  EXPECT_GE(hits, 2);
+  EXPECT_EQ(session.Quit(), 0);
+
+  // The time in force when each move was sent: the last one given before it.
+  std::vector<std::string> given;
+  std::string last;
+  for (const std::string& message : LogMessages(session)) {
+    if (message.rfind("search : ", 0) == 0 || message.rfind("ponder hit : ", 0) == 0) last = message;
+    if (message.rfind(">> move ", 0) == 0) given.push_back(last);
+  }
+  ASSERT_EQ(given.size(), expected.size());
+  for (size_t i = 0; i < given.size(); ++i)
+    EXPECT_NE(given[i].find(expected[i]), std::string::npos) << "move " << i + 1 << ": " << given[i];
 }

@@ -26,6 +26,8 @@ TEST(SearchTimeLimitTest, ClockAllocationKeepsItsFormulas) {
   EXPECT_EQ(SearchTimeLimit(Clock(60000.0f, 0, 1000, 10), White), 3000000u);
   // Neither: 25 microseconds per millisecond on the clock.
   EXPECT_EQ(SearchTimeLimit(Clock(60000.0f, 0, 0, 10), White), 1500000u);
+  // A count of moves to go below zero is taken for none.
+  EXPECT_EQ(SearchTimeLimit(Clock(60000.0f, -2, 0, 10), White), 1500000u);
 }
 
 TEST(SearchTimeLimitTest, NeverMoreThanTheClockLessAMargin) {
