@@ -144,6 +144,13 @@ void Engine::LinkMainThread() {
   mainContext.board.owner = thread0;
 }
 
+void Engine::SetThreadCount(i32 threads) {
+  threads = threads < 1 ? 1 : threads > MaxSearchThreads ? MaxSearchThreads : threads;
+  gLog.Info("Using %d threads", threads);
+  pool.SetThreadCount(threads);
+  LinkMainThread();
+}
+
 void Engine::NewGame() {
   gameHistory.clear();
   limits.searchesThisGame = 0;
@@ -334,10 +341,12 @@ bool Engine::UndoMove() {
   return true;
 }
 
-bool Engine::SetFen(const char* fen) {
+bool Engine::SetFen(const char* fen, const char** reason) {
   Board position = board;
   i32 fullmove = 0;
-  if (!fen || ReadFenPosition(fen, position, &fullmove) != nullptr) {
+  const char* why = fen ? ReadFenPosition(fen, position, &fullmove) : "no position";
+  if (reason) *reason = why;
+  if (why) {
     gLog.Error("Invalid FEN string : '%s'", fen ? fen : "");
     return false;
   }

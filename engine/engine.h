@@ -98,12 +98,17 @@ class Engine : public EvalSettings {
   // Points the main search context and the game board at search thread 0,
   // whose tables they use; needed again whenever the pool recreates its threads.
   void LinkMainThread();
+  // Sets the number of search threads, held to 1..64, and logs it; the pool
+  // is rebuilt only when the number changes, and never during a search.
+  void SetThreadCount(i32 threads);
 
   // The game record. Rejected moves are reported and leave the record as it was.
   bool ParseAndMakeMove(const char* text);
   bool PlayMoveList(const char* text);
   bool UndoMove();
-  bool SetFen(const char* fen);
+  // A FEN that does not read leaves the game as it was; reason, when given,
+  // receives why (null on success).
+  bool SetFen(const char* fen, const char** reason = nullptr);
   bool BoardToFen(const Board& position, char* out) const;  // out holds at least 100 bytes
   bool ReportIllegalMove(const char* text);
 

@@ -219,8 +219,6 @@ void Engine::TakeLine(i32 line, i32 iteration, i32 score, i32 bound) {
 
 i32 Engine::SearchRootMoves(MovePicker& list, i32 iteration, i32 alpha, i32 beta) {
   SearchContext& c = mainContext;
-  // The pool may have recreated its threads since the last search.
-  if (c.thread != pool.mainThread) LinkMainThread();
   SearchThread* const main = c.thread;
   Board& root = c.board;
   const i32 depth = 4 * iteration;

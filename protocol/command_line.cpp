@@ -185,8 +185,7 @@ CommandLineResult TestSuite(ProtocolManager& manager, int argc, char** argv) {
   Engine& engine = *manager.engine;
   engine.Init(hashMb);
   if (!ToolHashTableAllocated(engine, hashMb)) return AtOnce(manager, false);
-  engine.pool.SetThreadCount(threads);
-  engine.LinkMainThread();
+  engine.SetThreadCount(threads);
   engine.NewGame();
   manager.infiniteSearch = 0;
   engine.testSuiteMode = 1;

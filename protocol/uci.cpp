@@ -9,7 +9,6 @@
 #include <strings.h>
 #include <vector>
 
-#include "board/fen.h"
 #include "common/build_info.h"
 #include "common/log.h"
 #include "engine/engine.h"
@@ -311,9 +310,8 @@ void UciProtocol::Position(const char* line) {
     const char* movesWord = FindMovesWord(fen);
     std::string fenText = movesWord ? std::string(fen, static_cast<std::size_t>(movesWord - fen)) : fen;
     while (!fenText.empty() && fenText.back() == ' ') fenText.pop_back();
-    if (!engine->SetFen(fenText.c_str())) {
-      Board scratch = engine->board;
-      const char* why = ReadFenPosition(fenText.c_str(), scratch);
+    const char* why = nullptr;
+    if (!engine->SetFen(fenText.c_str(), &why)) {
       RefusePosition("Invalid FEN string : '" + fenText + "' (" + (why ? why : "no position") + ")", true);
       return;
     }
@@ -468,10 +466,8 @@ void UciProtocol::Identify() {
     if (!engine->LoadBook(manager->BookFile)) settings.Book = 0;
     engine->bookSelectivity = settings.BookSelectivity;
   }
-  gLog.Info("Using %d threads", settings.MaxThreads);
-  if (engine->pool.threadCount != settings.MaxThreads) engine->pool.SetThreadCount(settings.MaxThreads);
+  engine->SetThreadCount(settings.MaxThreads);
   minSplitDepth = settings.MinSplitDepth * 4;
-  engine->LinkMainThread();
   manager->SendLine("uciok");
   for (const std::string& note : notes) listener.SendText(note.c_str());
 }
@@ -537,10 +533,7 @@ void UciProtocol::SetOption(const char* line) {
   } else if ((value = OptionValue(name, "UCI_Chess960 "))) {
     engine->board.chess960 = std::strcmp(value, "true") == 0 ? 1 : 0;
   } else if ((value = OptionValue(name, "Threads "))) {
-    const i32 threads = ReadNumber(value);
-    gLog.Info("Using %d threads", threads);
-    engine->pool.SetThreadCount(threads);
-    engine->LinkMainThread();
+    engine->SetThreadCount(ReadNumber(value));
   } else if ((value = OptionValue(name, "UsePersonality "))) {
     settings.personalityActive = std::strcmp(value, "true") == 0 ? 1 : 0;
     SwitchPersonality();

@@ -327,13 +327,9 @@ void XBoardProtocol::Cores(const char* text) {
     gLog.Error("cores : '%s' is not a number of threads", text);
     return;
   }
-  const i32 threads = value < 1 ? 1 : value > MaxSearchThreads ? MaxSearchThreads
-                                                                : static_cast<i32>(value);
-  gLog.Info("Using %d threads", threads);
-  if (threads == engine->pool.threadCount) return;
   // The line waited for any busy search: the pool is idle while it is rebuilt.
-  engine->pool.SetThreadCount(threads);
-  engine->LinkMainThread();
+  engine->SetThreadCount(value < 1 ? 1 : value > MaxSearchThreads ? MaxSearchThreads
+                                                                  : static_cast<i32>(value));
 }
 
 void XBoardProtocol::Remove() {
@@ -383,12 +379,9 @@ void XBoardProtocol::SetUp() {
   // the speed itself, as under UCI.
   const bool limited = settings.UseStrength != 0 && !engine->personality.active;
   engine->SetStrengthElo(limited ? static_cast<u32>(settings.StrengthELO) : 2700u);
-  gLog.Info("Using %d threads", settings.MaxThreads);
-  if (settings.MaxThreads != engine->pool.threadCount)
-    engine->pool.SetThreadCount(settings.MaxThreads);
+  engine->SetThreadCount(settings.MaxThreads);
   minSplitDepth = settings.MinSplitDepth * 4;
   drawScore = settings.DrawScore;
-  engine->LinkMainThread();
   forceMode = 0;
 }
 

@@ -109,8 +109,7 @@ i32 RunBenchmark(ProtocolManager& manager, i32 hashMb, i32 threads, i32 mode, i3
     engine.Shutdown();
     return 0;
   }
-  engine.pool.SetThreadCount(threads);
-  engine.LinkMainThread();
+  engine.SetThreadCount(threads);
   engine.NewGame();
   engine.testSuiteMode = 1;
 

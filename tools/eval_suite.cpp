@@ -3,10 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "board/fen.h"
 #include "board/perft.h"
 #include "common/line_reader.h"
-#include "common/log.h"
 #include "common/timer.h"
 #include "engine/engine.h"
 #include "engine/evaluate.h"
@@ -39,20 +37,16 @@ i32 RunEvalSuite(ToolContext& tools, const char* fileName) {
     }
     for (char* p = fen; *p; ++p)
       if (static_cast<signed char>(*p) < 32) *p = ' ';
-    i8 pieces[64];
-    i32 side, rights, epFile, fullmove, halfmove, rookFiles[4], consumed;
+    ++lines;
+    if (!tools.engine) continue;  // nothing to evaluate with
+    Engine& engine = *tools.engine;
     const char* reason = nullptr;
-    if (!ParseFen(fen, pieces, &side, &rights, &epFile, &fullmove, &halfmove, rookFiles, &consumed,
-                  &reason)) {
-      gLog.Error("Invalid FEN string : '%s'", fen);
+    if (engine.SetFen(fen, &reason)) {
+      std::printf("%s ; eval %d\n", fen, EvaluateLazy(engine, engine.board, -MateScore, MateScore));
+    } else {
       ReportBadFenLine("eval suite", reader.lineNumber, fen, reason);
       badLines = true;
-    } else if (tools.engine && tools.engine->SetFen(fen)) {
-      Engine& engine = *tools.engine;
-      std::printf("%s ; eval %d\n", fen,
-                  EvaluateLazy(engine, engine.board, -MateScore, MateScore));
     }
-    ++lines;
   }
   const double elapsed = timer.ElapsedMicroseconds();
   const bool failed = reader.Failed();

@@ -122,15 +122,6 @@ const char* ExpectedNodes(const SuiteField* fields, i32 count, i32 depth) {
   return nullptr;
 }
 
-// Names a suite line whose FEN does not read on standard error: its number
-// and its text before the first field.
-void ReportBadFen(i32 lineNumber, const char* line) {
-  std::size_t length = std::strcspn(line, ";");
-  while (length > 0 && line[length - 1] == ' ') --length;
-  std::fprintf(stderr, "perft suite : line %d : bad FEN string '%.*s'\n", lineNumber,
-               static_cast<int>(length), line);
-}
-
 }  // namespace
 
 std::string PerftDepthRefusal(const char* tool, i32 depth, bool needsOne) {
@@ -244,8 +235,10 @@ i32 RunPerftSuite(ToolContext& tools, const char* fileName, i32 depth, PerftSuit
       tools.engine->tt.Clear();
       // A line whose FEN does not read fails: counting it would count the
       // position before it.
-      if (!tools.engine->SetFen(line)) {
-        ReportBadFen(reader.lineNumber, line);
+      const char* reason = nullptr;
+      if (!tools.engine->SetFen(line, &reason)) {
+        const std::string fen(line, std::strcspn(line, ";"));  // without the counts
+        ReportBadFenLine("perft suite", reader.lineNumber, fen.c_str(), reason);
         ++total;
         continue;
       }

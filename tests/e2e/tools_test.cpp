@@ -256,11 +256,12 @@ TEST(ToolPerftSuite, ReferenceSuiteAndFailures) {
   // A line whose FEN does not read is named and fails: counted on the
   // position before it, the second line would pass.
   data.Write("garbage.epd", "garbage line here\nnot a fen ;D1 20\n");
+  const std::string placement = "a character that is no piece letter, digit 1-8 or '/' in the placement";
   run = RunTool({"-perftsuite", data.File("garbage.epd")});
   EXPECT_EQ(run.lines, std::vector<std::string>{"score = 0 / 2"});
   EXPECT_EQ(run.errors, (std::vector<std::string>{
-                            "perft suite : line 1 : bad FEN string 'garbage line here'",
-                            "perft suite : line 2 : bad FEN string 'not a fen'"}));
+                            "perft suite : line 1 : bad FEN string 'garbage line here' (" + placement + ")",
+                            "perft suite : line 2 : bad FEN string 'not a fen' (" + placement + ")"}));
   EXPECT_NE(run.status, 0);
 
   run = RunTool({"-perftsuite", suite, "0"});
@@ -708,20 +709,23 @@ TEST(ToolFiles, ByteOrderMarkCrLfCommentsAndBlanks) {
 // another position or passed over in silence.
 TEST(ToolFiles, BenchmarkAndEvalSuiteNameTheLinesTheyCannotRead) {
   TempDir data;
-  data.Write("bad.epd", "not a fen\n8/8/8/8/8/8/8/8 w - -\n" + StartFen + "\n");
+  data.Write("bad.epd", "not a fen\n8/8/8/8/8/8/8/8 w - -\n4k3/8/8/8/8/8/8/4R1K1 w - -\n" + StartFen + "\n");
+  const std::string takesKing = "line 3 : bad FEN string '4k3/8/8/8/8/8/8/4R1K1 w - -' (the side to move can take the king)";
   const std::string placement = "a character that is no piece letter, digit 1-8 or '/' in the placement";
   ToolRun run = RunTool({"-benchmark", "1", "1", "depth", "1", data.File("bad.epd")});
   ASSERT_EQ(run.lines.size(), 7u);
   EXPECT_EQ(run.lines[3], "position 1 / 1");
   EXPECT_EQ(run.errors, (std::vector<std::string>{
                             "benchmark : line 1 : bad FEN string 'not a fen' (" + placement + ")",
-                            "benchmark : line 2 : bad FEN string '8/8/8/8/8/8/8/8 w - -' (no white king)"}));
+                            "benchmark : line 2 : bad FEN string '8/8/8/8/8/8/8/8 w - -' (no white king)",
+                            "benchmark : " + takesKing}));
   EXPECT_EQ(run.status, 1);
   run = RunTool({"-evalsuite", data.File("bad.epd")});
   ASSERT_EQ(run.lines.size(), 4u);
   EXPECT_EQ(run.lines[0].rfind(StartFen + "  ; eval ", 0), 0u) << run.lines[0];
   EXPECT_EQ(run.errors, (std::vector<std::string>{
                             "eval suite : line 1 : bad FEN string 'not a fen' (" + placement + ")",
-                            "eval suite : line 2 : bad FEN string '8/8/8/8/8/8/8/8 w - -' (no white king)"}));
+                            "eval suite : line 2 : bad FEN string '8/8/8/8/8/8/8/8 w - -' (no white king)",
+                            "eval suite : " + takesKing}));
   EXPECT_EQ(run.status, 1);
 }

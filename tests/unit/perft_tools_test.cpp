@@ -180,19 +180,6 @@ TEST(PerftSuite, LineForms) {
   EXPECT_EQ(result.total, 7);
 }
 
-TEST(PerftSuite, ALineWhoseFenDoesNotReadIsNamedAndFails) {
-  ToolManager tools;
-  TempDir dir;
-  // Counted on the position before, the second line would pass.
-  const std::string file = dir.Write("bad.epd", std::string(Kiwipete) + " ;D1 48\nnot a fen ;D1 48\n");
-  StdoutCapture out;
-  testing::internal::CaptureStderr();
-  RunPerftSuite(tools.engine().tools, file.c_str(), 1, nullptr);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "perft suite : line 2 : bad FEN string 'not a fen'\n");
-  EXPECT_EQ(out.Text(), "score = 1 / 2\n");
-}
-
 TEST(PerftSuite, OverlongLineFailsWhole) {
   ToolManager tools;
   TempDir dir;
