@@ -33,11 +33,12 @@ i32 IniFile::Load(const char* path) {
       longLines.push_back(reader.lineNumber);
       continue;
     }
-    // Blanks around the line do not count; then any other control character
-    // or non-ASCII byte ends it.
+    // Blanks around the line do not count; then any control character other
+    // than a tab, which is a blank as a space is, or any non-ASCII byte ends it.
     char* line = SkipLineBlanks(buffer);
     std::size_t length = 0;
-    while (line[length] && static_cast<i8>(line[length]) >= 32) ++length;
+    while (line[length] && (static_cast<i8>(line[length]) >= 32 || IsLineBlank(line[length])))
+      ++length;
     length = CutLineEnd(line, length);
     if (length < 3 || line[0] == '#' || line[0] == ';') continue;
     const char* equals = std::strchr(line, '=');
@@ -100,15 +101,13 @@ i32 IniFile::GetInt(const char* key, i32 defaultValue) {
   const std::string& value = pairs[static_cast<std::size_t>(index)].second;
   // A whole number: blanks, an optional sign, digits, blanks, and nothing
   // after them but a comment.
-  const char* p = value.c_str();
-  while (*p == ' ') ++p;
+  const char* p = SkipLineBlanks(value.c_str());
   const char* digits = p + (*p == '+' || *p == '-' ? 1 : 0);
   char* end = nullptr;
   // strtol saturates at the limits of long; clamp to 32 bits so that every
   // target reads an oversized number alike.
   const long number = std::strtol(p, &end, 10);
-  const char* rest = end;
-  while (*rest == ' ') ++rest;
+  const char* rest = SkipLineBlanks(end);
   if (*digits < '0' || *digits > '9' || (*rest != 0 && *rest != ';' && *rest != '#')) {
     Note("%s : line %d : %s=%s is not a whole number, %d kept", fileName_.c_str(), LineOf(index),
          key, value.c_str(), defaultValue);

@@ -12,11 +12,12 @@
 // skipped, CR LF read as LF). A line holds at most IniLineMax characters; a
 // longer one is dropped whole (and logged), its rest never read as a line of
 // its own. Blanks (spaces, tabs) around a line are no part of it; the line
-// is then cut at its first control character or byte above 0x7F. Lines
-// shorter than 3 characters, lines starting with '#' or ';' and lines
-// without '=' are skipped. The key is what comes before the first '=', the
-// value what comes after it, each without the blanks around it. The first
-// line of a key counts; a later one is ignored and noted.
+// is then cut at its first control character other than a tab or its first
+// byte above 0x7F. Lines shorter than 3 characters, lines starting with '#'
+// or ';' and lines without '=' are skipped. The key is what comes before
+// the first '=', the value what comes after it, each without the blanks
+// around it. The first line of a key counts; a later one is ignored and
+// noted.
 constexpr i32 IniLineMax = 1023;
 
 class IniFile {
