@@ -20,8 +20,6 @@ constexpr i32 TestLineSize = 512;  // at most 511 characters a line
 
 bool IsLineEnd(char c) { return c == 0 || c == '\n' || c == '\r'; }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
 // A move as the comparison sees it: without its check or mate sign and
 // annotation ("Qd1+", "Qd1#" and "Qd1!?" all read "Qd1"), with castling
 // zeros read as letters ("0-0" is "O-O").
@@ -66,11 +64,11 @@ bool SplitTestLine(const char* line, TestLine& out) {
   std::size_t length = 0;
   while (!IsLineEnd(line[length])) ++length;
   auto skipBlanks = [&](std::size_t p) {
-    while (p < length && IsBlank(line[p])) ++p;
+    while (p < length && IsLineBlank(line[p])) ++p;
     return p;
   };
   auto wordEnd = [&](std::size_t p) {
-    while (p < length && !IsBlank(line[p])) ++p;
+    while (p < length && !IsLineBlank(line[p])) ++p;
     return p;
   };
 
@@ -95,7 +93,7 @@ bool SplitTestLine(const char* line, TestLine& out) {
   while (at < length) {
     const std::size_t opcode = at;
     std::size_t p = opcode;
-    while (p < length && !IsBlank(line[p]) && line[p] != ';') ++p;
+    while (p < length && !IsLineBlank(line[p]) && line[p] != ';') ++p;
     const std::string name(line + opcode, p - opcode);
     const std::size_t operands = skipBlanks(p);
     bool quoted = false;
@@ -112,13 +110,13 @@ bool SplitTestLine(const char* line, TestLine& out) {
       if (q < end && line[q] == '"') {
         for (++q; q < end && line[q] != '"'; ++q) out.id += line[q];
       } else {
-        for (; q < end && !IsBlank(line[q]); ++q) out.id += line[q];
+        for (; q < end && !IsLineBlank(line[q]); ++q) out.id += line[q];
       }
     }
     at = skipBlanks(end < length ? end + 1 : end);
   }
   if (!found) return false;
-  while (!out.moves.empty() && IsBlank(out.moves.back())) out.moves.pop_back();
+  while (!out.moves.empty() && IsLineBlank(out.moves.back())) out.moves.pop_back();
   return true;
 }
 
@@ -126,9 +124,9 @@ bool MoveIsListed(const std::string& moves, const char* san, const char* longTex
   const std::string played[2] = {PlainMove(san), PlainMove(longText)};
   std::size_t at = 0;
   while (at < moves.size()) {
-    while (at < moves.size() && IsBlank(moves[at])) ++at;
+    while (at < moves.size() && IsLineBlank(moves[at])) ++at;
     std::size_t end = at;
-    while (end < moves.size() && !IsBlank(moves[end])) ++end;
+    while (end < moves.size() && !IsLineBlank(moves[end])) ++end;
     if (end > at) {
       const std::string listed = PlainMove(moves.substr(at, end - at));
       for (const std::string& move : played)
