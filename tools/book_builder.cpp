@@ -228,11 +228,11 @@ i32 RunBuildBook(const char* pgnFile, const char* bookFile, i32 maxPly, i32 minC
   BookBuilder builder(bookFile, minCount, maxPly);
   PgnParser parser(pgnFile, 0, &board, &builder);
   i32 read = parser.Read();
-  if (read == 0) {
-    ReportFileError("open", pgnFile);
-  } else if (parser.readFailed) {
-    ReportFileError("read", pgnFile);
+  if (parser.readFailed) {
+    ReportFileError("read", pgnFile, parser.readFailure);
     read = 0;
+  } else if (read == 0) {
+    ReportFileError("open", pgnFile);
   } else if (builder.written == 0) {
     ReportFileError("write", bookFile);
   } else {

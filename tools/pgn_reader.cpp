@@ -6,6 +6,7 @@
 
 #include "board/attacks.h"
 #include "board/fen.h"
+#include "common/line_reader.h"
 #include "common/log.h"
 
 namespace {
@@ -222,6 +223,7 @@ void PgnParser::ResetCounters() {
   afterCarriageReturn = 0;
   atLineStart = 1;
   readFailed = 0;
+  readFailure = nullptr;
   inTags = 0;
   variationDepth = 0;
   error = 0;
@@ -254,9 +256,19 @@ void PgnParser::NewGame() {
 }
 
 i32 PgnParser::Read() {
-  std::FILE* file = std::fopen(fileName.c_str(), "rb");
+  readFailed = 0;
+  readFailure = nullptr;
+  // Only a regular file is read: a device or a pipe may never end.
+  const char* refusal = nullptr;
+  std::FILE* file = OpenTextFile(fileName.c_str(), true, &refusal);
   if (file == nullptr) {
-    reader->OnError(*this, PgnErrorFileNotFound, fileName.c_str());
+    if (refusal != nullptr) {
+      readFailed = 1;
+      readFailure = refusal;
+      gLog.Error("Chess PGN : cannot read \"%s\" (%s)", fileName.c_str(), refusal);
+    } else {
+      reader->OnError(*this, PgnErrorFileNotFound, fileName.c_str());
+    }
     return 0;
   }
   reader->Begin(*this);
@@ -264,8 +276,10 @@ i32 PgnParser::Read() {
   ClearGame();
   board->SetStartPosition();
 
-  // Reads on to the end of the file even after a short read.
-  for (;;) {
+  // Reads on to the end of the file even after a short read, but not into
+  // a line that never ends.
+  i64 lineLength = 0;
+  while (!readFailed) {
     const std::size_t count = std::fread(readBuffer, 1, sizeof readBuffer, file);
     if (count == 0) {
       if (std::ferror(file)) {
@@ -277,6 +291,15 @@ i32 PgnParser::Read() {
     readCount = static_cast<i32>(count);
     for (readPosition = 0; readPosition < readCount; ++readPosition) {
       const u8 byte = readBuffer[readPosition];
+      if (byte == 13 || byte == 10) {
+        lineLength = 0;
+      } else if (++lineLength >= EndlessLineLength) {
+        readFailed = 1;
+        readFailure = "a line that does not end";
+        gLog.Error("Chess PGN : line %d of \"%s\" does not end, reading stopped", line,
+                   fileName.c_str());
+        break;
+      }
       char c = ' ';
       // A carriage return and the line feed after it end one line.
       if (byte == 13 || (byte == 10 && !afterCarriageReturn)) {

@@ -80,9 +80,11 @@ class PgnParser {
   PgnParser(const std::string& fileName, i32 options, Board* board, PgnReader* reader);
 
   // Reads the whole file: Begin, the events of every game, End. Returns 1
-  // after End, 0 when the file does not open (reported as error 0, and
-  // neither Begin nor End is called). A read error ends the reading as the
-  // end of the file would and sets readFailed.
+  // after End; 0 when the file does not open (reported as error 0) or is
+  // not a regular file (a directory, a device, a pipe: readFailed is set),
+  // and neither Begin nor End is called then. A read error, or a line that
+  // runs on for EndlessLineLength characters without a line end, ends the
+  // reading as the end of the file would and sets readFailed.
   i32 Read();
 
   // Handles one character between tokens; returns 1.
@@ -138,6 +140,8 @@ class PgnParser {
   u8 afterCarriageReturn;  // the last byte read was a carriage return
   u8 atLineStart;          // the next byte read is the first of a line
   u8 readFailed;           // reading stopped on an error before the end of the file
+  const char* readFailure;  // why, when it was no error of the system: "not a regular
+                            // file", "a line that does not end"; null otherwise
 
   Board* board;
   PgnReader* reader;

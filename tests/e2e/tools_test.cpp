@@ -456,6 +456,8 @@ TEST(ToolDispatch, EveryToolSaysWhatIsWrongAndFails) {
   const std::string book = data.File("book.bin");
   data.Write("games.pgn", "[Event \"a\"]\n\n1. e4 e5 *\n");
   data.Write("one.epd", StartFen + " ;D1 20\n");
+  const std::string endless = data.File("endless.pgn");
+  data.Write("endless.pgn", "[Event \"a\"]\n" + std::string(2 << 20, '\0'));
   const std::string missing = "cannot open file 'nosuch.epd'";
   const std::string notFound = "ERROR      file not found : nosuch.epd";
   struct Case {
@@ -476,7 +478,15 @@ TEST(ToolDispatch, EveryToolSaysWhatIsWrongAndFails) {
       // A file that opens but cannot be read, and a book that cannot be written.
       {{"-evalsuite", data.path()}, {"cannot read file '" + data.path() + "'"}, ""},
       {{"-evalsuite", "/dev/zero"}, {"cannot read file '/dev/zero' (a line that does not end)"}, ""},
-      {{"-buildbook", data.path(), book, "4", "1"}, {"cannot read file '" + data.path() + "'"}, ""},
+      {{"-buildbook", data.path(), book, "4", "1"},
+       {"cannot read file '" + data.path() + "' (not a regular file)"}, ""},
+      // Input that never ends: a device, and a line that runs on (the
+      // zeros of a disk image).
+      {{"-buildbook", "/dev/zero", book, "4", "1"},
+       {"cannot read file '/dev/zero' (not a regular file)"}, ""},
+      {{"-buildbook", endless, book, "4", "1"},
+       {"cannot read file '" + endless + "' (a line that does not end)"},
+       "ERROR      Chess PGN : line 2 of \"" + endless + "\" does not end, reading stopped"},
       {{"-buildbook", pgn, data.File("no-dir/book.bin"), "4", "1"},
        {"cannot write file '" + data.File("no-dir/book.bin") + "'"}, ""},
       // Numbers that are none.
