@@ -44,7 +44,12 @@ static_assert(MaxTableCapacity <= SIZE_MAX / sizeof(BookEntry), "table bytes mus
 // The slot of a key in a table of mask + 1 entries, a power of two.
 inline u32 HomeSlot(u64 key, u32 mask) { return static_cast<u32>(key) & mask; }
 
+void* CallocTable(std::size_t count, std::size_t size) { return std::calloc(count, size); }
+
 }  // namespace
+
+void* (*BookBuilder::allocateZeroed)(std::size_t count, std::size_t size) = CallocTable;
+u32 BookBuilder::startCapacity = BookTableCapacity;
 
 BookBuilder::BookBuilder(const std::string& bookFileIn, i32 minCountIn, i32 maxPlyIn)
     : bookFile(bookFileIn),
@@ -68,10 +73,10 @@ BookBuilder::~BookBuilder() { std::free(table); }
 
 void BookBuilder::Begin(PgnParser& parser) {
   entrySize = BookEntryBytes;
-  capacity = BookTableCapacity;
+  capacity = startCapacity;
   mask = capacity - 1;
   std::free(table);
-  table = static_cast<BookEntry*>(std::calloc(capacity, sizeof(BookEntry)));
+  table = static_cast<BookEntry*>(allocateZeroed(capacity, sizeof(BookEntry)));
   used = 0;
   dropped = 0;
   cannotGrow = 0;
@@ -81,7 +86,7 @@ void BookBuilder::Begin(PgnParser& parser) {
 bool BookBuilder::Grow() {
   if (capacity >= MaxTableCapacity) return false;
   const u32 grown = capacity * 2;
-  BookEntry* bigger = static_cast<BookEntry*>(std::calloc(grown, sizeof(BookEntry)));
+  BookEntry* bigger = static_cast<BookEntry*>(allocateZeroed(grown, sizeof(BookEntry)));
   if (bigger == nullptr) return false;
   const u32 grownMask = grown - 1;
   for (u32 i = 0; i < capacity; ++i) {

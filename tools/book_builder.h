@@ -3,6 +3,7 @@
 // writes the moves played often enough as an opening-book file.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "engine/book.h"
@@ -49,6 +50,14 @@ class BookBuilder : public PgnReader {
   u32 used;          // slots of the table in use
   u64 dropped;       // moves of new pairs that found no room: the table could not grow
   u8 cannotGrow;     // a growth failed: no more are tried
+
+  // The table's storage: zeroed room for count entries of size bytes, or
+  // null, as std::calloc gives it; the table is released with std::free.
+  // Replaced by tests to make an allocation fail.
+  static void* (*allocateZeroed)(std::size_t count, std::size_t size);
+  // The slots of the table Begin allocates, a power of two of at least 4:
+  // BookTableCapacity. Tests start smaller so that a few games fill it.
+  static u32 startCapacity;
 
  private:
   // Doubles the table, keeping every entry. False when the memory cannot be
