@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "engine/engine.h"
 #include "engine/listener.h"
 #include "protocol/protocol_manager.h"
 
@@ -77,6 +78,9 @@ class UciProtocol : public ProtocolHandler {
   void NewGame();
   void Identify();
   void SetOption(const char* line);
+  // The number of a spin option's value text, held to min..max; a value
+  // held, or text that is no whole number (false), is told to the interface.
+  bool SpinValue(const char* option, const char* text, i32 min, i32 max, i32* value);
   // Loads the personality file when the option is on, else the built-in
   // weights; problems with the file are told as "info string" lines.
   void SwitchPersonality();
@@ -86,6 +90,7 @@ class UciProtocol : public ProtocolHandler {
   void Evaluate();
   void ResetGame();
 
+  i32 modeBeforeInfinite = ModeMoveTime;  // the search mode a "go infinite" replaced for its search
   i32 eloOption = 2700;  // the last "UCI_Elo" value, at first the configured one
   u8 limitStrength = 0;  // "UCI_LimitStrength", at first the configured one
   u8 ownBook = 0;        // "OwnBook", at first the configured one: a book is wanted
