@@ -338,7 +338,9 @@ void UciProtocol::PonderHit() {
   manager->lock.Lock();
   char held[32];
   if (TakeHeldAnswerLocked(held, true)) {
-    // The ponder search has already ended at its depth: its move is the answer.
+    // The ponder search has already ended (at its depth, on a book move, in
+    // a position without moves) or never ran (a refused position): the
+    // answer it holds goes out now.
     manager->lock.Unlock();
     manager->SendLine(held);
     return;
@@ -376,8 +378,8 @@ void UciProtocol::StopBusySearchLocked() {
 }
 
 bool UciProtocol::TakeHeldAnswerLocked(char* line, bool ponderHit) {
-  if (!manager->ponderResultWaiting || (ponderHit && listener.heldInfinite)) return false;
-  manager->ponderResultWaiting = 0;
+  if (!manager->answerHeld || (ponderHit && listener.heldInfinite)) return false;
+  manager->answerHeld = 0;
   std::memcpy(line, listener.heldAnswer, sizeof listener.heldAnswer);
   return true;
 }
@@ -385,7 +387,7 @@ bool UciProtocol::TakeHeldAnswerLocked(char* line, bool ponderHit) {
 void UciProtocol::HoldAnswerLocked(const char* line, bool infinite) {
   std::snprintf(listener.heldAnswer, sizeof listener.heldAnswer, "%s", line);
   listener.heldInfinite = infinite ? 1 : 0;
-  manager->ponderResultWaiting = 1;
+  manager->answerHeld = 1;
 }
 
 void UciProtocol::LineWaitsLocked(const char* line) {

@@ -36,9 +36,10 @@ class UciListener : public EngineListener {
   // Under the manager's lock: the interface has asked the busy search for its
   // answer ("stop", a new game, the end of the input).
   u8 stopAsked = 0;
-  // Under the manager's lock, while the manager's ponderResultWaiting is set:
-  // the answer of a search that ended before the interface asked for it, and
-  // whether that search was infinite (only "stop" asks for its answer).
+  // Under the manager's lock, while the manager's answerHeld is set: the
+  // answer of a search that ended before the interface asked for it, or of a
+  // ponder or infinite "go" on a refused position, and whether that "go" was
+  // infinite (only "stop" asks for its answer).
   char heldAnswer[32] = {};
   u8 heldInfinite = 0;
   // The last text sent as "info string": the reason of a refused move.
