@@ -108,17 +108,18 @@ inline ScoredMove* PawnCapturePromotions(const Board& b, ScoredMove* list, u64 p
 }
 
 // En passant needs the pawn that has just pushed two squares still standing
-// beside the target square, and the target square empty; `onlyVictim`, when
-// not 0, restricts it to that pawn (the checker in check).
+// beside the target square, and the target square empty. It is generated
+// when that pawn is among `victims` or the target square among `targets`
+// (in check: the checking pawn, or the squares between king and checker).
 template <i32 Side>
-inline ScoredMove* EnPassants(const Board& b, ScoredMove* list, u64 onlyVictim) {
+inline ScoredMove* EnPassants(const Board& b, ScoredMove* list, u64 victims, u64 targets) {
   if (b.epFile == 0) return list;
   const i32 file = b.epFile - 1;
   const i32 pushed = MakeSquare(file, Side == White ? 4 : 3);
   const i32 target = MakeSquare(file, Side == White ? 5 : 2);
   if (!(b.pieces[Side ^ 1][Pawn] & SquareMask[pushed]) || (b.occupied & SquareMask[target]))
     return list;
-  if (onlyVictim && !(onlyVictim & SquareMask[pushed])) return list;
+  if (!(victims & SquareMask[pushed]) && !(targets & SquareMask[target])) return list;
   for (u64 from_set = PawnAttacks[Side ^ 1][target] & b.pieces[Side][Pawn]; from_set;) {
     const i32 from = PopLowestSquare(from_set);
     list = Emit(list, EncodeMove(from, target, Pawn, Pawn, 0, MoveFlagEnPassant));
@@ -172,7 +173,7 @@ ScoredMove* Captures(const Board& b, ScoredMove* list) {
   }
   const u64 pawns = b.pieces[Side][Pawn];
   list = PawnCaptures<Side>(b, list, pawns, enemy & ~D::LastRank);
-  list = EnPassants<Side>(b, list, 0);
+  list = EnPassants<Side>(b, list, ~0ULL, ~0ULL);
   list = PawnCapturePromotions<Side>(b, list, pawns, enemy & D::LastRank);
   return PushPromotions<Side>(list, pawns, ~b.occupied);
 }
@@ -239,7 +240,9 @@ ScoredMove* Evasions(const Board& b, ScoredMove* list) {
 
   const u64 pawns = b.pieces[Side][Pawn];
   list = PawnCaptures<Side>(b, list, pawns, checkers & ~D::LastRank);
-  list = EnPassants<Side>(b, list, checkers);
+  // In check, en passant either takes the checking pawn or lands between
+  // the king and a checking slider.
+  list = EnPassants<Side>(b, list, checkers, between);
   list = PawnCapturePromotions<Side>(b, list, pawns, checkers & D::LastRank);
   list = QuietPushes<Side>(b, list, between);
   return PushPromotions<Side>(list, pawns, between & ~b.occupied);

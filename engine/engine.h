@@ -234,3 +234,7 @@ i32 SearchDepthLimit(const SearchLimits& limits);
 // The clock allocation alone, for a search that searchesBefore searches of
 // the game came before.
 u32 ClockTimeLimit(const SearchLimits& limits, i32 sideToMove, i32 searchesBefore);
+// The most a search may take, in microseconds, of a clock of clockMs
+// milliseconds: the clock less a margin for the time checks and the way to
+// the interface (a tenth of it, at least 50 ms).
+u32 ClockLessMargin(float clockMs);

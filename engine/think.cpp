@@ -135,9 +135,13 @@ u32 ClockTimeLimit(const SearchLimits& limits, i32 sideToMove, i32 searchesBefor
   // Never more than the clock holds less a margin for the time checks and
   // the way to the interface ("movestogo 1" would give the whole clock, and
   // a large increment more than the clock holds).
-  const float marginMs = std::max(ClockMarginMinimumMs, clock * ClockMarginShare);
-  const u32 cap = SaturateMicroseconds((clock - marginMs) * 1000.0f);
+  const u32 cap = ClockLessMargin(clock);
   return limit < cap ? limit : cap;
+}
+
+u32 ClockLessMargin(float clockMs) {
+  const float marginMs = std::max(ClockMarginMinimumMs, clockMs * ClockMarginShare);
+  return SaturateMicroseconds((clockMs - marginMs) * 1000.0f);
 }
 
 i32 SearchDepthLimit(const SearchLimits& limits) {

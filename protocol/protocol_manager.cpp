@@ -86,7 +86,7 @@ void ProtocolManager::StartSearchLocked(i32 ponder) {
   searchBusy = 1;
   ponderSearchOpen = ponder != 0 && engine->ponderEnabled != 0;
   ponderReply = 0;
-  ponderResultWaiting = 0;
+  answerHeld = 0;
   wakeUp.Signal();
 }
 

@@ -158,7 +158,10 @@ class ProtocolManager {
   i32 searchBusy = 0;          // a search is requested or running
   u8 ponderSearchOpen = 0;     // the newest ponder search has not reported its end
   i32 ponderReply = 0;         // what reached it meanwhile: 0 nothing, 1 hit or answer, 2 miss
-  u8 ponderResultWaiting = 0;  // a search ended before its answer was asked for; the answer is owed
+  // An answer is held for the interface: that of a ponder or infinite search
+  // that ended before it was asked for, or of a "go" on a refused position
+  // that must wait in the same way.
+  u8 answerHeld = 0;
   i32 exitStatus = 0;          // the program's exit status
   u8 endOfInput = 0;           // the input has ended; the program ends after the busy search
 

@@ -21,12 +21,12 @@ void ReadSettings(IniFile& ini, Settings& settings, std::string& bookFile,
   // to 0..1); a value held is noted with its line. A file that lacks "Hash"
   // gives the smallest table; a value that is no number leaves the size the
   // program has without the file.
-  settings.Hash = ini.Has("Hash") ? ini.GetInt("Hash", 32, 1, 2048) : 1;
+  settings.Hash = ini.Has("Hash") ? ini.GetInt("Hash", 32, MinHashMegabytes, MaxHashMegabytes) : 1;
   settings.Book = ini.GetInt("Book", 0, 0, 1);
   bookFile = ini.GetString("BookFile", DefaultBookFile);
   settings.BookSelectivity = ini.GetInt("BookSelectivity", 100, 1, 100);
   settings.UseStrength = ini.GetInt("UseStrength", 0, 0, 1);
-  settings.StrengthELO = ini.GetInt("StrengthELO", 2700, 1000, 2700);
+  settings.StrengthELO = ini.GetInt("StrengthELO", 2700, MinStrengthElo, MaxStrengthElo);
   settings.MaxThreads = ini.GetInt("MaxThreads", 1, 1, 64);
   // Counted in quarter plies by the search; more plies than a search reaches
   // mean no split at all.
@@ -39,7 +39,7 @@ void ReadSettings(IniFile& ini, Settings& settings, std::string& bookFile,
   settings.LogPID = ini.GetInt("LogPID", 0, 0, 1);
   settings.UseNullMovePruning = ini.GetInt("UseNullMovePruning", 1, 0, 1);
   settings.UseLMR = ini.GetInt("UseLMR", 1, 0, 1);
-  settings.DrawScore = ini.GetInt("DrawScore", 0, -100, 100);
+  settings.DrawScore = ini.GetInt("DrawScore", 0, MinDrawScore, MaxDrawScore);
   settings.UseInputThread = ini.GetInt("UseInputThread", 1, 0, 1);
   ini.NoteUnknownKeys();
 }

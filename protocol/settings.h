@@ -10,6 +10,15 @@
 // The name of the configuration file, looked up in the working directory.
 extern const char* const ConfigFileName;
 
+// The ranges of the numbers that are also UCI spin options: the file and the
+// options hold a value to the same range.
+constexpr i32 MinHashMegabytes = 1;
+constexpr i32 MaxHashMegabytes = 2048;
+constexpr i32 MinStrengthElo = 1000;
+constexpr i32 MaxStrengthElo = 2700;
+constexpr i32 MinDrawScore = -100;
+constexpr i32 MaxDrawScore = 100;
+
 struct Settings {
   i32 Hash = 32;               // transposition table size in MB
   i32 Book = 0;                // own opening book on (non-zero) or off

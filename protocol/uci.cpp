@@ -1,6 +1,7 @@
 #include "protocol/uci.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "common/build_info.h"
+#include "common/line_reader.h"
 #include "common/log.h"
 #include "engine/engine.h"
 #include "engine/evaluate.h"
@@ -34,11 +36,6 @@ bool IsGo(const char* line) { return std::strcmp(line, "go") == 0 || StartsWith(
 bool StartsWithWord(const char* text, const char* word) {
   const std::size_t length = std::strlen(word);
   return std::strncmp(text, word, length) == 0 && (text[length] == ' ' || text[length] == 0);
-}
-
-const char* SkipBlanks(const char* text) {
-  while (*text == ' ') ++text;
-  return text;
 }
 
 // The word "moves" in text, standing alone; null when there is none.
@@ -82,8 +79,6 @@ const char* OptionValue(const char* name, const char* word) {
 
 const char* OnOff(i32 value) { return value ? "true" : "false"; }
 
-// The largest hash table the Hash option offers, in MB.
-constexpr i32 MaxHashMegabytes = 2048;
 
 // Switches the own book on with the file and the selectivity of the
 // settings. A file that cannot serve as a book switches it off again, and the
@@ -215,8 +210,10 @@ void UciProtocol::Go(const char* line) {
 
   SearchLimits& limits = engine->limits;
   manager->ponderRequested = 0;
-  // "infinite" holds for the search of the "go" that says it.
+  // "infinite" holds for the search of the "go" that says it: a later "go"
+  // searches with the limits that stood before it.
   manager->infiniteSearch = 0;
+  if (limits.mode == ModeInfinite) limits.mode = modeBeforeInfinite;
   limits.movesToGo = 0;
   const char* place = std::strchr(line, ' ');
   while (place) {
@@ -249,6 +246,7 @@ void UciProtocol::Go(const char* line) {
       limits.mode = ModeClock;
     } else if (StartsWith(token, "infinite")) {
       manager->infiniteSearch = 1;
+      if (limits.mode != ModeInfinite) modeBeforeInfinite = limits.mode;
       limits.mode = ModeInfinite;
     } else if (StartsWith(token, "depth ")) {
       next = token + 6;
@@ -293,10 +291,10 @@ void UciProtocol::ResetGame() {
 }
 
 void UciProtocol::Position(const char* line) {
-  const char* text = SkipBlanks(line + std::strlen("position"));
+  const char* text = SkipLineBlanks(line + std::strlen("position"));
   const char* moves = nullptr;  // the move list after "moves", when there is one
   if (StartsWithWord(text, "startpos")) {
-    const char* rest = SkipBlanks(text + std::strlen("startpos"));
+    const char* rest = SkipLineBlanks(text + std::strlen("startpos"));
     if (*rest && !StartsWithWord(rest, "moves")) {
       RefusePosition(std::string("Invalid position command : '") + line + "' (only moves may follow startpos)",
                      true);
@@ -306,7 +304,7 @@ void UciProtocol::Position(const char* line) {
     engine->board.SetStartPosition();
     if (*rest) moves = rest + std::strlen("moves");
   } else if (StartsWithWord(text, "fen")) {
-    const char* fen = SkipBlanks(text + std::strlen("fen"));
+    const char* fen = SkipLineBlanks(text + std::strlen("fen"));
     const char* movesWord = FindMovesWord(fen);
     std::string fenText = movesWord ? std::string(fen, static_cast<std::size_t>(movesWord - fen)) : fen;
     while (!fenText.empty() && fenText.back() == ' ') fenText.pop_back();
@@ -323,7 +321,7 @@ void UciProtocol::Position(const char* line) {
   if (moves) {
     // A move that cannot be played is told by the engine, naming it.
     listener.lastText.clear();
-    if (!engine->PlayMoveList(SkipBlanks(moves))) {
+    if (!engine->PlayMoveList(SkipLineBlanks(moves))) {
       RefusePosition(listener.lastText.empty() ? "a move cannot be played" : listener.lastText, false);
       return;
     }
@@ -340,7 +338,9 @@ void UciProtocol::PonderHit() {
   manager->lock.Lock();
   char held[32];
   if (TakeHeldAnswerLocked(held, true)) {
-    // The ponder search has already ended at its depth: its move is the answer.
+    // The ponder search has already ended (at its depth, on a book move, in
+    // a position without moves) or never ran (a refused position): the
+    // answer it holds goes out now.
     manager->lock.Unlock();
     manager->SendLine(held);
     return;
@@ -378,8 +378,8 @@ void UciProtocol::StopBusySearchLocked() {
 }
 
 bool UciProtocol::TakeHeldAnswerLocked(char* line, bool ponderHit) {
-  if (!manager->ponderResultWaiting || (ponderHit && listener.heldInfinite)) return false;
-  manager->ponderResultWaiting = 0;
+  if (!manager->answerHeld || (ponderHit && listener.heldInfinite)) return false;
+  manager->answerHeld = 0;
   std::memcpy(line, listener.heldAnswer, sizeof listener.heldAnswer);
   return true;
 }
@@ -387,7 +387,7 @@ bool UciProtocol::TakeHeldAnswerLocked(char* line, bool ponderHit) {
 void UciProtocol::HoldAnswerLocked(const char* line, bool infinite) {
   std::snprintf(listener.heldAnswer, sizeof listener.heldAnswer, "%s", line);
   listener.heldInfinite = infinite ? 1 : 0;
-  manager->ponderResultWaiting = 1;
+  manager->answerHeld = 1;
 }
 
 void UciProtocol::LineWaitsLocked(const char* line) {
@@ -427,8 +427,8 @@ void UciProtocol::Identify() {
   Settings& settings = manager->settings;
   manager->SendFormatted("id name Zorvel %s %s", EngineVersion, settings.wordSizeLabel);
   manager->SendLine("id author Vesquet");
-  manager->SendFormatted("option name Hash type spin default %d min %d max %d", settings.Hash, 1,
-                         MaxHashMegabytes);
+  manager->SendFormatted("option name Hash type spin default %d min %d max %d", settings.Hash,
+                         MinHashMegabytes, MaxHashMegabytes);
   manager->SendLine("option name Ponder type check default false");
   manager->SendFormatted("option name OwnBook type check default %s", OnOff(settings.Book));
   manager->SendFormatted("option name Book File type string default %s",
@@ -449,9 +449,9 @@ void UciProtocol::Identify() {
   manager->SendFormatted("option name UCI_LimitStrength type check default %s",
                          OnOff(settings.UseStrength));
   manager->SendFormatted("option name UCI_Elo type spin default %d min %d max %d",
-                         settings.StrengthELO, 1000, 2700);
-  manager->SendFormatted("option name DrawScore type spin default %d min -100 max 100",
-                         settings.DrawScore);
+                         settings.StrengthELO, MinStrengthElo, MaxStrengthElo);
+  manager->SendFormatted("option name DrawScore type spin default %d min %d max %d",
+                         settings.DrawScore, MinDrawScore, MaxDrawScore);
 
   // Problems with the hash table and the personality file are told after "uciok".
   std::vector<std::string> notes;
@@ -479,11 +479,10 @@ void UciProtocol::SetOption(const char* line) {
   const char* name = afterCommand + 5;
   const char* value = nullptr;
 
+  i32 number = 0;
   if ((value = OptionValue(name, "Hash "))) {
-    // Held to the range "uci" announces, as the other spin options are.
-    const i32 requested = ReadNumber(value);
-    const i32 megabytes = std::clamp(requested, 1, MaxHashMegabytes);
-    if (megabytes != requested) gLog.Warning("Hash %d MB held to %d MB", requested, megabytes);
+    if (!SpinValue("Hash", value, MinHashMegabytes, MaxHashMegabytes, &number)) return;
+    const i32 megabytes = number;
     engine->limits.hashMb = megabytes;
     engine->tt.Resize(megabytes);
     std::vector<std::string> notes;
@@ -519,21 +518,21 @@ void UciProtocol::SetOption(const char* line) {
   } else if (StartsWith(name, "Clear ")) {
     if (StartsWith(name + 6, "Hash")) engine->tt.Clear();
   } else if ((value = OptionValue(name, "MultiPV "))) {
-    const i32 lines = ReadNumber(value);
-    engine->multiPv = lines < 1 ? 1 : lines > MaxRootLines ? MaxRootLines : lines;
+    if (SpinValue("MultiPV", value, 1, MaxRootLines, &number)) engine->multiPv = number;
   } else if ((value = OptionValue(name, "UCI_Elo "))) {
+    if (!SpinValue("UCI_Elo", value, MinStrengthElo, MaxStrengthElo, &number)) return;
     // While a personality is in use the value is ignored.
-    if (!engine->personality.active) eloOption = ReadNumber(value);
+    if (!engine->personality.active) eloOption = number;
     ApplyStrength();
   } else if ((value = OptionValue(name, "UCI_LimitStrength "))) {
     limitStrength = std::strcmp(value, "true") == 0 ? 1 : 0;
     ApplyStrength();
   } else if ((value = OptionValue(name, "DrawScore "))) {
-    drawScore = ReadNumber(value);
+    if (SpinValue("DrawScore", value, MinDrawScore, MaxDrawScore, &number)) drawScore = number;
   } else if ((value = OptionValue(name, "UCI_Chess960 "))) {
     engine->board.chess960 = std::strcmp(value, "true") == 0 ? 1 : 0;
   } else if ((value = OptionValue(name, "Threads "))) {
-    engine->SetThreadCount(ReadNumber(value));
+    if (SpinValue("Threads", value, 1, MaxSearchThreads, &number)) engine->SetThreadCount(number);
   } else if ((value = OptionValue(name, "UsePersonality "))) {
     settings.personalityActive = std::strcmp(value, "true") == 0 ? 1 : 0;
     SwitchPersonality();
@@ -541,6 +540,29 @@ void UciProtocol::SetOption(const char* line) {
     manager->PersonalityFile = value;
     SwitchPersonality();
   }
+}
+
+bool UciProtocol::SpinValue(const char* option, const char* text, i32 min, i32 max, i32* value) {
+  // A value outside the range "uci" announced is held to it, as the
+  // configuration file holds it; text that is no whole number changes nothing.
+  char* end = nullptr;
+  errno = 0;
+  const long long requested = std::strtoll(text, &end, 10);
+  if (end == text || *SkipLineBlanks(end) != 0) {
+    gLog.Warning("%s : '%s' is not a whole number, the option is unchanged", option, text);
+    manager->SendFormatted("info string %s '%s' is not a whole number, the option is unchanged",
+                           option, text);
+    return false;
+  }
+  const bool tooLow = requested < min || (errno == ERANGE && requested < 0);
+  const bool tooHigh = requested > max || (errno == ERANGE && requested > 0);
+  *value = tooLow ? min : tooHigh ? max : static_cast<i32>(requested);
+  if (tooLow || tooHigh) {
+    gLog.Warning("%s : %s is outside %d..%d, %d is used", option, text, min, max, *value);
+    manager->SendFormatted("info string %s %s is outside %d..%d, %d is used", option, text, min,
+                           max, *value);
+  }
+  return true;
 }
 
 void UciProtocol::SwitchPersonality() {

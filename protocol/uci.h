@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "engine/engine.h"
 #include "engine/listener.h"
 #include "protocol/protocol_manager.h"
 
@@ -35,9 +36,10 @@ class UciListener : public EngineListener {
   // Under the manager's lock: the interface has asked the busy search for its
   // answer ("stop", a new game, the end of the input).
   u8 stopAsked = 0;
-  // Under the manager's lock, while the manager's ponderResultWaiting is set:
-  // the answer of a search that ended before the interface asked for it, and
-  // whether that search was infinite (only "stop" asks for its answer).
+  // Under the manager's lock, while the manager's answerHeld is set: the
+  // answer of a search that ended before the interface asked for it, or of a
+  // ponder or infinite "go" on a refused position, and whether that "go" was
+  // infinite (only "stop" asks for its answer).
   char heldAnswer[32] = {};
   u8 heldInfinite = 0;
   // The last text sent as "info string": the reason of a refused move.
@@ -77,6 +79,9 @@ class UciProtocol : public ProtocolHandler {
   void NewGame();
   void Identify();
   void SetOption(const char* line);
+  // The number of a spin option's value text, held to min..max; a value
+  // held, or text that is no whole number (false), is told to the interface.
+  bool SpinValue(const char* option, const char* text, i32 min, i32 max, i32* value);
   // Loads the personality file when the option is on, else the built-in
   // weights; problems with the file are told as "info string" lines.
   void SwitchPersonality();
@@ -86,6 +91,7 @@ class UciProtocol : public ProtocolHandler {
   void Evaluate();
   void ResetGame();
 
+  i32 modeBeforeInfinite = ModeMoveTime;  // the search mode a "go infinite" replaced for its search
   i32 eloOption = 2700;  // the last "UCI_Elo" value, at first the configured one
   u8 limitStrength = 0;  // "UCI_LimitStrength", at first the configured one
   u8 ownBook = 0;        // "OwnBook", at first the configured one: a book is wanted

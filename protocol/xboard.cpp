@@ -1,6 +1,8 @@
 #include "protocol/xboard.h"
 
+#include <cerrno>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -74,6 +76,17 @@ constexpr int PvTextSize = MaxPly * 6 + 8;
 // A move may come as "usermove e2e4" too: the command without that word.
 const char* WithoutUsermove(const char* line) {
   return StartsWith(line, "usermove ") ? line + 9 : line;
+}
+
+// A field of digits alone that fits 31 bits, as a "level" field must be.
+bool ReadWholeNumber(const char* text, u32* value) {
+  if (*text < '0' || *text > '9') return false;
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long number = std::strtoul(text, &end, 10);
+  if (*end != 0 || errno == ERANGE || number > static_cast<unsigned long>(INT32_MAX)) return false;
+  *value = static_cast<u32>(number);
+  return true;
 }
 
 // A clock given in centiseconds, in milliseconds; negative reads as 0.
@@ -257,18 +270,17 @@ i32 XBoardProtocol::ProcessCommand(const char* command) {
     engine->tt.WaitUntilReady();
     manager->SendFormatted("pong %d", Argument(line));
   } else if (StartsWith(line, "st ")) {
-    const i64 microseconds = static_cast<i64>(Argument(line)) * 1000000;
-    limits.moveTime = microseconds < 0 ? 0 : microseconds > INT32_MAX ? INT32_MAX
-                                                                      : static_cast<i32>(microseconds);
-    limits.mode = ModeMoveTime;
-    timeControlGiven = 1;
+    const i32 seconds = Argument(line);
+    timeControl.kind = TimeControlKind::MoveTime;
+    timeControl.moveTimeMs = seconds < 0 ? 0 : seconds > INT32_MAX / 1000 ? INT32_MAX : seconds * 1000;
+    ApplyTimeControl();
   } else if (StartsWith(line, "sd ")) {
     const i32 depth = Argument(line);
     limits.depthLimit = depth < 1 ? 1 : depth > 127 ? 127 : depth;
     // With a time control the depth caps the timed search, whichever comes
     // first; alone it is the search's one limit.
     limits.depthCap = limits.depthLimit;
-    if (!timeControlGiven) limits.mode = ModeDepth;
+    if (timeControl.kind == TimeControlKind::None) limits.mode = ModeDepth;
   } else if (StartsWith(line, "level ")) {
     Level(line + 6);
   } else if (StartsWith(line, "cores ")) {
@@ -408,6 +420,15 @@ void XBoardProtocol::SetClocks() {
   if (engineMs >= 0) limits.clock[engine->board.sideToMove] = static_cast<float>(engineMs);
   if (opponentMs >= 0) limits.clock[engine->board.opponent] = static_cast<float>(opponentMs);
   limits.movesToGo = manager->movesLeft;
+  if (timeControl.kind == TimeControlKind::MoveTime && limits.mode == ModeMoveTime) {
+    // The interface's clock for the move runs out at the time per move: the
+    // search keeps a margin for the way of its answer, as under a clock, and
+    // a clock sent with "time" that holds less bounds it too.
+    i32 clockMs = timeControl.moveTimeMs;
+    if (engineMs >= 0 && engineMs < clockMs) clockMs = engineMs;
+    const u32 microseconds = ClockLessMargin(static_cast<float>(clockMs));
+    limits.moveTime = microseconds > INT32_MAX ? INT32_MAX : static_cast<i32>(microseconds);
+  }
   // A clock left by a ponder hit belongs to the search it hit.
   engine->ponderHitClockMs = -1;
 }
@@ -443,40 +464,68 @@ void XBoardProtocol::ResetGame() {
   opponentMoves = 0;
   goSeen = 0;
   engine->limits.movesToGo = 40;
-  // No depth limit and no time control until the interface gives them.
+  // No depth limit until the interface gives one; the time control given
+  // last starts again.
   engine->limits.depthCap = 0;
-  timeControlGiven = 0;
+  if (timeControl.kind != TimeControlKind::None) ApplyTimeControl();
 }
 
 void XBoardProtocol::AfterSearch() { listener.RunPendingNewGame(); }
 
 void XBoardProtocol::Level(const char* arguments) {
-  unsigned movesPerControl = 0;
-  char base[64] = "";
+  // "level MPS BASE INC": moves per session (0: the whole game), the base
+  // time as minutes or minutes:seconds, the increment in seconds. A field
+  // that does not read, or a negative one, refuses the whole line and the
+  // time control in force stays; missing base and increment are 0.
+  char fields[3][64] = {"0", "0", "0"};
+  const int count = std::sscanf(arguments, "%63s %63s %63s", fields[0], fields[1], fields[2]);
+  u32 movesPerSession = 0;
+  u32 minutes = 0;
+  u32 seconds = 0;
   float increment = 0.0f;
-  std::sscanf(arguments, "%u %63s %f", &movesPerControl, base, &increment);
-  manager->movesPerSession = static_cast<i32>(movesPerControl);
-  manager->movesLeft = static_cast<i32>(movesPerControl);
-  engine->limits.movesToGo = static_cast<i32>(movesPerControl);
-  unsigned minutes = 0;
-  unsigned seconds = 0;
-  if (std::strchr(base, ':'))
-    std::sscanf(base, "%u:%u", &minutes, &seconds);
-  else
-    std::sscanf(base, "%u", &minutes);
-  SearchLimits& limits = engine->limits;
-  const double baseMs = (static_cast<double>(minutes) * 60.0 + seconds) * 1000.0;
-  limits.clock[engine->board.sideToMove] = static_cast<float>(baseMs);
-  // A new time control starts both clocks.
-  engineClockMs = opponentClockMs = baseMs < 2147483647.0 ? static_cast<i32>(baseMs) : INT32_MAX;
-  limits.mode = ModeClock;
-  timeControlGiven = 1;
+  bool valid = count >= 1 && ReadWholeNumber(fields[0], &movesPerSession);
+  if (valid) {
+    char* colon = std::strchr(fields[1], ':');
+    if (colon) *colon = 0;
+    valid = ReadWholeNumber(fields[1], &minutes) && (!colon || ReadWholeNumber(colon + 1, &seconds));
+    if (colon) *colon = ':';
+  }
+  if (valid) {
+    char* end = nullptr;
+    increment = std::strtof(fields[2], &end);
+    valid = end != fields[2] && *end == 0 && std::isfinite(increment) && increment >= 0.0f;
+  }
+  if (!valid) {
+    manager->SendFormatted("Error (bad time control): level %s", arguments);
+    return;
+  }
+  timeControl.kind = TimeControlKind::Level;
+  timeControl.movesPerSession = static_cast<i32>(movesPerSession);
+  timeControl.baseMs = static_cast<float>((static_cast<double>(minutes) * 60.0 + seconds) * 1000.0);
   const double milliseconds = static_cast<double>(increment) * 1000.0;
-  const i32 incrementMs = milliseconds > -2147483648.0 && milliseconds < 2147483647.0
-                              ? static_cast<i32>(milliseconds)
-                              : 0;
-  limits.increment[Black] = incrementMs;
-  limits.increment[White] = incrementMs;
+  timeControl.incrementMs = milliseconds < 2147483647.0 ? static_cast<i32>(milliseconds) : INT32_MAX;
+  ApplyTimeControl();
+  // A new time control starts both clocks.
+  const float baseMs = timeControl.baseMs;
+  engineClockMs = opponentClockMs = baseMs < 2147483647.0f ? static_cast<i32>(baseMs) : INT32_MAX;
+}
+
+void XBoardProtocol::ApplyTimeControl() {
+  SearchLimits& limits = engine->limits;
+  if (timeControl.kind == TimeControlKind::MoveTime) {
+    // The time for the move, in microseconds; SetClocks takes the margin.
+    const i64 microseconds = static_cast<i64>(timeControl.moveTimeMs) * 1000;
+    limits.moveTime = microseconds > INT32_MAX ? INT32_MAX : static_cast<i32>(microseconds);
+    limits.mode = ModeMoveTime;
+    return;
+  }
+  const i32 moves = timeControl.movesPerSession;
+  manager->movesPerSession = moves;
+  manager->movesLeft = moves;
+  limits.movesToGo = moves;
+  limits.clock[White] = limits.clock[Black] = timeControl.baseMs;
+  limits.increment[White] = limits.increment[Black] = timeControl.incrementMs;
+  limits.mode = ModeClock;
 }
 
 i32 XBoardProtocol::CountLegalMoves() const {

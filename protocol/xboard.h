@@ -76,15 +76,26 @@ class XBoardProtocol : public ProtocolHandler {
   // the time control mode that it replaced for its run.
   u8 analysisSearchOpen = 0;
   i32 modeBeforeAnalysis = 0;
-  // "level" or "st" has set the time control of this game: "sd" then only
+  // The time control last given with "level" or "st". It stands for every
+  // game until another is given ("new" starts it again), and "sd" then only
   // caps the depth of the timed search.
-  u8 timeControlGiven = 0;
+  enum class TimeControlKind : u8 { None, Level, MoveTime };
+  struct TimeControl {
+    TimeControlKind kind = TimeControlKind::None;
+    i32 movesPerSession = 0;  // "level": moves per session, 0 for the whole game
+    float baseMs = 0.0f;      // "level": each clock at the start of the game
+    i32 incrementMs = 0;      // "level": added per move
+    i32 moveTimeMs = 0;       // "st": the time for each move
+  } timeControl;
 
   // Before a search: gives the engine's clock to the side to move and the
-  // opponent's to the other, and the moves left in the session to the search.
+  // opponent's to the other, and the moves left in the session to the search;
+  // under "st" the time for the move, less a margin and never beyond the
+  // engine's clock.
   void SetClocks();
   // The game and the time control as a new game has them: the start
-  // position in standard chess, 40 moves per session.
+  // position in standard chess, and the last time control given started
+  // again (without one, 40 moves per session).
   void ResetGame();
 
  private:
@@ -92,6 +103,8 @@ class XBoardProtocol : public ProtocolHandler {
   void Go();
   void NewGame();
   void Level(const char* arguments);
+  // Puts the time control in force on the engine's limits with full clocks.
+  void ApplyTimeControl();
   void HandleMove(const char* line);
   // "cores": the number of search threads, held to 1..64.
   void Cores(const char* text);

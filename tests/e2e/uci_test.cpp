@@ -384,13 +384,53 @@ TEST_P(UciThreaded, EveryGoIsASearchWithItsOwnInfiniteFlag) {
   EXPECT_FALSE(session.WaitFor("info depth").empty());
   session.Send("stop");
   BestMove(session, GameTracker());
+  // After an analysis a bare "go", or "go ponder" hit at once, searches on
+  // the clock given before it, not without end.
+  for (const char* go : {"go wtime 2000 btime 2000", "go infinite", "go", "go ponder"}) {
+    session.Send("position startpos");
+    session.Send(go);
+    if (std::string(go) == "go infinite") {
+      EXPECT_FALSE(session.WaitFor("info depth").empty());
+      session.Send("stop");
+    } else if (std::string(go) == "go ponder") {
+      session.Send("ponderhit");
+    }
+    BestMove(session, GameTracker());
+  }
   // A search that "quit" ends has no answer to give.
   session.Send("position startpos");
   session.Send("go movetime 60000");
   EXPECT_FALSE(session.WaitFor("info depth").empty());
   EXPECT_EQ(session.Quit(), 0);
   session.engine().ReadToEnd(ScaledTimeout(2000));
-  EXPECT_EQ(session.engine().LinesStartingWith("bestmove").size(), 3u);
+  EXPECT_EQ(session.engine().LinesStartingWith("bestmove").size(), 7u);
+}
+
+TEST_P(UciThreaded, SpinOptionsAreHeldToTheirAnnouncedRanges) {
+  // Draw scores beyond the announced range made a search of a bare-kings
+  // position run without end, or overflow. Each value is held to the range
+  // and told, and the search after it ends.
+  Session session(Ini());
+  ASSERT_TRUE(session.StartUci());
+  const GameTracker kings("4k3/8/8/8/8/8/8/4K3 w - - 0 1");
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"DrawScore value 40000", "info string DrawScore 40000 is outside -100..100, 100 is used"},
+      {"DrawScore value -2147483648",
+       "info string DrawScore -2147483648 is outside -100..100, -100 is used"},
+      {"drawscore value 2147483647",
+       "info string DrawScore 2147483647 is outside -100..100, 100 is used"},
+      {"MultiPV value 99", "info string MultiPV 99 is outside 1..32, 32 is used"},
+      {"UCI_Elo value -5", "info string UCI_Elo -5 is outside 1000..2700, 1000 is used"},
+      {"Threads value 65", "info string Threads 65 is outside 1..64, 64 is used"},
+      {"Threads value abc", "info string Threads 'abc' is not a whole number, the option is unchanged"}};
+  for (const auto& [option, told] : cases) {
+    session.Send("setoption name " + option);
+    EXPECT_EQ(session.WaitFor("info string"), told);
+    session.Send("position fen 4k3/8/8/8/8/8/8/4K3 w - - 0 1");
+    session.Send("go depth 3");
+    BestMove(session, kings);
+  }
+  EXPECT_EQ(session.Quit(), 0);
 }
 
 TEST_P(UciThreaded, SurvivesOptionsWithBadValues) {

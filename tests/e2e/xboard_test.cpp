@@ -579,21 +579,26 @@ TEST_P(XBoardThreaded, CoresSetsTheSearchThreads) {
     EXPECT_NE(log.find(line), std::string::npos) << line;
 }
 
-TEST_P(XBoardThreaded, ADepthLimitCapsATimedSearch) {
-  // What each search was given, as the engine logs it: "sd" with a clock, a
-  // move time before "sd", "sd" before "level"; "sd" alone is the search's
-  // one limit, and "new" removes it. In the last game the interface has set
-  // up 42 moves of each side in force mode under 40 moves a session: the
-  // engine's move is the 38th of the second session.
+TEST_P(XBoardThreaded, EachSearchHasTheTimeControlInForce) {
+  // What each search was given, as the engine logs it, one game each. "sd"
+  // alone is the search's one limit; with a clock or a move time, before or
+  // after it, it caps the timed search. "new" removes the cap but starts the
+  // last "level" or "st" again. A move time keeps a margin and never exceeds
+  // the clock sent with "time". A "level" that does not read is refused and
+  // leaves the time control as it was. In the last game the interface has
+  // set up 42 moves of each side in force mode under 40 moves a session:
+  // the engine's move is the 38th of the second session.
   Session session(Ini("LogLevel=65\n"));
   ASSERT_TRUE(session.StartXBoard());
   std::vector<std::string> shuffle;
   for (int i = 0; i < 21; ++i) shuffle.insert(shuffle.end(), {"g1f3", "g8f6", "f3g1", "f6g8"});
-  std::vector<std::vector<std::string>> setups = {{"level 40 0:10 0", "sd 40", "time 1000"},
-                                                  {"st 1", "sd 40"},
+  std::vector<std::vector<std::string>> setups = {{"sd 3"},
+                                                  {"level 40 0:10 0", "sd 40", "time 1000"},
+                                                  {"sd 30", "time 300", "otim 300"},
+                                                  {"level 0 -1 0"},
+                                                  {"st 1", "sd 40", "time 100", "otim 100"},
+                                                  {"time 50"},
                                                   {"sd 30", "level 40 0:10 0", "time 1000"},
-                                                  {"sd 3"},
-                                                  {"level 40 0:10 0", "time 1000"},
                                                   {"level 40 0:10 0", "force"}};
   setups.back().insert(setups.back().end(), shuffle.begin(), shuffle.end());
   setups.back().push_back("time 1000");
@@ -604,6 +609,8 @@ TEST_P(XBoardThreaded, ADepthLimitCapsATimedSearch) {
     GameTracker game;
     EngineMove(session, game);
   }
+  EXPECT_EQ(session.engine().LinesStartingWith("Error").size(), 1u);
+  EXPECT_EQ(session.engine().LinesStartingWith("Error (bad time control): level 0 -1 0").size(), 1u);
   // The cap holds under the clock: no thinking line goes deeper.
   const size_t before = session.engine().Transcript().size();
   session.Send("new");
@@ -622,11 +629,13 @@ TEST_P(XBoardThreaded, ADepthLimitCapsATimedSearch) {
   for (const std::string& message : LogMessages(session))
     if (message.rfind("search : ", 0) == 0) given.push_back(message);
   const std::vector<std::string> expected = {
-      "search : 500 ms for the move (clock 10000 ms, 40 moves to go), depth 40",
-      "search : 1000 ms for the move, depth 40",
-      "search : 500 ms for the move (clock 10000 ms, 40 moves to go), depth 30",
       "search : no time limit, depth 3",
+      "search : 500 ms for the move (clock 10000 ms, 40 moves to go), depth 40",
+      "search : 150 ms for the move (clock 3000 ms, 40 moves to go), depth 30",
       "search : 500 ms for the move (clock 10000 ms, 40 moves to go), depth 127",
+      "search : 900 ms for the move, depth 40",
+      "search : 450 ms for the move, depth 127",
+      "search : 500 ms for the move (clock 10000 ms, 40 moves to go), depth 30",
       "search : 526 ms for the move (clock 10000 ms, 38 moves to go), depth 127",
       "search : 500 ms for the move (clock 10000 ms, 40 moves to go), depth 2"};
   EXPECT_EQ(given, expected);
@@ -687,4 +696,38 @@ TEST_P(XBoardThreaded, APonderHitTakesItsTimeFromTheClockJustSent) {
   ASSERT_EQ(given.size(), expected.size());
   for (size_t i = 0; i < given.size(); ++i)
     EXPECT_NE(given[i].find(expected[i]), std::string::npos) << "move " << i + 1 << ": " << given[i];
+}
+
+TEST_P(XBoardThreaded, AnEarlyPonderHitIsTimedAsTheMoveItPonders) {
+  // The engine plays Black. Its ponder search is the game's second search and
+  // ponders its second move, 39 to go: the hit gives that move its time from
+  // the clock just sent, with the share of the game's second search (1.9
+  // times 19000 ms / 39).
+  Session session(Ini("LogLevel=65\n"));
+  ASSERT_TRUE(session.StartXBoard());
+  GameTracker game;
+  for (const char* line : {"new", "hard", "post", "level 40 0:20 0", "time 2000", "otim 2000"})
+    session.Send(line);
+  ASSERT_TRUE(game.Play("e2e4"));
+  session.Send("e2e4");
+  EngineMove(session, game);
+  std::string hint = session.WaitFor("Hint: ");
+  ASSERT_FALSE(hint.empty());
+  hint = hint.substr(6);
+  ASSERT_TRUE(game.Play(hint));
+  // The ponder search is under way.
+  const std::regex thinking("^[0-9]+ -?[0-9]+ [0-9]+ [0-9]+ .*");
+  std::string line;
+  while (session.engine().ReadLine(line, ScaledTimeout(10000)) && !std::regex_match(line, thinking)) {
+  }
+  session.Send("time 1900");
+  session.Send("otim 2000");
+  session.Send(hint);
+  EngineMove(session, game);
+  EXPECT_EQ(session.Quit(), 0);
+  std::vector<std::string> hits;
+  for (const std::string& message : LogMessages(session))
+    if (message.rfind("ponder hit : ", 0) == 0) hits.push_back(message);
+  EXPECT_EQ(hits, std::vector<std::string>{
+                      "ponder hit : 925 ms for the move (clock 19000 ms, 39 moves to go)"});
 }

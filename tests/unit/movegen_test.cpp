@@ -62,7 +62,8 @@ TEST_F(MoveGen, EnPassantOnlyWhileThePushedPawnStands) {
   // Another piece on the pushed pawn's square: nothing either.
   b = BoardFromFen("4k3/8/8/2PnP3/8/8/8/4K3 w - d6 0 1");
   EXPECT_EQ(MoveTexts(Generated(b, GenerateCaptures)), Texts{});
-  // In check only when the pushed pawn is the checker.
+  // In check only when the pushed pawn is the checker, or when the capture
+  // lands between the king and a checking slider.
   b = BoardFromFen("8/8/8/2k5/3Pp3/8/8/4K3 b - d3 0 1");
   ASSERT_TRUE(b.InCheck());
   const Texts evasions = MoveTexts(Generated(b, GenerateEvasions));
@@ -70,6 +71,10 @@ TEST_F(MoveGen, EnPassantOnlyWhileThePushedPawnStands) {
   b = BoardFromFen("8/8/8/8/k2Pp3/8/8/3QK3 b - d3 0 1");  // checked by the queen
   ASSERT_TRUE(b.InCheck());
   for (const Move m : Generated(b, GenerateEvasions)) EXPECT_FALSE(IsEnPassant(m));
+  b = BoardFromFen("8/8/8/1k6/3Pp3/8/8/4KQ2 b - d3 0 1");  // the queen checks across d3
+  ASSERT_TRUE(b.InCheck());
+  const Texts blocks = MoveTexts(Generated(b, GenerateEvasions));
+  EXPECT_NE(std::find(blocks.begin(), blocks.end(), "e4xd3e.p"), blocks.end());
 }
 
 TEST_F(MoveGen, DoubleCheckGivesKingMovesOnly) {

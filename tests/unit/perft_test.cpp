@@ -137,6 +137,18 @@ TEST(Perft, CountersAccumulate) {
   EXPECT_EQ(mateContext.mates, 1u);
 }
 
+// The en-passant capture e4xd3 lands between the king on b5 and the queen
+// checking it from f1, so it is one of the evasions. Counts agree with
+// another engine's.
+TEST(Perft, EnPassantThatBlocksACheck) {
+  Board board = BoardFromFen("8/8/8/1k6/3Pp3/8/8/4KQ2 b - d3 0 1");
+  for (const auto& [depth, leaves] : {std::pair<i32, u64>{1, 6}, {3, 711}}) {
+    ToolContext context = ContextFor(&board);
+    Perft(context, depth);
+    EXPECT_EQ(context.nodes, leaves) << "depth " << depth;
+  }
+}
+
 TEST(Perft, MatedAndStalematedPositionsCountNothing) {
   const char* fens[] = {
       "rnb1kbnr/pppp1ppp/8/4p3/6Pq/5P2/PPPPP2P/RNBQKBNR w KQkq - 1 3",  // mated

@@ -447,6 +447,7 @@ TEST(ProtocolTest, HashTableFallsBackToATableThatFits) {
     testing::internal::CaptureStdout();
     uci.ProcessCommand("setoption name Hash value 4096");
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "info string Hash 4096 is outside 1..2048, 2048 is used\n"
               "info string Hash table : out of memory for 2048 MB, using 4 MB\n");
     ASSERT_FALSE(tableRequests.empty());
     EXPECT_EQ(tableRequests.front(), BytesOf(2048));
@@ -459,7 +460,7 @@ TEST(ProtocolTest, HashTableFallsBackToATableThatFits) {
     testing::internal::CaptureStdout();
     uci.ProcessCommand("setoption name Hash value 0");
     uci.ProcessCommand("setoption name Hash value 3");
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "info string Hash 0 is outside 1..2048, 1 is used\n");
     EXPECT_EQ(tableRequests, (std::vector<std::size_t>{BytesOf(1), BytesOf(4)}));
     EXPECT_EQ(h.engine.tt.entryCount, 4u * 65536u);
   }
