@@ -14,7 +14,11 @@ namespace {
 // Plies played before the book stops being consulted.
 constexpr i32 BookPlies = 20;
 
+void ResizeBookEntries(std::vector<BookEntry>& entries, u32 count) { entries.resize(count); }
+
 }  // namespace
+
+void (*Engine::sizeBookEntries)(std::vector<BookEntry>& entries, u32 count) = ResizeBookEntries;
 
 i32 FindBookKey(const BookEntry* entries, i32 count, u64 key) {
   i32 low = 0;
@@ -91,7 +95,7 @@ bool Engine::LoadBook(const std::string& fileName, BookLoad* outcome) {
   // A book larger than the memory left is refused like a bad file.
   std::vector<BookEntry> entries;
   try {
-    entries.resize(announced);
+    sizeBookEntries(entries, announced);
   } catch (const std::bad_alloc&) {
     std::fclose(file);
     gLog.Error("book file too large : %s (%u entries)", fileName.c_str(), announced);

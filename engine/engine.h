@@ -137,6 +137,9 @@ class Engine : public EvalSettings {
   // A book move for the game position, or 0. Think checks it against the
   // legal root moves before playing it.
   Move ProbeBook();
+  // Gives a book's entries their room; throws std::bad_alloc when the
+  // memory is not there. Replaced by tests to make that certain.
+  static void (*sizeBookEntries)(std::vector<BookEntry>& entries, u32 count);
 
   Board board{};  // the game position
   TranspositionTable tt;

@@ -67,7 +67,8 @@ BookBuilder::BookBuilder(const std::string& bookFileIn, i32 minCountIn, i32 maxP
       stoppedGames(0),
       used(0),
       dropped(0),
-      cannotGrow(0) {}
+      cannotGrow(0),
+      noTable(0) {}
 
 BookBuilder::~BookBuilder() { std::free(table); }
 
@@ -80,7 +81,8 @@ void BookBuilder::Begin(PgnParser& parser) {
   used = 0;
   dropped = 0;
   cannotGrow = 0;
-  if (table == nullptr) OnError(parser, PgnErrorOutOfMemory, nullptr);
+  noTable = table == nullptr ? 1 : 0;
+  if (noTable) OnError(parser, PgnErrorOutOfMemory, nullptr);
 }
 
 bool BookBuilder::Grow() {
@@ -238,6 +240,8 @@ i32 RunBuildBook(const char* pgnFile, const char* bookFile, i32 maxPly, i32 minC
     read = 0;
   } else if (read == 0) {
     ReportFileError("open", pgnFile);
+  } else if (builder.noTable) {
+    std::fprintf(stderr, "build opening book : not enough memory for the table of positions, no book written\n");
   } else if (builder.written == 0) {
     ReportFileError("write", bookFile);
   } else {

@@ -50,6 +50,7 @@ class BookBuilder : public PgnReader {
   u32 used;          // slots of the table in use
   u64 dropped;       // moves of new pairs that found no room: the table could not grow
   u8 cannotGrow;     // a growth failed: no more are tried
+  u8 noTable;        // the table could not be allocated at the start: nothing is counted
 
   // The table's storage: zeroed room for count entries of size bytes, or
   // null, as std::calloc gives it; the table is released with std::free.

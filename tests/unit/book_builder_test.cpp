@@ -486,7 +486,8 @@ TEST_F(BookBuilderTest, FailedTableAllocationIsOutOfMemoryAndWritesNoBook) {
   testing::internal::CaptureStderr();
   bool complete = true;
   RunBuildBook(pgn.c_str(), bookFile.c_str(), 10, 1, &complete);
-  testing::internal::GetCapturedStderr();
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "build opening book : not enough memory for the table of positions, no book written\n");
   EXPECT_FALSE(complete);
   EXPECT_FALSE(FileExists(bookFile));
   EXPECT_EQ(log.Messages(), std::vector<std::string>{"Chess PGN : Out of memory"});
