@@ -144,10 +144,9 @@ void Engine::LinkMainThread() {
   mainContext.board.owner = thread0;
 }
 
-void Engine::SetThreadCount(i32 threads) {
-  threads = threads < 1 ? 1 : threads > MaxSearchThreads ? MaxSearchThreads : threads;
-  gLog.Info("Using %d threads", threads);
+void Engine::SetThreadCount(i64 threads) {
   pool.SetThreadCount(threads);
+  gLog.Info("Using %d threads", pool.threadCount);
   LinkMainThread();
 }
 

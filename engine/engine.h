@@ -98,9 +98,10 @@ class Engine : public EvalSettings {
   // Points the main search context and the game board at search thread 0,
   // whose tables they use; needed again whenever the pool recreates its threads.
   void LinkMainThread();
-  // Sets the number of search threads, held to 1..64, and logs it; the pool
-  // is rebuilt only when the number changes, and never during a search.
-  void SetThreadCount(i32 threads);
+  // Sets the number of search threads, which the pool holds to 1..64, and
+  // logs the number used; the pool is rebuilt only when that number changes,
+  // and never during a search.
+  void SetThreadCount(i64 threads);
 
   // The game record. Rejected moves are reported and leave the record as it was.
   bool ParseAndMakeMove(const char* text);
@@ -114,7 +115,8 @@ class Engine : public EvalSettings {
 
   // Searches the game position under limits and plays the best move (think.cpp).
   // A caller that has already cleared stopReason before a stop could arrive
-  // passes resetStopReason 0, so that an early stop is not lost.
+  // passes resetStopReason 0, so that an early stop is not lost: the search
+  // then ends at once, with the first root move.
   i32 Think(i32 ponder, bool resetStopReason = true);
 
   // Strength limit and polling (poll.cpp). The Elo 2700 is full strength:
@@ -200,12 +202,11 @@ class Engine : public EvalSettings {
   void GenerateRootMoves(MovePicker& list);  // the legal moves, in generation order
   Move PlayableBookMove(const MovePicker& list);  // 0 when the book has none to play
   void ClearNodeCounts();
-  // Resets the counters, tables, limits and lines of a search; returns the
-  // stop that came before it started.
-  i32 PrepareSearch(bool resetStopReason, i32& maxDepth);
+  // Resets the counters, tables, limits and lines of a search.
+  void PrepareSearch(bool resetStopReason, i32& maxDepth);
   void OrderRootMoves(MovePicker& list);
   // Iterative deepening; returns the best move (0 when quitting).
-  Move Deepen(MovePicker& list, i32 maxDepth, i32 earlyStop, SearchClock& clock);
+  Move Deepen(MovePicker& list, i32 maxDepth, SearchClock& clock);
   // Searches one line of an iteration until its score falls inside the
   // window; false when the search is to stop.
   bool SearchLine(MovePicker& list, i32 line, i32 iteration, SearchClock& clock, i32& lastScore);

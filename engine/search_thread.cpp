@@ -32,6 +32,7 @@ void WakeThread(SearchThread* thread) {
 
 void* (*SearchThread::allocateZeroed)(std::size_t bytes) = CallocZeroed;
 void (*SearchThread::lastLeaving)(SearchThread& helper, SearchThread& master) = nullptr;
+void (*SearchThread::destroying)(SearchThread& thread) = nullptr;
 int (*ThreadPool::createThread)(pthread_t* handle, const pthread_attr_t* attributes,
                                 void* (*entry)(void*), void* argument) = pthread_create;
 
@@ -58,6 +59,7 @@ SearchThread::SearchThread(i32 indexIn, ThreadPool* poolIn, Engine* engineIn)
 }
 
 SearchThread::~SearchThread() {
+  if (destroying) destroying(*this);
   // The body sleeps on wakeUp and uses this object: stop it while the
   // members still live.
   if (started) {
@@ -74,9 +76,11 @@ ThreadPool::ThreadPool() { lock.Init(); }
 
 ThreadPool::~ThreadPool() { StopAll(); }
 
-void ThreadPool::SetThreadCount(i32 n) {
-  if (n == threadCount) return;
-  threadCount = n < 1 ? 1 : (n > MaxSearchThreads ? MaxSearchThreads : n);
+void ThreadPool::SetThreadCount(i64 n) {
+  // Every caller's count is held to the pool's range here, and only here.
+  const i32 count = n < 1 ? 1 : n > MaxSearchThreads ? MaxSearchThreads : static_cast<i32>(n);
+  if (count == threadCount) return;
+  threadCount = count;
   CreateThreads();
 }
 

@@ -169,6 +169,10 @@ class SearchThread : public Thread {
   // of another thread, just before it wakes that master; tests hold the
   // helper there. Null in the engine.
   static void (*lastLeaving)(SearchThread& helper, SearchThread& master);
+  // Called, when set, as a thread object begins to be destroyed; tests watch
+  // for an object that goes while a held helper still has to wake it. Null
+  // in the engine.
+  static void (*destroying)(SearchThread& thread);
 };
 
 class ThreadPool {
@@ -178,8 +182,9 @@ class ThreadPool {
   ThreadPool(const ThreadPool&) = delete;
   ThreadPool& operator=(const ThreadPool&) = delete;
 
-  // Sets the number of threads (clamped to 1..64) and recreates them when it changes.
-  void SetThreadCount(i32 n);
+  // Sets the number of threads, held to 1..64, and recreates them when that
+  // number changes. Any count is accepted: callers pass what they were given.
+  void SetThreadCount(i64 n);
   // Recreates all threads: thread 0 as an object only, 1..n-1 started.
   void CreateThreads();
   // Stops and joins every started thread, then deletes them all.

@@ -341,9 +341,9 @@ i32 Engine::Think(i32 ponder, bool resetStopReason) {
     limits.depthReached = 1;
     if (!pondering) stopReason = StopNormal;
   } else {
-    const i32 earlyStop = PrepareSearch(resetStopReason, maxDepth);
+    PrepareSearch(resetStopReason, maxDepth);
     OrderRootMoves(rootList);
-    best = Deepen(rootList, maxDepth, earlyStop, clock);
+    best = Deepen(rootList, maxDepth, clock);
     if (stopReason == StopQuit) {
       // Quit or abort: nothing is played.
       searching = 0;
@@ -405,7 +405,7 @@ void Engine::ClearNodeCounts() {
     if (t) t->nodes = 0;
 }
 
-i32 Engine::PrepareSearch(bool resetStopReason, i32& maxDepth) {
+void Engine::PrepareSearch(bool resetStopReason, i32& maxDepth) {
   // Fresh counters and move-ordering tables.
   ClearNodeCounts();
   for (SearchThread* t : pool.threads)
@@ -414,14 +414,10 @@ i32 Engine::PrepareSearch(bool resetStopReason, i32& maxDepth) {
     if (t) std::memset(t->killers, 0, sizeof t->killers);
 
   limits.pollCounter = 0;
-  // A stop that came before the search started ends it once the first
-  // iteration has found a move; a quit ends it at once.
-  i32 earlyStop = StopNone;
-  if (resetStopReason)
-    stopReason = StopNone;
-  else
-    earlyStop = stopReason.exchange(StopNone);
-  if (earlyStop == StopQuit) stopReason = StopQuit;
+  // A stop that came before the search started stands: the root ordering
+  // and the first iteration give way to it at once, and the search answers
+  // with the first root move.
+  if (resetStopReason) stopReason = StopNone;
   limits.timeLimit = SearchTimeLimit(limits, board.sideToMove);
   maxDepth = SearchDepthLimit(limits);
   LogSearchLimits(limits, board.sideToMove, maxDepth);
@@ -440,7 +436,6 @@ i32 Engine::PrepareSearch(bool resetStopReason, i32& maxDepth) {
     rootLines[l].unsent = 0;
     rootLines[l].pv[0] = 0;
   }
-  return earlyStop;
 }
 
 void Engine::OrderRootMoves(MovePicker& list) {
@@ -451,6 +446,9 @@ void Engine::OrderRootMoves(MovePicker& list) {
   c.pv[0][0] = 0;
   LoadSearchKeys();
   // Each root move is scored by a quiescence search of the position after it.
+  // A move the stop left unscored, or whose search it cut short, goes behind
+  // every scored one: a search stopped here answers with the best move found
+  // so far, not with a move that nothing has looked at.
   for (u32 i = 0; i < list.end; ++i) {
     const Move m = list.moves[i].move;
     c.PushKey(root.key);
@@ -459,8 +457,12 @@ void Engine::OrderRootMoves(MovePicker& list) {
     const u8 givesCheck = root.IsAttacked(root.kingSquare[root.sideToMove], root.opponent) ? 1 : 0;
     c.pvLength[1] = 0;
     c.pv[1][0] = 0;
-    list.moves[i].score =
-        PollTimeAndInput() ? -c.Quiesce(root, -MateScore, MateScore, -1, 1, 1, givesCheck) : 0;
+    i32 score = -InfiniteScore;
+    if (PollTimeAndInput()) {
+      const i32 searched = -c.Quiesce(root, -MateScore, MateScore, -1, 1, 1, givesCheck);
+      if (stopReason.load(std::memory_order_relaxed) == StopNone) score = searched;
+    }
+    list.moves[i].score = score;
     root.UnmakeMove(m, undo);
     c.PopKey();
   }
@@ -469,7 +471,7 @@ void Engine::OrderRootMoves(MovePicker& list) {
   LoadSearchKeys();
 }
 
-Move Engine::Deepen(MovePicker& list, i32 maxDepth, i32 earlyStop, SearchClock& clock) {
+Move Engine::Deepen(MovePicker& list, i32 maxDepth, SearchClock& clock) {
   Move best = 0;
   i32 iteration = 1;
   bool completed = false;
@@ -483,8 +485,6 @@ Move Engine::Deepen(MovePicker& list, i32 maxDepth, i32 earlyStop, SearchClock& 
     }
 
     StopWhenDecided(iteration, lastScore, clock.elapsed);
-    if (earlyStop != StopNone && stopReason == StopNone)
-      stopReason = pondering ? StopPonder : StopNormal;
 
     if (rootLines[0].pvLength > 0) {
       best = rootLines[0].pv[0];

@@ -92,8 +92,8 @@ void ProtocolManager::StartSearchLocked(i32 ponder) {
 
 void ProtocolManager::StopSearchLocked(i32 kind) {
   if (!searchBusy) return;
-  // A search that has not started yet keeps the stop and answers once its
-  // first iteration has given it a move (a quit ends it at once).
+  // A search that has not started yet keeps the stop and answers at once
+  // with the first of its root moves (a quit ends it with no move).
   if (kind == StopQuit)
     engine->stopReason = StopQuit;
   else if (engine->stopReason != StopQuit)

@@ -340,8 +340,8 @@ void XBoardProtocol::Cores(const char* text) {
     return;
   }
   // The line waited for any busy search: the pool is idle while it is rebuilt.
-  engine->SetThreadCount(value < 1 ? 1 : value > MaxSearchThreads ? MaxSearchThreads
-                                                                  : static_cast<i32>(value));
+  // The pool holds the number to its range.
+  engine->SetThreadCount(value);
 }
 
 void XBoardProtocol::Remove() {

@@ -153,6 +153,32 @@ TEST_P(UciThreaded, InfiniteSearchesEndOnStop) {
   EXPECT_EQ(session.Quit(), 0);
 }
 
+// A "stop" that comes with its "go" ends the search at once with a legal
+// move, also where the first iteration alone takes very long (natively some
+// 20 seconds in this position, several minutes under a sanitizer or an
+// emulator). Queued behind a running search, the stop reaches the new search
+// before it starts, whatever the timing; sent on its own it comes before the
+// search starts or while it orders its moves.
+TEST_P(UciThreaded, AStopRightAfterGoEndsTheSearchAtOnce) {
+  const std::string fen = "rnbqkbnr/pppppppp/PRPPPPPP/RNBQKBNR/8/8/8/8 w KQkq - 0 1";
+  const GameTracker game(fen);
+  Session session(Ini());
+  ASSERT_TRUE(session.StartUci());
+  for (const char* go : {"go depth 1", "go infinite", "go ponder"}) {
+    session.Send("position startpos");
+    session.Send("go infinite");
+    ASSERT_FALSE(session.WaitFor("info depth").empty());
+    session.engine().SendRaw("position fen " + fen + "\n" + go + "\nstop\n");
+    ASSERT_FALSE(BestMove(session, GameTracker()).empty());
+    ASSERT_FALSE(BestMove(session, game, 3000).empty()) << go << ", queued behind a search";
+    session.engine().SendRaw("position fen " + fen + "\n" + go + "\nstop\n");
+    ASSERT_FALSE(BestMove(session, game, 3000).empty()) << go;
+  }
+  EXPECT_TRUE(session.Sync());
+  EXPECT_EQ(session.engine().LinesStartingWith("bestmove").size(), 9u);
+  EXPECT_EQ(session.Quit(), 0);
+}
+
 TEST_P(UciThreaded, PondersUntilPonderhitOrStop) {
   Session session(Ini());
   ASSERT_TRUE(session.StartUci());

@@ -558,9 +558,11 @@ TEST_P(XBoardThreaded, CoresSetsTheSearchThreads) {
   Ping(session, 1);
   const int one = ThreadCount(pid);
   ASSERT_GT(one, 0);
-  // Held to 1..64; a word that is no number changes nothing.
+  // Held to 1..64, also beyond the range of 32 bits; a word that is no
+  // number changes nothing.
   const std::vector<std::pair<std::string, int>> steps = {
-      {"cores 4", 4}, {"cores 500", 64}, {"cores many", 64}, {"cores 0", 1}, {"cores 3", 3}};
+      {"cores 4", 4},    {"cores 500", 64}, {"cores 4294967297", 64},
+      {"cores many", 64}, {"cores 0", 1},    {"cores 3", 3}};
   int n = 2;
   for (const auto& step : steps) {
     session.Send(step.first);

@@ -119,15 +119,15 @@ TEST_F(EngineBookTest, ABookMoveIsPlayedWithoutASearch) {
 
 TEST_F(EngineBookTest, AnAnalysisSearchesAPositionOfTheBook) {
   // An infinite search (UCI "go infinite", XBoard "analyze") runs until it
-  // is stopped; a book move would end it at once. A stop given before it
-  // starts ends it after its first iteration.
+  // is stopped; a book move would end it at once. Here the first line it
+  // reports stops it.
   Engine& e = *engine_;
   const Move book = MoveWord("g1h3");
   ASSERT_TRUE(e.LoadBook(WriteBook("one.bin", {{e.board.key, book, 1, 2}})));
   e.bookSelectivity = 100;
   e.limits.mode = ModeInfinite;
-  e.stopReason = StopNormal;
-  e.Think(0, false);
+  listener_.onPv = [&e](const RecordingListener::Report&) { e.stopReason = StopNormal; };
+  e.Think(0);
   EXPECT_GT(e.mainContext.nodes, 0u);
   EXPECT_NE(e.bestMove, book);
   EXPECT_TRUE(e.gameHistory.empty());

@@ -328,16 +328,23 @@ TEST(ParallelSearchThreaded, StopsAtAnyMomentLeaveThePoolIdle) {
 
 // Stops the search from a helper that is the last to leave a split point of
 // thread 0, and holds every such helper from then on just before it wakes
-// thread 0, until the test releases it (or a new booking needs it). Thread 0
-// looks at its split point every few milliseconds on its own, finds it empty
-// and ends the search, so the pool is taken down while that wake-up is still
-// to come. Only helpers with no split point of their own open are held: a
-// helper nested below another split point is still awaited there.
+// thread 0, until the pool's teardown asks it to stop (or a new booking needs
+// it, or the test ends). Thread 0 looks at its split point every few
+// milliseconds on its own, finds it empty and ends the search, so the pool is
+// taken down while that wake-up is still to come: a teardown that deletes
+// thread 0 before it has joined every helper deletes it under a held one,
+// which is noted as it happens. Only helpers with no split point of their own
+// open are held: a helper nested below another split point is still awaited
+// there.
 struct StopAtLastLeaving {
-  StopAtLastLeaving() { SearchThread::lastLeaving = Hold; }
+  StopAtLastLeaving() {
+    SearchThread::lastLeaving = Hold;
+    SearchThread::destroying = Destroying;
+  }
   ~StopAtLastLeaving() {
     released = true;
     SearchThread::lastLeaving = nullptr;
+    SearchThread::destroying = nullptr;
   }
 
   // The stop comes at the `leavingsBeforeStop`th leaving, as `stopKind`.
@@ -346,6 +353,8 @@ struct StopAtLastLeaving {
     stopAt = leavingsBeforeStop;
     stopKind = kind;
     held = 0;
+    masterGone = 0;
+    heldMaster = nullptr;
     released = false;
   }
 
@@ -356,17 +365,29 @@ struct StopAtLastLeaving {
       if (++leavings < stopAt) return;
       engine.stopReason = stopKind.load();
     }
+    heldMaster = &master;
+    ++holding;
     ++held;
-    while (!released.load() && !helper.booked.load()) std::this_thread::yield();
+    while (!released.load() && !helper.booked.load() && !helper.StopRequested())
+      std::this_thread::yield();
+    --holding;
   }
 
-  static std::atomic<i32> leavings, stopAt, stopKind, held;
+  static void Destroying(SearchThread& thread) {
+    if (&thread == heldMaster.load() && holding.load() > 0) ++masterGone;
+  }
+
+  static std::atomic<i32> leavings, stopAt, stopKind, held, holding, masterGone;
+  static std::atomic<SearchThread*> heldMaster;
   static std::atomic<bool> released;
 };
 std::atomic<i32> StopAtLastLeaving::leavings{0};
 std::atomic<i32> StopAtLastLeaving::stopAt{0};
 std::atomic<i32> StopAtLastLeaving::stopKind{0};
 std::atomic<i32> StopAtLastLeaving::held{0};
+std::atomic<i32> StopAtLastLeaving::holding{0};
+std::atomic<i32> StopAtLastLeaving::masterGone{0};
+std::atomic<SearchThread*> StopAtLastLeaving::heldMaster{nullptr};
 std::atomic<bool> StopAtLastLeaving::released{false};
 
 TEST(ParallelSearchThreaded, QuitAndThreadCountChangesRightAfterAStop) {
@@ -374,6 +395,7 @@ TEST(ParallelSearchThreaded, QuitAndThreadCountChangesRightAfterAStop) {
   i32 threads = 2;
   auto engine = MakeThreadedEngine(threads);
   StopAtLastLeaving stopping;  // lets go before the engine goes
+  i32 heldIntoTeardown = 0;
   for (i32 cycle = 0; cycle < ForTarget(24, 12); ++cycle) {
     SCOPED_TRACE(cycle);
     SetGamePosition(*engine, Positions[2 + cycle % 3]);
@@ -383,7 +405,7 @@ TEST(ParallelSearchThreaded, QuitAndThreadCountChangesRightAfterAStop) {
     StopAtLastLeaving::Arm(1 + cycle * 7 % 30, cycle % 2 ? StopQuit : StopNormal);
     engine->Think(0);
     EXPECT_GE(StopAtLastLeaving::held.load(), 1);
-    StopAtLastLeaving::released = true;
+    if (StopAtLastLeaving::holding.load() > 0) ++heldIntoTeardown;
 
     // Quit, a new thread count, or a new engine, with a held helper about
     // to wake thread 0.
@@ -400,8 +422,13 @@ TEST(ParallelSearchThreaded, QuitAndThreadCountChangesRightAfterAStop) {
         engine = MakeThreadedEngine(threads);
         break;
     }
+    EXPECT_EQ(StopAtLastLeaving::masterGone.load(), 0)
+        << "thread 0 was deleted while a helper still had to wake it";
+    EXPECT_EQ(StopAtLastLeaving::holding.load(), 0);
     ASSERT_EQ(engine->pool.threads.size(), static_cast<std::size_t>(threads));
   }
+  // The teardowns met the window they are meant for.
+  EXPECT_GT(heldIntoTeardown, 0);
 }
 
 TEST(ParallelSearchThreaded, MultiPvLinesWithThreads) {

@@ -361,23 +361,50 @@ TEST_F(ThinkTest, PonderMoveIsALegalReply) {
   EXPECT_TRUE(engine->board.IsPseudoLegal(engine->ponderMove));
 }
 
-TEST_F(ThinkTest, EarlyStopIsKeptWhenTheCallerAsks) {
-  // A stop that came before the search started ends it after the first
-  // iteration, which gives the answer a searched move.
+TEST_F(ThinkTest, AStopBeforeTheStartEndsTheSearchAtOnce) {
+  // A stop that came before the search started ends it before any line has
+  // been searched, with a legal move, played as usual.
   engine->stopReason = StopNormal;
   SetDepthLimit(*engine, 6);
   engine->Think(0, false);
+  EXPECT_EQ(listener.Count("pv"), 0);
   EXPECT_EQ(engine->limits.depthReached, 0);
-  EXPECT_NE(engine->bestMove, 0u);
   EXPECT_EQ(engine->stopReason, StopNormal);
   EXPECT_EQ(listener.Count("done"), 1);
-  // A quit ends it at once, with nothing played.
+  ASSERT_EQ(engine->gameHistory.size(), 1u);
+  EXPECT_EQ(engine->gameHistory.back().move, engine->bestMove);
+  // A ponder search ends as stopped while pondering: the guess is taken
+  // back and the move kept for the answer.
+  engine->ponderEnabled = 1;
+  ASSERT_TRUE(engine->ParseAndMakeMove("e7e5"));
+  engine->stopReason = StopNormal;
+  engine->Think(1, false);
+  EXPECT_EQ(listener.Count("pv"), 0);
+  EXPECT_EQ(engine->stopReason, StopPonder);
+  EXPECT_EQ(engine->gameHistory.size(), 1u);
+  ASSERT_TRUE(engine->ParseAndMakeMove("e7e5"));
+  EXPECT_TRUE(engine->board.IsPseudoLegal(engine->bestMove));
+  // A quit ends it with nothing played.
   engine->NewGame();
   engine->stopReason = StopQuit;
-  SetDepthLimit(*engine, 6);
   engine->Think(0, false);
   EXPECT_EQ(engine->bestMove, 0u);
   EXPECT_EQ(engine->gameHistory.size(), 0u);
+}
+
+TEST_F(ThinkTest, AStopDuringTheRootOrderingAnswersWithTheBestMoveScored) {
+  // White is lost whatever it plays; taking the rook (generated first) loses
+  // least, and so it is the answer wherever the stop falls: before the
+  // ordering has scored anything, while it scores the other moves (whose
+  // cut-short or missing scores must not count as even), or in the search.
+  const char* fen = "4k3/q7/8/3r4/4P3/8/8/7K w - - 0 1";
+  engine->limits.mode = ModeNodes;
+  for (u64 limit = 1; limit <= 300; ++limit) {
+    SetGamePosition(*engine, fen);
+    engine->limits.nodeLimit = limit;
+    engine->Think(0);
+    ASSERT_EQ(CoordinateText(engine->bestMove), "e4d5") << "stopped at node " << limit;
+  }
 }
 
 TEST_F(ThinkTest, APonderHitBeforeTheStartMakesAnOrdinarySearch) {
