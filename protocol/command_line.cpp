@@ -179,7 +179,6 @@ CommandLineResult TestSuite(ProtocolManager& manager, int argc, char** argv) {
     return Orderly(false);
   const bool timeMode = std::strcmp(argv[4], "time") == 0;
   hashMb = Clamp(hashMb, 1, 16384);
-  threads = Clamp(threads, 1, 64);
   value = timeMode ? (value < 1 ? 1 : value) : Clamp(value, 1, 128);
 
   Engine& engine = *manager.engine;

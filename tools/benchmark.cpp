@@ -94,8 +94,6 @@ i32 RunBenchmark(ProtocolManager& manager, i32 hashMb, i32 threads, i32 mode, i3
 
   if (hashMb <= 0) hashMb = 1;
   if (hashMb > 16384) hashMb = 16384;
-  if (threads <= 0) threads = 1;
-  if (threads > 64) threads = 64;
   if (mode == 0) {
     if (value <= 0) value = 1;
     if (value > 128) value = 128;
@@ -129,7 +127,7 @@ i32 RunBenchmark(ProtocolManager& manager, i32 hashMb, i32 threads, i32 mode, i3
     std::printf("Search depth : %d\n", value);
   else
     std::printf("Search time : %d s\n", value);
-  std::printf("Number of threads : %d\n", threads);
+  std::printf("Number of threads : %d\n", engine.pool.threadCount);
 
   Timer timer;
   timer.Start();
