@@ -1,7 +1,5 @@
 #include "protocol/uci.h"
 
-#include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -78,7 +76,6 @@ const char* OptionValue(const char* name, const char* word) {
 }
 
 const char* OnOff(i32 value) { return value ? "true" : "false"; }
-
 
 // Switches the own book on with the file and the selectivity of the
 // settings. A file that cannot serve as a book switches it off again, and the
@@ -482,11 +479,10 @@ void UciProtocol::SetOption(const char* line) {
   i32 number = 0;
   if ((value = OptionValue(name, "Hash "))) {
     if (!SpinValue("Hash", value, MinHashMegabytes, MaxHashMegabytes, &number)) return;
-    const i32 megabytes = number;
-    engine->limits.hashMb = megabytes;
-    engine->tt.Resize(megabytes);
+    engine->limits.hashMb = number;
+    engine->tt.Resize(number);
     std::vector<std::string> notes;
-    FitHashTable(*engine, megabytes, &notes);
+    FitHashTable(*engine, number, &notes);
     for (const std::string& note : notes) listener.SendText(note.c_str());
   } else if ((value = OptionValue(name, "Ponder "))) {
     if (std::strcmp(value, "true") == 0) {
@@ -545,8 +541,8 @@ void UciProtocol::SetOption(const char* line) {
 bool UciProtocol::SpinValue(const char* option, const char* text, i32 min, i32 max, i32* value) {
   // A value outside the range "uci" announced is held to it, as the
   // configuration file holds it; text that is no whole number changes nothing.
+  // strtoll saturates, so a number beyond 64 bits is outside the range too.
   char* end = nullptr;
-  errno = 0;
   const long long requested = std::strtoll(text, &end, 10);
   if (end == text || *SkipLineBlanks(end) != 0) {
     gLog.Warning("%s : '%s' is not a whole number, the option is unchanged", option, text);
@@ -554,8 +550,8 @@ bool UciProtocol::SpinValue(const char* option, const char* text, i32 min, i32 m
                            option, text);
     return false;
   }
-  const bool tooLow = requested < min || (errno == ERANGE && requested < 0);
-  const bool tooHigh = requested > max || (errno == ERANGE && requested > 0);
+  const bool tooLow = requested < min;
+  const bool tooHigh = requested > max;
   *value = tooLow ? min : tooHigh ? max : static_cast<i32>(requested);
   if (tooLow || tooHigh) {
     gLog.Warning("%s : %s is outside %d..%d, %d is used", option, text, min, max, *value);

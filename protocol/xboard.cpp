@@ -1,6 +1,5 @@
 #include "protocol/xboard.h"
 
-#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -78,13 +77,13 @@ const char* WithoutUsermove(const char* line) {
   return StartsWith(line, "usermove ") ? line + 9 : line;
 }
 
-// A field of digits alone that fits 31 bits, as a "level" field must be.
+// A field of digits alone that fits 31 bits, as a "level" field must be
+// (strtoul saturates, so a longer number does not fit either).
 bool ReadWholeNumber(const char* text, u32* value) {
   if (*text < '0' || *text > '9') return false;
   char* end = nullptr;
-  errno = 0;
   const unsigned long number = std::strtoul(text, &end, 10);
-  if (*end != 0 || errno == ERANGE || number > static_cast<unsigned long>(INT32_MAX)) return false;
+  if (*end != 0 || number > static_cast<unsigned long>(INT32_MAX)) return false;
   *value = static_cast<u32>(number);
   return true;
 }
