@@ -113,10 +113,19 @@ class Engine : public EvalSettings {
   bool BoardToFen(const Board& position, char* out) const;  // out holds at least 100 bytes
   bool ReportIllegalMove(const char* text);
 
-  // Searches the game position under limits and plays the best move (think.cpp).
-  // A caller that has already cleared stopReason before a stop could arrive
-  // passes resetStopReason 0, so that an early stop is not lost: the search
-  // then ends at once, with the first root move.
+  // One search of the game position (think.cpp); always returns 1, and
+  // listener->OnSearchDone reports its end exactly once, with the stop reason.
+  // ponder asks for a ponder search, which it is only while ponderEnabled is
+  // set. A position without legal moves ends at once with no move; a book
+  // move, when the book has one, is taken without searching (never in an
+  // infinite search); otherwise the search runs until its limits, a stop or
+  // a quit end it. The result is left in bestMove (0 after a quit), ponderMove
+  // and depthReached. The best move is then played on the game board, except
+  // by an infinite search, which only reports it, by a ponder search, which
+  // takes its guessed move back instead, and after a quit, which plays
+  // nothing. A caller that has already cleared stopReason before a stop could
+  // arrive passes resetStopReason 0, so that an early stop is not lost: the
+  // search then ends at once, with the first root move.
   i32 Think(i32 ponder, bool resetStopReason = true);
 
   // Strength limit and polling (poll.cpp). The Elo 2700 is full strength:
@@ -241,4 +250,4 @@ u32 ClockTimeLimit(const SearchLimits& limits, i32 sideToMove, i32 searchesBefor
 // The most a search may take, in microseconds, of a clock of clockMs
 // milliseconds: the clock less a margin for the time checks and the way to
 // the interface (a tenth of it, at least 50 ms).
-u32 ClockLessMargin(float clockMs);
+u32 ClockLessMarginMicroseconds(float clockMs);

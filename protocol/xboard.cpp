@@ -425,7 +425,7 @@ void XBoardProtocol::SetClocks() {
     // a clock sent with "time" that holds less bounds it too.
     i32 clockMs = timeControl.moveTimeMs;
     if (engineMs >= 0 && engineMs < clockMs) clockMs = engineMs;
-    const u32 microseconds = ClockLessMargin(static_cast<float>(clockMs));
+    const u32 microseconds = ClockLessMarginMicroseconds(static_cast<float>(clockMs));
     limits.moveTime = microseconds > INT32_MAX ? INT32_MAX : static_cast<i32>(microseconds);
   }
   // A clock left by a ponder hit belongs to the search it hit.
