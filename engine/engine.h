@@ -29,12 +29,19 @@ constexpr i32 StopPonder = 2;       // stopped while pondering
 constexpr i32 StopQuit = 3;         // quit or abort
 constexpr i32 StopPonderDepth = 5;  // a ponder search that reached its depth limit
 
+// Calls of the time poll between two reads of the clock (and, without an
+// input thread, two looks at the input). Thread 0 polls at every node, so
+// even on the slowest target (ARMv6, a few hundred thousand nodes a second)
+// the clock is read every few milliseconds: well inside the margin a search
+// leaves on the clock (ClockLessMarginMicroseconds).
+constexpr i32 PollPeriodCalls = 1000;
+
 // How long to search; filled by the protocols and the tools before a search.
 struct SearchLimits {
   i32 mode = ModeMoveTime;
   u32 timeLimit = 20;             // microseconds allowed for the running search
   Timer searchStart{};            // when the running search started
-  i32 pollPeriod = 30000;         // calls of the time poll between two checks
+  i32 pollPeriod = PollPeriodCalls;  // calls of the time poll between two checks
   // Thread 0 writes the counter at every node: it has a cache line of its
   // own, so the other search threads reading the fields around it do not
   // lose theirs each time.
