@@ -187,7 +187,8 @@ class Engine : public EvalSettings {
   std::atomic<u8> ponderHitLatch{0};
   // The clock in milliseconds that the interface gave the engine with the
   // move that hit its ponder search, -1 when none waits: the search takes
-  // its time for the move from it at its next time check.
+  // its time for the move from it at its next time check, or as it starts
+  // when the hit came first.
   std::atomic<i32> ponderHitClockMs{-1};
 
   i32 multiPv = 1;

@@ -427,6 +427,9 @@ void Engine::PrepareSearch(bool resetStopReason, i32& maxDepth) {
   ponderMove = 0;
   tt.age = (tt.age + 1) % 32;
   ++limits.searchesThisGame;
+  // A ponder hit that came before the search began: the clock sent with it
+  // holds from the start, not only from the first time check.
+  if (!pondering) TakePonderHitClock();
   if (lines < 1) lines = 1;
   if (lines > MaxRootLines) lines = MaxRootLines;
   lineCount = lines < rootMoveCount ? lines : rootMoveCount;

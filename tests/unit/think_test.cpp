@@ -434,6 +434,29 @@ TEST_F(ThinkTest, APonderHitBeforeTheStartMakesAnOrdinarySearch) {
   EXPECT_EQ(engine->gameHistory.size(), 1u);
   ASSERT_EQ(listener.Count("done"), 1);
   EXPECT_EQ(listener.reports.back().score, StopNormal);
+
+  // The clock sent with the hit holds from the start, already for the first
+  // report: 30 s instead of 60, 40 moves to go, the first search of a game
+  // (2 x 30000 / 40 ms). So whether the hit came before pondering had begun
+  // or before the search was even started as a ponder search.
+  u32 firstLimit = 0;
+  listener.onPv = [&](const RecordingListener::Report& r) {
+    if (r.depth == 1) firstLimit = engine->limits.timeLimit;
+  };
+  for (i32 ponder : {1, 0}) {
+    engine->NewGame();
+    engine->limits.mode = ModeClock;
+    engine->limits.clock[White] = engine->limits.clock[Black] = 60000.0f;
+    engine->limits.movesToGo = 40;
+    engine->limits.depthCap = 2;
+    engine->ponderHitLatch = static_cast<u8>(ponder);
+    engine->ponderHitClockMs = 30000;
+    firstLimit = 0;
+    engine->Think(ponder);
+    EXPECT_EQ(firstLimit, 1500000u) << "ponder " << ponder;
+    EXPECT_EQ(engine->ponderHitClockMs, -1);
+    EXPECT_EQ(engine->gameHistory.size(), 1u);
+  }
 }
 
 TEST_F(ThinkTest, AStopBeforeAnyMoveRaisedAlphaStillAnswersWithAMove) {
