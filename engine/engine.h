@@ -145,7 +145,8 @@ class Engine : public EvalSettings {
   bool PollTimeAndInput();
   // Checks the time limit and the waiting input at once, as at a full poll period.
   bool PollNow();
-  // After a ponder hit: the time for the move from the clock given with it.
+  // After a ponder hit: the time for the move from the clock given with it,
+  // under a clock or a time per move.
   void TakePonderHitClock();
 
   // Opening book (book.cpp). Why a load failed is logged and, when outcome
@@ -185,10 +186,11 @@ class Engine : public EvalSettings {
   // A ponder hit that reached a requested search before Think had set
   // pondering: Think starts it as an ordinary search.
   std::atomic<u8> ponderHitLatch{0};
-  // The clock in milliseconds that the interface gave the engine with the
-  // move that hit its ponder search, -1 when none waits: the search takes
-  // its time for the move from it at its next time check, or as it starts
-  // when the hit came first.
+  // The clock in milliseconds that the interface gave the engine for the
+  // move that hit its ponder search (under a time per move, the smaller of
+  // that time and the clock), -1 when none waits: the search takes its time
+  // for the move from it at its next time check, or as it starts when the
+  // hit came first.
   std::atomic<i32> ponderHitClockMs{-1};
 
   i32 multiPv = 1;

@@ -331,11 +331,14 @@ TEST(ProtocolTest, XBoardTimeControls) {
   EXPECT_EQ(limits.depthLimit, 1);
   xboard.ProcessCommand("sd 500");
   EXPECT_EQ(limits.depthLimit, 127);
+  // Each search has the time per move less the margin (a tenth, at least 50 ms).
   xboard.ProcessCommand("st -5");
   EXPECT_EQ(limits.mode, ModeMoveTime);
+  xboard.ProcessCommand("go");
   EXPECT_EQ(limits.moveTime, 0);
   xboard.ProcessCommand("st 3");
-  EXPECT_EQ(limits.moveTime, 3000000);
+  xboard.ProcessCommand("go");
+  EXPECT_EQ(limits.moveTime, 2700000);
 
   xboard.ProcessCommand("level 40 5 0");
   EXPECT_EQ(limits.mode, ModeClock);
