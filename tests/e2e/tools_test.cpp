@@ -496,6 +496,15 @@ TEST(ToolDispatch, EveryToolSaysWhatIsWrongAndFails) {
   auto noPosition = [](const std::string& tool, const std::string& file) {
     return std::vector<std::string>{tool + " : no position in file '" + file + "'"};
   };
+  // A good book, which no failed build may touch, and the PGN file under a
+  // second name (a hard link).
+  const std::string old = data.File("old.bin");
+  const std::string oldBytes = BookFileBytes({{GameTracker().board.key, GameTracker().MoveWord("e2e4"), 1, 2}}, 1);
+  data.Write("old.bin", oldBytes);
+  const std::string samePgn = data.File("same.pgn");
+  ASSERT_EQ(link(pgn.c_str(), samePgn.c_str()), 0);
+  const std::string dangling = data.File("dangling.bin");
+  ASSERT_EQ(symlink(data.File("gone.bin").c_str(), dangling.c_str()), 0);
   struct Case {
     std::vector<std::string> args;
     std::vector<std::string> errors;
@@ -525,7 +534,7 @@ TEST(ToolDispatch, EveryToolSaysWhatIsWrongAndFails) {
        {"cannot read file '" + endless + "' (a line that does not end)"},
        "ERROR      Chess PGN : line 2 of \"" + endless + "\" does not end, reading stopped"},
       {{"-buildbook", pgn, data.File("no-dir/book.bin"), "4", "1"},
-       {"cannot write file '" + data.File("no-dir/book.bin") + "'"}, ""},
+       {"cannot write file '" + data.File("no-dir/book.bin") + "' (No such file or directory)"}, ""},
       // A file without a position: the report of nothing, and a failure. An
       // empty file name is a file that does not open.
       {{"-perftsuite", empty}, noPosition("perft suite", empty), "", 1},
@@ -535,6 +544,22 @@ TEST(ToolDispatch, EveryToolSaysWhatIsWrongAndFails) {
       {{"-testsee", empty}, noPosition("SEE test", empty), "", 4},
       {{"-benchmark", "16", "1", "depth", "2", empty}, noPosition("benchmark", empty), "", 6},
       {{"-benchmark", "16", "1", "depth", "2", ""}, {"cannot open file ''"}, "ERROR      file not found : \n"},
+      // A book file that cannot take a book is refused before the games are
+      // read: the PGN file itself, a pipe that would wait for a reader, a
+      // directory, a symbolic link to no file. Games without a book entry,
+      // or no game at all (the arguments swapped: a book read as the PGN
+      // file), write nothing.
+      {{"-buildbook", pgn, samePgn, "4", "1"},
+       {"cannot write file '" + samePgn + "' (it is the PGN file '" + pgn + "')"}, ""},
+      {{"-buildbook", pgn, fifo, "4", "1"}, {"cannot write file '" + fifo + "' (not a regular file)"}, ""},
+      {{"-buildbook", pgn, dangling, "4", "1"}, {"cannot write file '" + dangling + "' (a symbolic link to no file)"}, ""},
+      {{"-buildbook", pgn, data.path(), "4", "1"},
+       {"cannot write file '" + data.path() + "' (not a regular file)"}, ""},
+      {{"-buildbook", old, pgn, "4", "1"}, {"no book entry from " + old + " : no game in it, nothing written"}, ""},
+      {{"-buildbook", pgn, old, "0", "1"},
+       {"no book entry from " + pgn + " : 1 games read, no move within max ply 0 reaches min count 1, nothing written"}, ""},
+      {{"-buildbook", pgn, old, "4", "2"},
+       {"no book entry from " + pgn + " : 1 games read, no move within max ply 4 reaches min count 2, nothing written"}, ""},
       // Numbers that are none.
       {{"-perft", "3x"}, {"bad number '3x'"}, ""},
       {{"-perftsuite", epd, "one"}, {"bad number 'one'"}, ""},
@@ -567,6 +592,28 @@ TEST(ToolDispatch, EveryToolSaysWhatIsWrongAndFails) {
     EXPECT_TRUE(Contains(run.log, c.logLine)) << command;
   }
   EXPECT_FALSE(data.Exists("book.bin"));
+  EXPECT_FALSE(data.Exists("gone.bin"));
+  EXPECT_EQ(data.Read("old.bin"), oldBytes);
+  EXPECT_EQ(data.Read("games.pgn"), "[Event \"a\"]\n\n1. e4 e5 *\n");
+
+  // A book written half way (a file-size limit stops it) leaves the book
+  // that was there as it was, and nothing beside it.
+  std::string many;
+  const char* const firstMoves[] = {"a3", "b4", "c3", "d4", "e3", "f4", "g3", "h4", "Na3", "Nf3"};
+  for (const char* white : firstMoves)
+    for (const char* black : {"a6", "b5", "c6", "d5", "e6", "f5", "g6", "h5", "Na6", "Nf6"})
+      many += std::string("[Event \"x\"]\n\n1. ") + white + " " + black + " *\n\n";
+  data.Write("many.pgn", many);  // 110 entries: 1772 bytes
+  std::vector<std::string> files = data.List();
+  ShellRun limited = RunInShell(data, "ulimit -f 1; ", {"-buildbook", data.File("many.pgn"), old, "10", "1"});
+  EXPECT_EQ(limited.errors, std::vector<std::string>{"cannot write file '" + old + "' (File too large)"});
+  EXPECT_EQ(limited.status, 1);
+  EXPECT_EQ(data.Read("old.bin"), oldBytes);
+  std::vector<std::string> after = data.List();
+  std::sort(files.begin(), files.end());
+  std::sort(after.begin(), after.end());
+  EXPECT_EQ(after, files);
+
   // A report that cannot be written is a failure of every tool.
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{"-help"}, {"-perft", "3"}, {"-checkfensuite", epd},
