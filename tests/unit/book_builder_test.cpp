@@ -343,16 +343,9 @@ TEST_F(BookBuilderTest, CountsAndPointsStopAtTheirLimit) {
 }
 
 TEST_F(BookBuilderTest, TableGrowsAndKeepsEveryPair) {
-  // A builder whose table starts at four slots: it grows many times over
-  // the games, and every pair keeps its count and points.
-  struct SmallBuilder : BookBuilder {
-    using BookBuilder::BookBuilder;
-    void Begin(PgnParser& parser) override {
-      BookBuilder::Begin(parser);
-      capacity = 4;
-      mask = 3;
-    }
-  };
+  // A table that starts at four slots: it grows many times over the games,
+  // and every pair keeps its count and points.
+  TableAllocation small(4, BookTableCapacity);
   std::mt19937 rng(2024);
   const char* const results[] = {"1-0", "0-1", "1/2-1/2"};
   std::map<std::pair<u64, Move>, std::pair<u32, u32>> expected;  // count, points
@@ -377,16 +370,11 @@ TEST_F(BookBuilderTest, TableGrowsAndKeepsEveryPair) {
     }
     pgn += Game(results[result], moves + "*");
   }
-  const std::string pgnFile = dir_.Write("random.pgn", pgn);
-  const std::string bookFile = dir_.File("random.bin");
   ErrorLogCapture log;
-  SmallBuilder builder(bookFile, 1, 100);
-  Board board = Start();
-  PgnParser parser(pgnFile, 0, &board, &builder);
-  ASSERT_EQ(parser.Read(), 1);
+  i32 result = 0;
+  const Book book = Build(pgn, 100, 1, &result);
+  EXPECT_EQ(result, 1);
   EXPECT_TRUE(log.Messages().empty()) << log.Messages().at(0);
-  EXPECT_EQ(builder.stoppedGames, 0);
-  const Book book = ReadBook(bookFile);
   ASSERT_EQ(book.entries.size(), expected.size());
   for (const BookEntry& e : book.entries) {
     const auto found = expected.find({e.key, e.move});
