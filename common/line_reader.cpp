@@ -128,6 +128,10 @@ void ReportBadFenLine(const char* tool, i32 lineNumber, const char* text, const 
                static_cast<int>(length), text, tooLong ? "..." : "", reason ? reason : "malformed");
 }
 
+void ReportNoPosition(const char* tool, const char* fileName) {
+  std::fprintf(stderr, "%s : no position in file '%s'\n", tool, fileName);
+}
+
 std::FILE* OpenTextFile(const char* fileName, bool regularOnly, const char** why) {
   *why = nullptr;
   // Opening a named pipe waits for a writer unless it is done without

@@ -76,6 +76,11 @@ void ReportFileError(const char* action, const char* fileName, const char* why =
 void ReportBadFenLine(const char* tool, i32 lineNumber, const char* text, const char* reason,
                       bool tooLong = false);
 
+// Names a tool's file that held no position (an empty file, a pipe without a
+// writer, only comments) on standard error: "<tool> : no position in file
+// '<name>'".
+void ReportNoPosition(const char* tool, const char* fileName);
+
 // Opens a file for reading (text or binary alike) without ever waiting: a
 // pipe without a writer reads as empty. With regularOnly, anything but a regular file (a
 // directory, a device, a pipe) is refused and why says so. Null when the

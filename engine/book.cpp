@@ -1,7 +1,11 @@
 #include "engine/book.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <new>
 
@@ -50,6 +54,17 @@ i32 ChooseBookEntry(const BookEntry* entries, i32 count, i32 first, i32 selectiv
   }
 }
 
+const char* BookLoadText(BookLoad outcome) {
+  switch (outcome) {
+    case BookLoad::Loaded: return "book file loaded";
+    case BookLoad::NotFound: return "book file not found";
+    case BookLoad::Unreadable: return "cannot read book file";
+    case BookLoad::Invalid: return "not a valid book file";
+    case BookLoad::TooLarge: return "book file too large";
+  }
+  return "not a valid book file";
+}
+
 bool Engine::LoadBook(const std::string& fileName, BookLoad* outcome) {
   bookPlyLimit = BookPlies;
   bookEnabled = 1;
@@ -64,12 +79,20 @@ bool Engine::LoadBook(const std::string& fileName, BookLoad* outcome) {
   const char* refusal = nullptr;
   std::FILE* file = OpenTextFile(fileName.c_str(), true, &refusal);
   if (!file && refusal) {
-    gLog.Error("not a valid book file : %s (%s)", fileName.c_str(), refusal);
-    return fail(BookLoad::Invalid);
+    gLog.Error("cannot read book file : %s (%s)", fileName.c_str(), refusal);
+    return fail(BookLoad::Unreadable);
   }
   if (!file) {
-    gLog.Error("book file not found : %s", fileName.c_str());
-    return fail(BookLoad::NotFound);
+    // Only a file that is not there is "not found"; one that is there but
+    // does not open (no permission) cannot be read.
+    const int error = errno;
+    struct stat status;
+    if (stat(fileName.c_str(), &status) != 0 && (errno == ENOENT || errno == ENOTDIR)) {
+      gLog.Error("book file not found : %s", fileName.c_str());
+      return fail(BookLoad::NotFound);
+    }
+    gLog.Error("cannot read book file : %s (%s)", fileName.c_str(), std::strerror(error));
+    return fail(BookLoad::Unreadable);
   }
   u8 header[BookHeaderBytes];
   u32 announced = 0;
@@ -79,17 +102,25 @@ bool Engine::LoadBook(const std::string& fileName, BookLoad* outcome) {
     gLog.Error("not a valid book file : %s (no book header)", fileName.c_str());
     return fail(BookLoad::Invalid);
   }
-  // Only records that are really in the file count: a file shorter than its
-  // header says is refused before anything is allocated for it.
+  // The file is exactly its header and the records it announces: a shorter
+  // one is refused before anything is allocated for it, and bytes past the
+  // records mean a file that is not what its header says.
   long size = -1;
   if (std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);
+  const u64 expected = BookHeaderBytes + static_cast<u64>(announced) * BookEntryBytes;
   const u64 present =
       size >= static_cast<long>(BookHeaderBytes) ? static_cast<u64>(size - BookHeaderBytes) / BookEntryBytes : 0;
-  if (size < 0 || announced > present || announced > static_cast<u32>(INT32_MAX) ||
+  if (size < 0 || static_cast<u64>(size) < expected || announced > static_cast<u32>(INT32_MAX) ||
       std::fseek(file, BookHeaderBytes, SEEK_SET) != 0) {
     std::fclose(file);
     gLog.Error("not a valid book file : %s (truncated: %u entries announced, %llu present)",
                fileName.c_str(), announced, static_cast<unsigned long long>(present));
+    return fail(BookLoad::Invalid);
+  }
+  if (static_cast<u64>(size) > expected) {
+    std::fclose(file);
+    gLog.Error("not a valid book file : %s (%llu bytes past its %u entries)", fileName.c_str(),
+               static_cast<unsigned long long>(static_cast<u64>(size) - expected), announced);
     return fail(BookLoad::Invalid);
   }
   // A book larger than the memory left is refused like a bad file.
@@ -104,11 +135,24 @@ bool Engine::LoadBook(const std::string& fileName, BookLoad* outcome) {
   u8 record[BookEntryBytes];
   for (u32 i = 0; i < announced; ++i) {
     if (std::fread(record, 1, sizeof record, file) != sizeof record) {
+      const bool error = std::ferror(file) != 0;
       std::fclose(file);
+      if (error) {
+        gLog.Error("cannot read book file : %s (read error)", fileName.c_str());
+        return fail(BookLoad::Unreadable);
+      }
       gLog.Error("not a valid book file : %s (truncated)", fileName.c_str());
       return fail(BookLoad::Invalid);
     }
     entries[i] = DecodeBookEntry(record);
+    // The probe finds a position by bisection: a key out of order would
+    // hide its own moves and those of other positions.
+    if (i > 0 && entries[i].key < entries[i - 1].key) {
+      std::fclose(file);
+      gLog.Error("not a valid book file : %s (entry %u is out of key order)", fileName.c_str(),
+                 i + 1);
+      return fail(BookLoad::Invalid);
+    }
   }
   std::fclose(file);
   bookEntries.swap(entries);

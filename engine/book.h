@@ -13,10 +13,16 @@ constexpr u32 BookEntryBytes = 16;
 // What Engine::LoadBook made of a file.
 enum class BookLoad : u8 {
   Loaded,
-  NotFound,  // the file does not open
-  Invalid,   // not a book: no book header, or fewer records than announced
-  TooLarge,  // a book, but more than the memory left holds
+  NotFound,    // there is no such file
+  Unreadable,  // the file is there but cannot be read: no permission, a directory, a device
+  Invalid,     // not a book: no book header, a size other than its entries', keys out of order
+  TooLarge,    // a book, but more than the memory left holds
 };
+
+// The words that tell the interface why a book did not load: "book file not
+// found", "cannot read book file", "not a valid book file", "book file too
+// large".
+const char* BookLoadText(BookLoad outcome);
 
 struct BookEntry {
   u64 key;     // Zobrist key of the position before the move; 0 marks a free slot

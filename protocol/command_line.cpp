@@ -218,20 +218,21 @@ CommandLineResult Benchmark(ProtocolManager& manager, int argc, char** argv) {
   i32 threads = 1;
   i32 mode = 0;
   i32 value = 12;
-  std::string file;
   if ((argc >= 3 && !ReadNumber(argv[2], hashMb)) ||
       (argc >= 4 && !ReadNumber(argv[3], threads)) || (argc >= 6 && !ReadNumber(argv[5], value)))
     return Orderly(false);
   if (argc >= 5) mode = std::strcmp(argv[4], "time") == 0 ? 1 : 0;
-  if (argc >= 7) file = argv[6];
+  // Without a file argument the built-in positions are searched; a file
+  // argument, even an empty one, names the file to read.
+  const char* file = argc >= 7 ? argv[6] : nullptr;
   // A positions file that cannot be read, or a hash table that cannot be
   // allocated, stops the run before any search.
-  i32 badLines = 0;
-  if (RunBenchmark(manager, hashMb, threads, mode, value, file, &badLines) == 0)
+  bool complete = false;
+  if (RunBenchmark(manager, hashMb, threads, mode, value, file, &complete) == 0)
     return Orderly(false);
-  // Positions that could not be read were not searched: the run is not the
-  // one asked for.
-  return AtOnce(manager, badLines == 0);
+  // Positions that could not be read were not searched, and a file without
+  // positions searched nothing: the run is not the one asked for.
+  return AtOnce(manager, complete);
 }
 
 }  // namespace

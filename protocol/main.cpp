@@ -2,6 +2,10 @@
 // protocol mode, and an orderly shutdown.
 #include <sys/resource.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
 #include "common/cpu_features.h"
 #include "common/log.h"
 #include "engine/engine.h"
@@ -27,6 +31,19 @@ void RaiseStackLimit() {
   if (setrlimit(RLIMIT_STACK, &limit) != 0) gLog.Warning("unable to set program stack limit");
 }
 
+// A tool's report that does not reach its reader (a full disk, a closed
+// device) is a failure: standard output is flushed and its error state
+// checked before the program ends.
+int ToolExitStatus(int status) {
+  const int error = std::fflush(stdout) != 0 ? errno : 0;
+  if (error == 0 && !std::ferror(stdout)) return status;
+  if (error != 0)
+    std::fprintf(stderr, "cannot write standard output (%s)\n", std::strerror(error));
+  else
+    std::fprintf(stderr, "cannot write standard output\n");
+  return 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -38,10 +55,10 @@ int main(int argc, char** argv) {
 
   if (argc >= 2) {
     const CommandLineResult result = DispatchCommandLine(manager, argc, argv);
-    if (result.outcome == CommandLineOutcome::EndAtOnce) return result.exitStatus;
+    if (result.outcome == CommandLineOutcome::EndAtOnce) return ToolExitStatus(result.exitStatus);
     if (result.outcome == CommandLineOutcome::OrderlyShutdown) {
       manager.Shutdown();
-      return result.exitStatus;
+      return ToolExitStatus(result.exitStatus);
     }
   }
   manager.RunProtocolMode();

@@ -89,9 +89,7 @@ void SwitchBookOn(ProtocolManager& manager, Engine& engine) {
     return;
   }
   settings.Book = 0;
-  manager.SendLine(outcome == BookLoad::NotFound   ? "info string book file not found"
-                   : outcome == BookLoad::TooLarge ? "info string book file too large"
-                                                   : "info string not a valid book file");
+  manager.SendFormatted("info string %s", BookLoadText(outcome));
 }
 
 // Room for the coordinate text of a whole principal variation.
@@ -430,6 +428,19 @@ void UciProtocol::Identify() {
   manager->SendFormatted("option name Hash type spin default %d min %d max %d", settings.Hash,
                          MinHashMegabytes, MaxHashMegabytes);
   manager->SendLine("option name Ponder type check default false");
+  // Problems with the book, the hash table and the personality file are
+  // told after "uciok". The book is loaded first, so that OwnBook is
+  // announced as it is: off when the configured book did not load.
+  std::vector<std::string> notes;
+  if (settings.Book == 1) {
+    BookLoad outcome = BookLoad::Loaded;
+    if (!engine->LoadBook(manager->BookFile, &outcome)) {
+      settings.Book = 0;
+      ownBook = 0;
+      notes.push_back(BookLoadText(outcome));
+    }
+    engine->bookSelectivity = settings.BookSelectivity;
+  }
   manager->SendFormatted("option name OwnBook type check default %s", OnOff(settings.Book));
   manager->SendFormatted("option name Book File type string default %s",
                          manager->BookFile.c_str());
@@ -453,8 +464,6 @@ void UciProtocol::Identify() {
   manager->SendFormatted("option name DrawScore type spin default %d min %d max %d",
                          settings.DrawScore, MinDrawScore, MaxDrawScore);
 
-  // Problems with the hash table and the personality file are told after "uciok".
-  std::vector<std::string> notes;
   engine->Init(settings.Hash);
   FitHashTable(*engine, settings.Hash, &notes);
   if (settings.UsePersonality) LoadPersonality(*engine, manager->PersonalityFile, &notes);
@@ -462,10 +471,6 @@ void UciProtocol::Identify() {
   ApplyStrength();
   engine->NewGame();
   manager->infiniteSearch = 0;
-  if (settings.Book == 1) {
-    if (!engine->LoadBook(manager->BookFile)) settings.Book = 0;
-    engine->bookSelectivity = settings.BookSelectivity;
-  }
   engine->SetThreadCount(settings.MaxThreads);
   minSplitDepth = settings.MinSplitDepth * 4;
   manager->SendLine("uciok");

@@ -381,7 +381,11 @@ void XBoardProtocol::SetUp() {
   for (const std::string& note : notes) manager->SendFormatted("telluser %s", note.c_str());
   ResetGame();
   if (settings.Book == 1) {
-    if (!engine->LoadBook(manager->BookFile)) settings.Book = 0;
+    BookLoad outcome = BookLoad::Loaded;
+    if (!engine->LoadBook(manager->BookFile, &outcome)) {
+      settings.Book = 0;
+      manager->SendFormatted("telluser %s", BookLoadText(outcome));
+    }
     engine->bookSelectivity = settings.BookSelectivity;
   }
   if (settings.UsePersonality != 0) LoadPersonality(*engine, manager->PersonalityFile);

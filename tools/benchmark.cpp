@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "board/fen.h"
@@ -46,12 +47,11 @@ constexpr i32 PositionLineSize = 1024;  // at most 1023 characters a line
 // line whose FEN does not read is named with its number on standard error
 // and counted in badLines. False when the file cannot be opened or read (it
 // is named on standard error).
-bool ReadPositions(const std::string& fileName, std::vector<std::string>& positions,
-                   i32& badLines) {
-  std::FILE* file = OpenToolFile(fileName.c_str());
+bool ReadPositions(const char* fileName, std::vector<std::string>& positions, i32& badLines) {
+  std::FILE* file = OpenToolFile(fileName);
   if (!file) return false;
   char line[PositionLineSize];
-  LineReader reader(file, fileName.c_str());
+  LineReader reader(file, fileName);
   for (LineRead read; (read = reader.Next(line, sizeof line)) != LineRead::End;) {
     // Blank lines and comments are no positions.
     if (!IsDataLine(line)) continue;
@@ -81,15 +81,14 @@ i32 BenchmarkSpeed(u64 nodes, double elapsed) {
 }  // namespace
 
 i32 RunBenchmark(ProtocolManager& manager, i32 hashMb, i32 threads, i32 mode, i32 value,
-                 const std::string& positionsFile, i32* badLines) {
+                 const char* positionsFile, bool* complete) {
   std::vector<std::string> positions;
   i32 refused = 0;
-  if (badLines) *badLines = 0;
-  if (positionsFile.empty())
+  if (complete) *complete = false;
+  if (!positionsFile)
     positions.assign(BenchmarkPositions, BenchmarkPositions + BenchmarkPositionCount);
   else if (!ReadPositions(positionsFile, positions, refused))
     return 0;
-  if (badLines) *badLines = refused;
   const i32 n = static_cast<i32>(positions.size());
 
   if (hashMb <= 0) hashMb = 1;
@@ -158,5 +157,9 @@ i32 RunBenchmark(ProtocolManager& manager, i32 hashMb, i32 threads, i32 mode, i3
                 depthMax);
 
   engine.Shutdown();
+  // Nothing searched is no measure: a file without a position is named. A
+  // line that could not be read was named as it was read.
+  if (positionsFile && n == 0 && refused == 0) ReportNoPosition("benchmark", positionsFile);
+  if (complete) *complete = refused == 0 && n > 0;
   return 1;
 }

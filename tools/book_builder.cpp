@@ -1,9 +1,20 @@
+// 32-bit targets must see the 64-bit inode numbers and sizes of the host's
+// files: the book is compared with the PGN file by device and inode.
+#define _FILE_OFFSET_BITS 64
+
 #include "tools/book_builder.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "board/attacks.h"
 #include "common/line_reader.h"
@@ -36,6 +47,96 @@ bool WriteBook(std::FILE* file, const BookEntry* entries, u32 count) {
   return ok;
 }
 
+// Where the book goes: the file the name leads to, through a symbolic link
+// (the link stays and the file it names is replaced). False, with the
+// reason, for a name that cannot take a book: the PGN file itself under any
+// name (a hard link too), a file that is no regular file (a directory, a
+// device, a pipe that would wait for a reader), one that may not be written,
+// or a link that leads to no file.
+bool BookTarget(const char* pgnFile, const char* bookFile, std::string& target, std::string& why) {
+  target = bookFile;
+  struct stat status;
+  if (lstat(bookFile, &status) != 0) {
+    if (errno == ENOENT) return true;  // a new file; its directory is tried when it is written
+    why = std::strerror(errno);
+    return false;
+  }
+  if (S_ISLNK(status.st_mode)) {
+    char* resolved = realpath(bookFile, nullptr);
+    if (resolved == nullptr) {
+      why = errno == ENOENT ? "a symbolic link to no file" : std::strerror(errno);
+      return false;
+    }
+    target = resolved;
+    std::free(resolved);
+    if (stat(target.c_str(), &status) != 0) {
+      why = std::strerror(errno);
+      return false;
+    }
+  }
+  if (!S_ISREG(status.st_mode)) {
+    why = "not a regular file";
+    return false;
+  }
+  struct stat input;
+  if (stat(pgnFile, &input) == 0 && input.st_dev == status.st_dev && input.st_ino == status.st_ino) {
+    why = std::string("it is the PGN file '") + pgnFile + "'";
+    return false;
+  }
+  // Replacing a file needs only the right to write its directory: a book the
+  // user made read-only stays as it is.
+  if (access(target.c_str(), W_OK) != 0) {
+    why = std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+// Writes the book to a new file beside the target and renames it over the
+// target once every byte is written, flushed to the disk and closed, so that
+// the target is either the whole new book or what it was before. On failure
+// the new file is removed and why tells the reason. A file-size limit makes
+// a write fail (instead of ending the program), so that the new file is
+// removed too.
+bool WriteBookFile(const std::string& target, const BookEntry* entries, u32 count, std::string& why) {
+  std::string temporary;
+  int fd = -1;
+  // Unique among the running processes by the process id; a name left by an
+  // earlier run that was killed is passed over.
+  for (i32 attempt = 0; fd < 0; ++attempt) {
+    temporary = target + "." + std::to_string(getpid()) + "." + std::to_string(attempt) + ".tmp";
+    fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && (errno != EEXIST || attempt >= 99)) {
+      why = std::strerror(errno);
+      return false;
+    }
+  }
+  struct sigaction ignore {};
+  struct sigaction previous {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  sigaction(SIGXFSZ, &ignore, &previous);
+  int error = 0;
+  std::FILE* file = fdopen(fd, "wb");
+  if (file == nullptr) {
+    error = errno;
+    close(fd);
+  } else {
+    errno = 0;
+    if (!WriteBook(file, entries, count) || std::fflush(file) != 0 || fsync(fileno(file)) != 0)
+      error = errno != 0 ? errno : EIO;
+    if (std::fclose(file) != 0 && error == 0) error = errno != 0 ? errno : EIO;
+  }
+  sigaction(SIGXFSZ, &previous, nullptr);
+  if (error == 0 && rename(temporary.c_str(), target.c_str()) != 0) error = errno;
+  if (error != 0) {
+    unlink(temporary.c_str());
+    why = std::strerror(error);
+    return false;
+  }
+  return true;
+}
+
 // The most slots the table may have: a power of two whose count fits 32 bits
 // and whose bytes fit a size_t (32 bits on some targets).
 constexpr u32 MaxTableCapacity = sizeof(std::size_t) >= 8 ? 1u << 31 : 1u << 27;
@@ -62,6 +163,7 @@ BookBuilder::BookBuilder(const std::string& bookFileIn, i32 minCountIn, i32 maxP
       table(nullptr),
       previousKey(0),
       written(0),
+      entriesKept(0),
       entriesWritten(0),
       games(0),
       stoppedGames(0),
@@ -181,6 +283,9 @@ void BookBuilder::OnMove(PgnParser& parser, const MoveToken&, Move move, const c
 
 void BookBuilder::End(PgnParser& parser) {
   written = 0;
+  entriesKept = 0;
+  entriesWritten = 0;
+  writeFailure.clear();
   if (table == nullptr) return;
   // A collection read only in part would give a book that silently lacks games.
   if (parser.readFailed) {
@@ -194,18 +299,16 @@ void BookBuilder::End(PgnParser& parser) {
     if (entry.key != 0 && entry.count >= minCount) table[n++] = entry;
   }
   std::sort(table, table + n, BookEntryBefore);
+  entriesKept = n;
 
-  std::FILE* file = std::fopen(bookFile.c_str(), "wb");
-  if (file == nullptr) {
-    gLog.Error("error saving book file : %s", bookFile.c_str());
-  } else {
-    // A short write or a failed close (a full disk) is a failure too.
-    const bool complete = WriteBook(file, table, n);
-    if (std::fclose(file) != 0 || !complete) {
-      gLog.Error("error saving book file : %s", bookFile.c_str());
-    } else {
+  // A build without an entry writes nothing: an empty book must not take
+  // the place of a good one.
+  if (n != 0) {
+    if (WriteBookFile(bookFile, table, n, writeFailure)) {
       written = 1;
       entriesWritten = n;
+    } else {
+      gLog.Error("error saving book file : %s (%s)", bookFile.c_str(), writeFailure.c_str());
     }
   }
   std::free(table);
@@ -229,10 +332,18 @@ i32 RunBuildBook(const char* pgnFile, const char* bookFile, i32 maxPly, i32 minC
                  maxPly < 0 ? "maximum ply" : "minimum count", maxPly < 0 ? maxPly : minCount);
     return 0;
   }
+  // A name that cannot take the book is refused before the games are read.
+  std::string target;
+  std::string refusal;
+  if (!BookTarget(pgnFile, bookFile, target, refusal)) {
+    gLog.Error("error saving book file : %s (%s)", bookFile, refusal.c_str());
+    ReportFileError("write", bookFile, refusal.c_str());
+    return 0;
+  }
   InitAttackTables();
   Board board{};
   board.SetStartPosition();
-  BookBuilder builder(bookFile, minCount, maxPly);
+  BookBuilder builder(target, minCount, maxPly);
   PgnParser parser(pgnFile, 0, &board, &builder);
   i32 read = parser.Read();
   if (parser.readFailed) {
@@ -242,8 +353,16 @@ i32 RunBuildBook(const char* pgnFile, const char* bookFile, i32 maxPly, i32 minC
     ReportFileError("open", pgnFile);
   } else if (builder.noTable) {
     std::fprintf(stderr, "build opening book : not enough memory for the table of positions, no book written\n");
+  } else if (builder.entriesKept == 0) {
+    if (builder.games == 0)
+      std::fprintf(stderr, "no book entry from %s : no game in it, nothing written\n", pgnFile);
+    else
+      std::fprintf(stderr,
+                    "no book entry from %s : %d games read, no move within max ply %d reaches "
+                    "min count %d, nothing written\n",
+                    pgnFile, builder.games, maxPly, minCount);
   } else if (builder.written == 0) {
-    ReportFileError("write", bookFile);
+    ReportFileError("write", bookFile, builder.writeFailure.c_str());
   } else {
     std::printf("%d games read, %d stopped early; %u book entries written to %s\n",
                 builder.games, builder.stoppedGames, builder.entriesWritten, bookFile);

@@ -20,8 +20,9 @@ class BookBuilder : public PgnReader {
   // is written.
   void Begin(PgnParser& parser) override;
   // Keeps the entries played in at least minCount games, sorts them into
-  // the file order and writes the book; frees the table. Moves dropped for
-  // want of memory are counted on standard error and in the log.
+  // the file order and, when there is one at least, writes the book whole
+  // in place of bookFile (never a part of it); frees the table. Moves
+  // dropped for want of memory are counted on standard error and in the log.
   void End(PgnParser& parser) override;
   // Takes the game's result from its "Result" tag and its start key.
   void OnGameStart(PgnParser& parser) override;
@@ -44,7 +45,9 @@ class BookBuilder : public PgnReader {
   BookEntry* table;  // capacity entries from Begin to End; key 0 marks a free slot
   u64 previousKey;   // the position before the next move of the game
   u8 written;        // End wrote the whole book file
+  u32 entriesKept;     // entries played often enough: none, and no file is written
   u32 entriesWritten;  // the entries of that file
+  std::string writeFailure;  // why the file could not be written
   i32 games;         // games read
   i32 stoppedGames;  // games whose replay stopped at a move
   u32 used;          // slots of the table in use
@@ -69,13 +72,16 @@ class BookBuilder : public PgnReader {
 constexpr u32 BookTableCapacity = 1u << 20;
 
 // Reads the PGN file and writes the book. Returns 1 when the PGN file was
-// read, 0 when it could not be opened or read, or a negative maximum ply or
-// minimum count was given (no book is written then). Each game that stops at
-// a move is told on standard output, and a written book ends with a summary
-// line: the games, how many stopped early and the entries. Failures are
-// logged, and a file that cannot be opened, read or written, a refused
-// number and moves dropped for want of memory are told on standard error;
-// bookWritten, when given, tells whether the book file was written
-// completely, with every pair.
+// read, 0 when it could not be opened or read, a negative maximum ply or
+// minimum count was given, or the book file is one that cannot take a book
+// (the PGN file itself, no regular file, not writable; refused before the
+// games are read). No book is written then, nor when no entry came of the
+// games, and a book file that was there stays as it was. Each game that
+// stops at a move is told on standard output, and a written book ends with
+// a summary line: the games, how many stopped early and the entries.
+// Failures are logged, and a file that cannot be opened, read or written, a
+// refused number, a build without an entry and moves dropped for want of
+// memory are told on standard error; bookWritten, when given, tells whether
+// the book file was written completely, with every pair.
 i32 RunBuildBook(const char* pgnFile, const char* bookFile, i32 maxPly, i32 minCount,
                  bool* bookWritten = nullptr);

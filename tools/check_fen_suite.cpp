@@ -44,5 +44,9 @@ i32 RunCheckFenSuite(const char* fileName) {
   std::fclose(file);
   if (failed) return 0;
   std::printf("Checked %u / %u valid FEN string\n", valid, lines);
+  if (lines == 0) {
+    ReportNoPosition("check FEN suite", fileName);
+    return 0;
+  }
   return 1;
 }

@@ -10,6 +10,6 @@
 const char* CheckFenLine(const char* line);
 
 // Prints a header, each invalid line with its reason and the count of valid lines. Returns 0
-// when the file cannot be opened or read (named on standard error), 1
-// otherwise.
+// when the file cannot be opened or read or holds no FEN line (named on
+// standard error), 1 otherwise.
 i32 RunCheckFenSuite(const char* fileName);

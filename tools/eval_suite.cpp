@@ -56,5 +56,9 @@ i32 RunEvalSuite(ToolContext& tools, const char* fileName) {
   FormatTime(time, elapsed);
   std::printf("\nTime : %s\n", time);
   std::printf("Speed : %d eval/s\n", CountPerSecond(lines, elapsed));
+  if (lines == 0) {
+    ReportNoPosition("eval suite", fileName);
+    return 0;
+  }
   return badLines ? 0 : 1;
 }

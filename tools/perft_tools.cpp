@@ -255,6 +255,7 @@ i32 RunPerftSuite(ToolContext& tools, const char* fileName, i32 depth, PerftSuit
   std::fclose(file);
   if (failed) return 0;
   std::printf("score = %d / %d\n", passed, total);
+  if (total == 0) ReportNoPosition("perft suite", fileName);
   if (result) {
     result->opened = 1;
     result->passed = passed;
@@ -271,5 +272,5 @@ i32 PerftSuiteCommand(ProtocolManager& manager, const char* fileName, i32 depth)
   PerftSuiteResult result;
   RunPerftSuite(engine.tools, fileName, depth, &result);
   engine.Shutdown();
-  return result.opened && result.passed == result.total ? 1 : 0;
+  return result.opened && result.total > 0 && result.passed == result.total ? 1 : 0;
 }

@@ -45,15 +45,17 @@ struct PerftSuiteResult {
 // Counts every position of an EPD file (a FEN followed by fields ";D<depth>
 // <nodes>") at the depth and compares with the line's field of that depth.
 // Prints "score = passed / total". A line whose FEN does not read fails and
-// is named with its line number on standard error. Returns 1 when the file
-// was read, 0 when it cannot be opened or read (named on standard error) or
-// the depth is below 1 or above MaxPerftDepth (told there too).
+// is named with its line number on standard error, and so is a file that
+// holds no position. Returns 1 when the file was read, 0 when it cannot be
+// opened or read (named on standard error) or the depth is below 1 or above
+// MaxPerftDepth (told there too).
 i32 RunPerftSuite(ToolContext& tools, const char* fileName, i32 depth,
                   PerftSuiteResult* result = nullptr);
 
 // "-perftsuite": initialises the engine with the configured hash size, runs
 // the suite (a negative depth becomes 5, a depth of 0 or above MaxPerftDepth
 // is refused) and shuts
-// the engine down. Returns 1 when every position of the file passed, 0 when
-// the file could not be read, the depth was refused or a position failed.
+// the engine down. Returns 1 when the file held positions and every one
+// passed, 0 when the file could not be read or held none, the depth was
+// refused or a position failed.
 i32 PerftSuiteCommand(ProtocolManager& manager, const char* fileName, i32 depth);

@@ -78,5 +78,9 @@ i32 RunSeeTest(ToolContext& tools, const char* fileName) {
   std::printf("Count SEE = %d\n", exchanges);
   std::printf("Time = %s\n", time);
   std::printf("Speed : %d SEE/s\n", CountPerSecond(exchanges, elapsed));
+  if (positions == 0) {
+    ReportNoPosition("SEE test", fileName);
+    return 0;
+  }
   return 1;
 }

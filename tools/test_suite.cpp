@@ -288,5 +288,10 @@ i32 RunTestSuite(ToolContext& tools, const char* fileName) {
   }
   std::fclose(file);
   engine.testSuiteMode = 0;
-  return failedToRead ? 0 : 1;
+  if (failedToRead) return 0;
+  if (lines == 0) {
+    ReportNoPosition("test suite", fileName);
+    return 0;
+  }
+  return 1;
 }

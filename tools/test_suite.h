@@ -42,5 +42,6 @@ constexpr i32 SanTextSize = 16;
 void MoveToSan(const Board& position, Move move, char* out);
 
 // Runs the suite; the engine is set up by the caller. Returns 0 when the
-// file cannot be opened or read (named on standard error), 1 otherwise.
+// file cannot be opened or read or holds no "bm" or "am" line (named on
+// standard error), 1 otherwise.
 i32 RunTestSuite(ToolContext& tools, const char* fileName);

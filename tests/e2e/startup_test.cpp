@@ -89,19 +89,28 @@ TEST(ConfigFile, DefaultsAndClamps) {
     EXPECT_EQ(session.WaitFor("option name Hash"), "option name Hash type spin default 2048 min 1 max 2048");
     session.engine().WaitExit(0);
   }
+  const std::string clamped = "Hash=-7\nMaxThreads=0\nMinSplitDepth=0\nBookSelectivity=250\n"
+                              "StrengthELO=1500\n; a comment\n# another\nUnknownKey=7\nBook=1\nBookFile=none.bin\n";
   {
-    Session session("Hash=-7\nMaxThreads=0\nMinSplitDepth=0\nBookSelectivity=250\n"
-                    "StrengthELO=1500\n; a comment\n# another\nUnknownKey=7\nBook=1\nBookFile=none.bin\n");
+    Session session(clamped);
     ASSERT_TRUE(session.StartUci());
     EXPECT_EQ(OptionLine(session, "Hash"), "option name Hash type spin default 1 min 1 max 2048");
     EXPECT_EQ(OptionLine(session, "Threads"), "option name Threads type spin default 1 min 1 max 64");
     EXPECT_EQ(OptionLine(session, "UCI_Elo"),
               "option name UCI_Elo type spin default 1500 min 1000 max 2700");
-    EXPECT_EQ(OptionLine(session, "OwnBook"), "option name OwnBook type check default true");
-    // The missing book is dropped silently during the set-up.
-    EXPECT_TRUE(session.engine().LinesStartingWith("info string").empty());
+    // The configured book is missing: OwnBook is announced off, and the
+    // interface hears why after "uciok".
+    EXPECT_EQ(OptionLine(session, "OwnBook"), "option name OwnBook type check default false");
+    EXPECT_EQ(session.WaitFor("info string"), "info string book file not found");
     session.Send("go depth 2");
     EXPECT_TRUE(GameTracker().IsLegal(MoveOfLine(session.WaitFor("bestmove"))));
+    EXPECT_EQ(session.Quit(), 0);
+  }
+  {
+    Session session(clamped);
+    ASSERT_TRUE(session.StartXBoard());
+    EXPECT_EQ(session.engine().LinesStartingWith("telluser"),
+              std::vector<std::string>{"telluser book file not found"});
     EXPECT_EQ(session.Quit(), 0);
   }
 }

@@ -1,9 +1,13 @@
 // The command-line tools through the real binary: their reports, their exit
 // status and what they say on standard error when something is wrong.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -73,6 +77,27 @@ bool IsNumberLine(const std::string& line, const std::string& prefix, const std:
 
 bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
+}
+
+// A tool run by the shell in the directory, for what a pipe cannot show: a
+// limit set before it starts ("ulimit -f 1; ") and a standard output that
+// takes no byte ("/dev/full").
+struct ShellRun {
+  int status = -1;
+  std::vector<std::string> errors;
+};
+
+ShellRun RunInShell(const TempDir& dir, const std::string& limits, const std::vector<std::string>& args,
+                    const std::string& output = "/dev/null") {
+  TempDir errors;
+  std::string command = "cd '" + dir.path() + "' && " + limits + "exec " + ZORVEL_EMULATOR + " '" + ZORVEL_BINARY + "'";
+  for (const std::string& arg : args) command += " '" + arg + "'";
+  command += " </dev/null >'" + output + "' 2>'" + errors.File("stderr.txt") + "'";
+  const int raw = std::system(command.c_str());
+  ShellRun run;
+  if (raw != -1 && WIFEXITED(raw)) run.status = WEXITSTATUS(raw);
+  run.errors = SplitLines(errors.Read("stderr.txt"));
+  return run;
 }
 
 }  // namespace
@@ -349,7 +374,9 @@ TEST(ToolTestSuite, EmptyFile) {
   const ToolRun run = RunTool({"-testsuite", "4", "1", "depth", "2", data.File("empty.epd")});
   const std::vector<std::string> header = {"Zorvel version 2.0", "", "Test suite : " + data.File("empty.epd"), ""};
   EXPECT_EQ(run.lines, header);
-  EXPECT_EQ(run.status, 0);
+  // Nothing was tested: the run fails.
+  EXPECT_EQ(run.errors, std::vector<std::string>{"test suite : no position in file '" + data.File("empty.epd") + "'"});
+  EXPECT_EQ(run.status, 1);
 }
 
 TEST(ToolBenchmark, NodeCountIsTheSearchSignature) {
@@ -396,7 +423,8 @@ TEST(ToolBenchmark, FilesClampsAndTimeMode) {
   EXPECT_EQ(run.lines[4], "Nodes : 0");
   EXPECT_EQ(run.lines[5], "Average speed : 0 nodes/s");
   EXPECT_EQ(run.lines[6], "Average depth = 0, min = 128, max = 1");
-  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.errors, std::vector<std::string>{"benchmark : no position in file '" + data.File("nothing.epd") + "'"});
+  EXPECT_EQ(run.status, 1);
 }
 
 TEST(ToolBenchmarkThreaded, TwoThreadsInTimeMode) {
@@ -460,10 +488,28 @@ TEST(ToolDispatch, EveryToolSaysWhatIsWrongAndFails) {
   data.Write("endless.pgn", "[Event \"a\"]\n" + std::string(2 << 20, '\0'));
   const std::string missing = "cannot open file 'nosuch.epd'";
   const std::string notFound = "ERROR      file not found : nosuch.epd";
+  // Files without a position: an empty one, and a pipe without a writer.
+  const std::string empty = data.File("empty.epd");
+  data.Write("empty.epd", "");
+  const std::string fifo = data.File("fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  auto noPosition = [](const std::string& tool, const std::string& file) {
+    return std::vector<std::string>{tool + " : no position in file '" + file + "'"};
+  };
+  // A good book, which no failed build may touch, and the PGN file under a
+  // second name (a hard link).
+  const std::string old = data.File("old.bin");
+  const std::string oldBytes = BookFileBytes({{GameTracker().board.key, GameTracker().MoveWord("e2e4"), 1, 2}}, 1);
+  data.Write("old.bin", oldBytes);
+  const std::string samePgn = data.File("same.pgn");
+  ASSERT_EQ(link(pgn.c_str(), samePgn.c_str()), 0);
+  const std::string dangling = data.File("dangling.bin");
+  ASSERT_EQ(symlink(data.File("gone.bin").c_str(), dangling.c_str()), 0);
   struct Case {
     std::vector<std::string> args;
     std::vector<std::string> errors;
     std::string logLine;
+    size_t reportLines = 0;  // the report of a run over a file without a position
   };
   const std::vector<Case> cases = {
       // A file that cannot be opened, for every tool that reads one.
@@ -488,7 +534,32 @@ TEST(ToolDispatch, EveryToolSaysWhatIsWrongAndFails) {
        {"cannot read file '" + endless + "' (a line that does not end)"},
        "ERROR      Chess PGN : line 2 of \"" + endless + "\" does not end, reading stopped"},
       {{"-buildbook", pgn, data.File("no-dir/book.bin"), "4", "1"},
-       {"cannot write file '" + data.File("no-dir/book.bin") + "'"}, ""},
+       {"cannot write file '" + data.File("no-dir/book.bin") + "' (No such file or directory)"}, ""},
+      // A file without a position: the report of nothing, and a failure. An
+      // empty file name is a file that does not open.
+      {{"-perftsuite", empty}, noPosition("perft suite", empty), "", 1},
+      {{"-testsuite", "4", "1", "depth", "2", empty}, noPosition("test suite", empty), "", 4},
+      {{"-evalsuite", empty}, noPosition("eval suite", empty), "", 3},
+      {{"-checkfensuite", fifo}, noPosition("check FEN suite", fifo), "", 2},
+      {{"-testsee", empty}, noPosition("SEE test", empty), "", 4},
+      {{"-benchmark", "16", "1", "depth", "2", empty}, noPosition("benchmark", empty), "", 6},
+      {{"-benchmark", "16", "1", "depth", "2", ""}, {"cannot open file ''"}, "ERROR      file not found : \n"},
+      // A book file that cannot take a book is refused before the games are
+      // read: the PGN file itself, a pipe that would wait for a reader, a
+      // directory, a symbolic link to no file. Games without a book entry,
+      // or no game at all (the arguments swapped: a book read as the PGN
+      // file), write nothing.
+      {{"-buildbook", pgn, samePgn, "4", "1"},
+       {"cannot write file '" + samePgn + "' (it is the PGN file '" + pgn + "')"}, ""},
+      {{"-buildbook", pgn, fifo, "4", "1"}, {"cannot write file '" + fifo + "' (not a regular file)"}, ""},
+      {{"-buildbook", pgn, dangling, "4", "1"}, {"cannot write file '" + dangling + "' (a symbolic link to no file)"}, ""},
+      {{"-buildbook", pgn, data.path(), "4", "1"},
+       {"cannot write file '" + data.path() + "' (not a regular file)"}, ""},
+      {{"-buildbook", old, pgn, "4", "1"}, {"no book entry from " + old + " : no game in it, nothing written"}, ""},
+      {{"-buildbook", pgn, old, "0", "1"},
+       {"no book entry from " + pgn + " : 1 games read, no move within max ply 0 reaches min count 1, nothing written"}, ""},
+      {{"-buildbook", pgn, old, "4", "2"},
+       {"no book entry from " + pgn + " : 1 games read, no move within max ply 4 reaches min count 2, nothing written"}, ""},
       // Numbers that are none.
       {{"-perft", "3x"}, {"bad number '3x'"}, ""},
       {{"-perftsuite", epd, "one"}, {"bad number 'one'"}, ""},
@@ -517,10 +588,41 @@ TEST(ToolDispatch, EveryToolSaysWhatIsWrongAndFails) {
     const ToolRun run = RunTool(c.args, TestIni(1, "LogLevel=16\n"));
     EXPECT_EQ(run.errors, c.errors) << command;
     EXPECT_EQ(run.status, 1) << command;
-    EXPECT_TRUE(run.lines.empty()) << command;
+    EXPECT_EQ(run.lines.size(), c.reportLines) << command;
     EXPECT_TRUE(Contains(run.log, c.logLine)) << command;
   }
   EXPECT_FALSE(data.Exists("book.bin"));
+  EXPECT_FALSE(data.Exists("gone.bin"));
+  EXPECT_EQ(data.Read("old.bin"), oldBytes);
+  EXPECT_EQ(data.Read("games.pgn"), "[Event \"a\"]\n\n1. e4 e5 *\n");
+
+  // A book written half way (a file-size limit stops it) leaves the book
+  // that was there as it was, and nothing beside it.
+  std::string many;
+  const char* const firstMoves[] = {"a3", "b4", "c3", "d4", "e3", "f4", "g3", "h4", "Na3", "Nf3"};
+  for (const char* white : firstMoves)
+    for (const char* black : {"a6", "b5", "c6", "d5", "e6", "f5", "g6", "h5", "Na6", "Nf6"})
+      many += std::string("[Event \"x\"]\n\n1. ") + white + " " + black + " *\n\n";
+  data.Write("many.pgn", many);  // 110 entries: 1772 bytes
+  std::vector<std::string> files = data.List();
+  ShellRun limited = RunInShell(data, "ulimit -f 1; ", {"-buildbook", data.File("many.pgn"), old, "10", "1"});
+  EXPECT_EQ(limited.errors, std::vector<std::string>{"cannot write file '" + old + "' (File too large)"});
+  EXPECT_EQ(limited.status, 1);
+  EXPECT_EQ(data.Read("old.bin"), oldBytes);
+  std::vector<std::string> after = data.List();
+  std::sort(files.begin(), files.end());
+  std::sort(after.begin(), after.end());
+  EXPECT_EQ(after, files);
+
+  // A report that cannot be written is a failure of every tool.
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"-help"}, {"-perft", "3"}, {"-checkfensuite", epd},
+        {"-buildbook", pgn, data.File("new.bin"), "4", "1"}}) {
+    const ShellRun full = RunInShell(data, "", args, "/dev/full");
+    EXPECT_EQ(full.errors, std::vector<std::string>{"cannot write standard output (No space left on device)"})
+        << args[0];
+    EXPECT_EQ(full.status, 1) << args[0];
+  }
 
   // A bad FEN: the tool's own line and the FEN named on standard error.
   const ToolRun run = RunTool({"-perft", "3", "-fen", "8/8/8/8 x - - 0 1"}, TestIni(1, "LogLevel=16\n"));

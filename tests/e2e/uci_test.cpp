@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <iterator>
 #include <string>
@@ -653,16 +654,24 @@ TEST(UciBook, RefusesTruncatedAndForeignFiles) {
   wrongVersion[6] = 3;
   session.dir().Write("version.bin", wrongVersion);
   session.dir().Write("header.bin", "BOO");
+  // A book is checked whole: bytes past its records, or keys out of order
+  // (the probe, a bisection, would miss positions), make no book.
+  session.dir().Write("trailing.bin", BookFileBytes({{start.board.key, best, 1, 2}}, 1) + "more");
+  const u64 otherKey = start.board.key ^ 0x8000000000000000ull;
+  const u64 lowKey = std::min(start.board.key, otherKey);
+  const u64 highKey = std::max(start.board.key, otherKey);
+  session.dir().Write("unordered.bin", BookFileBytes({{highKey, best, 1, 2}, {lowKey, best, 1, 2}}, 2));
   ASSERT_TRUE(session.StartUci());
   ASSERT_EQ(mkdir(session.dir().File("folder").c_str(), 0700), 0);
-  for (const char* file :
-       {"short.bin", "huge.bin", "foreign.bin", "version.bin", "header.bin", "folder", "missing.bin"}) {
-    session.Send(std::string("setoption name Book File value ") + file);
+  for (const std::string file : {"short.bin", "huge.bin", "foreign.bin", "version.bin", "header.bin",
+                                 "trailing.bin", "unordered.bin", "folder", "missing.bin"}) {
+    session.Send("setoption name Book File value " + file);
     session.Send("setoption name OwnBook value true");
-    // Only a file that is not there is "not found".
-    EXPECT_EQ(session.WaitFor("info string"), std::string(file) == "missing.bin"
-                                                  ? "info string book file not found"
-                                                  : "info string not a valid book file")
+    // Only a file that is not there is "not found"; one that is there but
+    // does not read as a file is "cannot read".
+    EXPECT_EQ(session.WaitFor("info string"), file == "missing.bin" ? "info string book file not found"
+                                              : file == "folder"    ? "info string cannot read book file"
+                                                                    : "info string not a valid book file")
         << file;
     session.Send("position startpos");
     session.Send("go depth 1");
