@@ -22,9 +22,11 @@
 #   xb-early-hit  hard, level 40 0:20 0; the hinted move at once after the
 #                 hint, with time 1 (a hit before the ponder search begins)   10
 # Timings are wall-clock milliseconds taken by this script, so they include
-# the way through the pipes (and, under EMULATOR, the emulator's start of
-# each line's handling). The load average is printed before and after: the
-# figures mean most on a quiet machine.
+# the way through the pipes (and, under EMULATOR, the emulator's own work).
+# Each dialogue runs once more first, uncounted: under QEMU the first search
+# of an engine takes 10 to 15 ms more while the emulator translates the code.
+# The load average is printed before and after: the figures mean most on a
+# quiet machine.
 #
 # Environment: RUNS (default 50), INPUT_THREAD (1; 0 lets the search read
 # the input itself), DIALOGUES (default all, in the order above), EMULATOR.
@@ -148,6 +150,9 @@ for dialogue in $dialogues; do
   protocol=uci
   case "$dialogue" in xb-*) protocol=xboard ;; esac
   start_engine "$protocol"
+  # A first run that is not counted: under an emulator the first search
+  # includes the translation of the code on its first use.
+  "run_$protocol" "$dialogue" "$runs" >/dev/null
   : >"$work/times"
   for ((run = 0; run < runs; ++run)); do
     "run_$protocol" "$dialogue" "$run" >>"$work/times"
