@@ -48,18 +48,14 @@ LineRead LineReader::Next(char* buffer, i32 size) {
   auto passLineFeed = [&]() {
     const int next = std::fgetc(file);
     if (next != '\n' && next != EOF) std::ungetc(next, file);
-    return next;
   };
   auto dropCarriageReturn = [&]() {
     if (count > 0 && buffer[count - 1] == '\r') buffer[--count] = 0;
   };
   if (loneCrEndsLine && buffer[count - 1] == '\r') {
-    // CR LF and a lone CR end the line as LF does; a CR at the end of the
-    // file goes.
-    if (passLineFeed() == EOF)
-      dropCarriageReturn();
-    else
-      buffer[count - 1] = '\n';
+    // CR LF and a lone CR end the line as LF does.
+    passLineFeed();
+    buffer[count - 1] = '\n';
     return done(LineRead::Line);
   }
   if (buffer[count - 1] == '\n') {

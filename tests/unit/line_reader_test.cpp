@@ -82,8 +82,8 @@ TEST(LineReader, ByteOrderMarkCrLfAndLoneCrAsEverySystemWritesThem) {
   TempDir dir;
   // After the mark, the first line fills the buffer exactly; its CR LF, and
   // those of the other lines, read as LF, and so does a lone CR, also after
-  // a line that fills the buffer or is too long for it; a CR at the end of
-  // the file goes. A NUL is a character of its line.
+  // a line that fills the buffer or is too long for it, and at the end of
+  // the file. A NUL is a character of its line.
   const std::string path = dir.Write(
       "lines.epd", std::string("\xEF\xBB\xBF" "1234567\r\nabc\r\n\r\nlone\r\rbbbbbbbbbb\r1234567\r"
                                "x\r\nn") + '\0' + "ul\nxyz\r");
@@ -91,7 +91,7 @@ TEST(LineReader, ByteOrderMarkCrLfAndLoneCrAsEverySystemWritesThem) {
   const std::vector<Read> reads = ReadAll(path, 8);
   const std::vector<std::string> texts = {"1234567", "abc\n",  "\n",    "lone\n",
                                           "\n",      "bbbbbbb", "1234567", "x\n",
-                                          std::string("n\0ul\n", 5), "xyz"};
+                                          std::string("n\0ul\n", 5), "xyz\n"};
   ASSERT_EQ(reads.size(), texts.size());
   for (std::size_t i = 0; i < reads.size(); ++i) {
     EXPECT_EQ(reads[i].kind, i == 5 ? LineRead::TooLong : LineRead::Line) << i;
