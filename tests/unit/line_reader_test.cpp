@@ -114,10 +114,10 @@ TEST(LineReader, ByteOrderMarkCrLfAndLoneCrAsEverySystemWritesThem) {
 }
 
 // A line too long for the buffer is passed over up to its end, unless it
-// runs on for EndlessLineLength characters: reading stops there.
-TEST(LineReader, ALineEndsWithinEndlessLineLengthOrReadingStops) {
+// runs on for a mebibyte: reading stops there.
+TEST(LineReader, ALineEndsWithinAMebibyteOrReadingStops) {
   TempDir dir;
-  const std::size_t longest = static_cast<std::size_t>(EndlessLineLength) - 1;
+  const std::size_t longest = (std::size_t{1} << 20) - 1;
   for (const std::string end : {"\n", "\r", "\r\n"}) {
     const std::vector<Read> reads =
         ReadAll(dir.Write("long.epd", std::string(longest, 'x') + end + "next" + end + "last"), 8);
