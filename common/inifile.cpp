@@ -108,7 +108,9 @@ void IniFile::Note(const char* format, ...) {
   notes.emplace_back(text);
 }
 
-i32 IniFile::GetInt(const char* key, i32 defaultValue) { return ReadInt(key, defaultValue, nullptr); }
+i32 IniFile::GetInt(const char* key, i32 defaultValue) {
+  return ReadInt(key, defaultValue, nullptr);
+}
 
 i32 IniFile::ReadInt(const char* key, i32 defaultValue, std::string* written) {
   const i32 index = Lookup(key);

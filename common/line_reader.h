@@ -3,10 +3,9 @@
 // Each line is read whole into a fixed buffer. A UTF-8 byte-order mark
 // before the first line is skipped, a line ending in CR LF reads as one
 // ending in LF, and in a file a lone CR ends a line as LF does, so that a
-// file written on any system reads alike. A line too
-// long for the buffer is an error of that line alone; its rest is never
-// taken for a line of its own. A file that cannot be opened or read is named
-// on standard error.
+// file written on any system reads alike. A line too long for the buffer is
+// an error of that line alone; its rest is never taken for a line of its
+// own. A file that cannot be opened or read is named on standard error.
 #pragma once
 
 #include <cstddef>
@@ -30,9 +29,9 @@ struct LineReader {
   // A lone CR ends a line (files); off for an input that may pause after a
   // CR, where telling it from CR LF would wait for the next byte.
   bool loneCrEndsLine;
-  i32 lineNumber = 0;    // of the line last read, from 1
+  i32 lineNumber = 0;      // of the line last read, from 1
   std::size_t length = 0;  // characters of the line last read, its line end included
-  bool endless = false;  // reading stopped inside a line that does not end
+  bool endless = false;    // reading stopped inside a line that does not end
 
   LineReader(std::FILE* fileIn, const char* fileNameIn, bool loneCrEndsLineIn = true)
       : file(fileIn), fileName(fileNameIn), loneCrEndsLine(loneCrEndsLineIn) {}

@@ -136,8 +136,8 @@ bool Log::Open(i32 levelMask, i32 format, i32 withPidIn) {
   // The log never makes the engine wait: opening a named pipe without a
   // reader fails at once instead of waiting for one, and a write that would
   // wait for a reader fails (and ends the log) instead.
-  const int fd = open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
-                      0666);
+  const int flags = O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+  const int fd = open(fileName.c_str(), flags, 0666);
   if (fd < 0) {
     ReportFileError("open log", fileName.c_str(), FileErrorReason(errno));
     return false;
