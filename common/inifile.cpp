@@ -1,7 +1,6 @@
 #include "common/inifile.h"
 
 #include <cerrno>
-#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
