@@ -135,7 +135,7 @@ class ProtocolManager {
   std::atomic<u8> searchPending{0};    // a search request waits for the main thread
   i32 searchRequestPonder = 0;         // that request's argument for Think
   char* lineBuffer = nullptr;          // the one input buffer, LineBufferSize bytes
-  LineReader input{stdin, "standard input"};  // reads lineBuffer's lines
+  LineReader input{stdin, "standard input", false};  // reads lineBuffer's lines
   i32 protocolId = ProtocolNone;
   std::atomic<u8> quit{0};             // ends the command loop; never cleared
 
