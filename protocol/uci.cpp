@@ -441,8 +441,8 @@ void UciProtocol::Identify() {
                          OnOff(settings.UseNullMovePruning));
   manager->SendFormatted("option name LateMoveReduction type check default %s",
                          OnOff(settings.UseLMR));
-  manager->SendFormatted("option name Threads type spin default %d min 1 max %d",
-                         settings.MaxThreads, MaxSearchThreads);
+  manager->SendFormatted("option name Threads type spin default %d min %d max %d",
+                         settings.MaxThreads, MinSearchThreads, MaxSearchThreads);
   manager->SendFormatted("option name UCI_LimitStrength type check default %s",
                          OnOff(settings.UseStrength));
   manager->SendFormatted("option name UCI_Elo type spin default %d min %d max %d",
@@ -528,7 +528,8 @@ void UciProtocol::SetOption(const char* line) {
   } else if ((value = OptionValue(name, "UCI_Chess960 "))) {
     engine->board.chess960 = std::strcmp(value, "true") == 0 ? 1 : 0;
   } else if ((value = OptionValue(name, "Threads "))) {
-    if (SpinValue("Threads", value, 1, MaxSearchThreads, &number)) engine->SetThreadCount(number);
+    if (SpinValue("Threads", value, MinSearchThreads, MaxSearchThreads, &number))
+      engine->SetThreadCount(number);
   } else if ((value = OptionValue(name, "UsePersonality "))) {
     settings.personalityActive = std::strcmp(value, "true") == 0 ? 1 : 0;
     SwitchPersonality();
