@@ -2,7 +2,6 @@
 
 #include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <strings.h>
@@ -13,6 +12,7 @@
 #include "common/log.h"
 #include "engine/engine.h"
 #include "engine/evaluate.h"
+#include "protocol/command_number.h"
 #include "protocol/engine_setup.h"
 #include "tools/perft_tools.h"
 
@@ -41,15 +41,6 @@ const char* FindMovesWord(const char* text) {
   for (const char* p = std::strstr(text, "moves"); p; p = std::strstr(p + 1, "moves"))
     if ((p == text || p[-1] == ' ') && StartsWithWord(p, "moves")) return p;
   return nullptr;
-}
-
-// A number of the command line, read as base 10 and held to 32 bits so that
-// every target reads an oversized value alike.
-i32 ReadNumber(const char* text) {
-  const long value = std::strtol(text, nullptr, 10);
-  if (value > INT32_MAX) return INT32_MAX;
-  if (value < INT32_MIN) return INT32_MIN;
-  return static_cast<i32>(value);
 }
 
 // Copies the word at text (up to the next blank) into out of 256 bytes;
@@ -542,10 +533,8 @@ void UciProtocol::SetOption(const char* line) {
 bool UciProtocol::SpinValue(const char* option, const char* text, i32 min, i32 max, i32* value) {
   // A value outside the range "uci" announced is held to it, as the
   // configuration file holds it; text that is no whole number changes nothing.
-  // strtoll saturates, so a number beyond 64 bits is outside the range too.
-  char* end = nullptr;
-  const long long requested = std::strtoll(text, &end, 10);
-  if (end == text || *SkipLineBlanks(end) != 0) {
+  i64 requested = 0;
+  if (!ReadWholeNumber(text, NumberSign::Allowed, &requested)) {
     gLog.Warning("%s : '%s' is not a whole number, the option is unchanged", option, text);
     manager->SendFormatted("info string %s '%s' is not a whole number, the option is unchanged",
                            option, text);
