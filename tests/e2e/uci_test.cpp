@@ -433,9 +433,8 @@ TEST_P(UciThreaded, EveryGoIsASearchWithItsOwnInfiniteFlag) {
 }
 
 TEST_P(UciThreaded, SpinOptionsAreHeldToTheirAnnouncedRanges) {
-  // Draw scores beyond the announced range made a search of a bare-kings
-  // position run without end, or overflow. Each value is held to the range
-  // and told, and the search after it ends.
+  // A value outside the announced range is held to it and told, and a
+  // search with the value in force ends, also in a bare-kings position.
   Session session(Ini());
   ASSERT_TRUE(session.StartUci());
   const GameTracker kings("4k3/8/8/8/8/8/8/4K3 w - - 0 1");
@@ -675,8 +674,8 @@ TEST(UciBook, RefusesTruncatedAndForeignFiles) {
 
 TEST(UciPersonality, ValuesOutOfRangeAreClampedAndTold) {
   Session session(TestIni(1, "UsePersonality=1\nPersonalityFile=wild.txt\nLogLevel=8\n"));
-  // Taken as given, these weights made the search below report mates and
-  // repeat its first iteration without end.
+  // Taken as given, these weights would have the search below report mates
+  // and repeat its first iteration without end.
   session.dir().Write("wild.txt", "QueenValue=32100\nKingSafetyOwn=-50\nBishopPair=9999\nPawnValue=150\n");
   ASSERT_TRUE(session.StartUci());
   ASSERT_TRUE(session.Sync());
