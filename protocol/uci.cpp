@@ -322,6 +322,13 @@ void UciProtocol::RefusePosition(const std::string& reason, bool tell) {
   if (tell) listener.SendText(reason.c_str());
 }
 
+void UciProtocol::RefuseLongLine(const char* start) {
+  char reason[128];
+  std::snprintf(reason, sizeof reason, "Line too long (more than %d characters) : '%.40s...'",
+                InputLineMax, SkipLineBlanks(start));
+  RefusePosition(reason, true);
+}
+
 void UciProtocol::PonderHit() {
   manager->lock.Lock();
   char held[32];
@@ -683,11 +690,7 @@ void UciListener::OnHashFull(i32 permille) { manager->SendFormatted("info hashfu
 void UciListener::OnDepth(i32 depth) { manager->SendFormatted("info depth %d", depth); }
 
 void UciListener::PollInput() {
-  const i32 read = manager->ReadLine();
-  if (read == 0)
-    manager->HandleEndOfInput();
-  else if (read > 0)
-    manager->HandleInputLine(manager->lineBuffer);
+  manager->HandleRead(manager->ReadLine());
 }
 
 void UciListener::OnCurrMove(Move move, i32 number) {

@@ -9,6 +9,7 @@
 
 #include "board/movegen.h"
 #include "common/build_info.h"
+#include "common/line_reader.h"
 #include "common/log.h"
 #include "engine/engine.h"
 #include "engine/evaluate.h"
@@ -302,6 +303,10 @@ i32 XBoardProtocol::ProcessCommand(const char* command) {
   }
   if (mayResumeAnalysis) ResumeAnalysis();
   return 1;
+}
+
+void XBoardProtocol::RefuseLongLine(const char* start) {
+  manager->SendFormatted("Error (line too long): %.40s...", SkipLineBlanks(start));
 }
 
 void XBoardProtocol::ResumeAnalysis() {
@@ -752,11 +757,7 @@ void XBoardListener::SendThinkingMultiPv(i32, i32 depth, i32 score, const Move* 
 }
 
 void XBoardListener::PollInput() {
-  const i32 read = manager->ReadLine();
-  if (read == 0)
-    manager->HandleEndOfInput();
-  else if (read > 0)
-    manager->HandleInputLine(manager->lineBuffer);
+  manager->HandleRead(manager->ReadLine());
 }
 
 void XBoardListener::SendText(const char* text) { manager->SendFormatted("%s", text); }
