@@ -1,6 +1,6 @@
 #include "common/inifile.h"
 
-#include <climits>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -19,33 +19,44 @@ std::string WithoutBlanks(const char* begin, const char* end) {
 }  // namespace
 
 i32 IniFile::Load(const char* path) {
-  refusal = nullptr;
   std::FILE* f = OpenTextFile(path, true, &refusal);
+  // A file that is there but does not open (no permission, a loop of links)
+  // is told as one that cannot be read, not taken for a missing one.
+  if (!f && !refusal && errno != ENOENT) refusal = std::strerror(errno);
   if (!f) return 0;
   const std::size_t pairsBefore = pairs.size();
   const std::size_t longLinesBefore = longLines.size();
   const std::size_t notesBefore = notes.size();
+  const i32 dataLinesBefore = dataLines;
   fileName_ = path;
   LineReader reader(f, path);
   char buffer[IniLineMax + 1];
   for (LineRead kind; (kind = reader.Next(buffer, sizeof buffer)) != LineRead::End;) {
     if (kind == LineRead::TooLong) {
+      ++dataLines;
       longLines.push_back(reader.lineNumber);
       continue;
     }
-    // Blanks around the line do not count; then any control character other
-    // than a tab, which is a blank as a space is, or any non-ASCII byte ends it.
-    char* line = SkipLineBlanks(buffer);
-    std::size_t length = 0;
-    while (line[length] && (static_cast<i8>(line[length]) >= 32 || IsLineBlank(line[length])))
-      ++length;
-    length = CutLineEnd(line, length);
-    if (length < 3 || line[0] == '#' || line[0] == ';') continue;
+    // Blanks around the line do not count.
+    const std::size_t end = CutLineEnd(buffer, reader.length);
+    const char* line = SkipLineBlanks(buffer);
+    const std::size_t length = end - static_cast<std::size_t>(line - buffer);
+    if (length == 0 || line[0] == '#' || line[0] == ';') continue;
+    ++dataLines;
+    // A control character is no part of any setting: the whole line goes,
+    // rather than a part of it passing for the value.
+    const char* control = nullptr;
+    for (const char* p = line; p < line + length && !control; ++p)
+      if ((static_cast<u8>(*p) < 32 && !IsLineBlank(*p)) || *p == 0x7F) control = p;
+    if (control) {
+      Note("%s : line %d ignored, it holds the control character 0x%02X", fileName_.c_str(),
+           reader.lineNumber, static_cast<unsigned>(static_cast<u8>(*control)));
+      continue;
+    }
     const char* equals = std::strchr(line, '=');
-    if (!equals) continue;
+    if (length < 3 || !equals) continue;
     pairs.emplace_back(WithoutBlanks(line, equals), WithoutBlanks(equals + 1, line + length));
-    pairLines.resize(pairs.size(), 0);
-    pairLines.back() = reader.lineNumber;
+    pairLines.push_back(reader.lineNumber);
     NoteRepeatedKey();
   }
   const bool readError = std::ferror(f) != 0 || reader.endless;
@@ -55,6 +66,7 @@ i32 IniFile::Load(const char* path) {
     pairLines.resize(pairsBefore);
     longLines.resize(longLinesBefore);
     notes.resize(notesBefore);
+    dataLines = dataLinesBefore;
     refusal = "read error";
     return 0;
   }
@@ -96,6 +108,10 @@ void IniFile::Note(const char* format, ...) {
 }
 
 i32 IniFile::GetInt(const char* key, i32 defaultValue) {
+  return ReadInt(key, defaultValue, nullptr);
+}
+
+i32 IniFile::ReadInt(const char* key, i32 defaultValue, std::string* written) {
   const i32 index = Lookup(key);
   if (index < 0) return defaultValue;
   const std::string& value = pairs[static_cast<std::size_t>(index)].second;
@@ -104,26 +120,30 @@ i32 IniFile::GetInt(const char* key, i32 defaultValue) {
   const char* p = SkipLineBlanks(value.c_str());
   const char* digits = p + (*p == '+' || *p == '-' ? 1 : 0);
   char* end = nullptr;
-  // strtol saturates at the limits of long; clamp to 32 bits so that every
-  // target reads an oversized number alike.
-  const long number = std::strtol(p, &end, 10);
+  // strtoll saturates at 64 bits; the number is held to 32 bits so that
+  // every target reads an oversized number alike.
+  const long long number = std::strtoll(p, &end, 10);
   const char* rest = SkipLineBlanks(end);
   if (*digits < '0' || *digits > '9' || (*rest != 0 && *rest != ';' && *rest != '#')) {
     Note("%s : line %d : %s=%s is not a whole number, %d kept", fileName_.c_str(), LineOf(index),
          key, value.c_str(), defaultValue);
     return defaultValue;
   }
+  if (written) written->assign(p, static_cast<std::size_t>(end - p));
   if (number > INT32_MAX) return INT32_MAX;
   if (number < INT32_MIN) return INT32_MIN;
   return static_cast<i32>(number);
 }
 
 i32 IniFile::GetInt(const char* key, i32 defaultValue, i32 minimum, i32 maximum) {
-  const i32 value = GetInt(key, defaultValue);
+  std::string written;
+  const i32 value = ReadInt(key, defaultValue, &written);
   const i32 used = value < minimum ? minimum : value > maximum ? maximum : value;
+  // The number is told as written: a value beyond 32 bits is held to them
+  // before it is held to the range.
   if (used != value)
-    Note("%s : line %d : %s=%d outside %d..%d, %d used", fileName_.c_str(), LineOf(Find(key)), key,
-         value, minimum, maximum, used);
+    Note("%s : line %d : %s=%s outside %d..%d, %d used", fileName_.c_str(), LineOf(Find(key)), key,
+         written.empty() ? std::to_string(value).c_str() : written.c_str(), minimum, maximum, used);
   return used;
 }
 

@@ -9,15 +9,16 @@
 #include "common/types.h"
 
 // Line format: lines are read as every text file is (a byte-order mark
-// skipped, CR LF read as LF). A line holds at most IniLineMax characters; a
-// longer one is dropped whole (and logged), its rest never read as a line of
-// its own. Blanks (spaces, tabs) around a line are no part of it; the line
-// is then cut at its first control character other than a tab or its first
-// byte above 0x7F. Lines shorter than 3 characters, lines starting with '#'
-// or ';' and lines without '=' are skipped. The key is what comes before
-// the first '=', the value what comes after it, each without the blanks
-// around it. The first line of a key counts; a later one is ignored and
-// noted.
+// skipped, CR LF and a lone CR read as LF). A line holds at most IniLineMax
+// characters; a longer one is dropped whole (and logged), its rest never
+// read as a line of its own. Blanks (spaces, tabs) around a line are no part
+// of it. Bytes above 0x7F (UTF-8 text, such as a file name) belong to the
+// line; a line holding any other control character (NUL, DEL, ...) is
+// ignored whole and noted. Lines shorter than 3 characters, lines starting
+// with '#' or ';' and lines without '=' are skipped. The key is what comes
+// before the first '=', the value what comes after it, each without the
+// blanks around it. The first line of a key counts; a later one is ignored
+// and noted.
 constexpr i32 IniLineMax = 1023;
 
 class IniFile {
@@ -29,7 +30,8 @@ class IniFile {
   i32 Load(const char* path);
 
   // After a Load that returned 0: why a file that is there was not read
-  // ("not a regular file", "read error"); null when it does not open.
+  // ("not a regular file", "read error", or the system's reason why it does
+  // not open, such as "Permission denied"); null when there is no such file.
   const char* refusal = nullptr;
 
   // The value of the first pair with this exact key, read as a whole
@@ -61,11 +63,16 @@ class IniFile {
   std::vector<i32> pairLines;
 
   // Lines whose value is not used as written, each told in one message with
-  // the file and line: a key given again (noted by Load), a value that is no
-  // whole number or lies outside its range (noted by GetInt), a key nobody
-  // reads (noted by NoteUnknownKeys). The caller logs them: the
-  // configuration file is read before the log is open.
+  // the file and line: a line holding a control character or a key given
+  // again (noted by Load), a value that is no whole number or lies outside
+  // its range (noted by GetInt), a key nobody reads (noted by
+  // NoteUnknownKeys). The caller logs them: the configuration file is read
+  // before the log is open.
   std::vector<std::string> notes;
+
+  // Lines of the files loaded that carry data: neither blank nor a comment,
+  // whether they were taken as a pair or not.
+  i32 dataLines = 0;
 
   // Numbers of the lines dropped for their length. Each was logged when it
   // was read, which is lost for a file read before the log is open.
@@ -77,6 +84,9 @@ class IniFile {
   // Find for a reader of the file: the key counts as known.
   i32 Lookup(const char* key) const;
 
+  // GetInt that also gives the number's text as written (empty when the
+  // default is returned).
+  i32 ReadInt(const char* key, i32 defaultValue, std::string* written);
   i32 LineOf(i32 index) const;
   // Notes the pair just added when its key was given before.
   void NoteRepeatedKey();

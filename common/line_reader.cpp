@@ -8,7 +8,7 @@
 
 #include "common/log.h"
 
-std::size_t ReadLinePart(std::FILE* file, char* buffer, i32 size) {
+std::size_t ReadLinePart(std::FILE* file, char* buffer, i32 size, bool crEndsLine) {
   const std::size_t room = size > 1 ? static_cast<std::size_t>(size - 1) : 0;
   std::size_t count = 0;
   flockfile(file);
@@ -16,7 +16,7 @@ std::size_t ReadLinePart(std::FILE* file, char* buffer, i32 size) {
     const int c = getc_unlocked(file);
     if (c == EOF) break;
     buffer[count++] = static_cast<char>(c);
-    if (c == '\n') break;
+    if (c == '\n' || (crEndsLine && c == '\r')) break;
   }
   funlockfile(file);
   if (size > 0) buffer[count] = 0;
@@ -24,47 +24,72 @@ std::size_t ReadLinePart(std::FILE* file, char* buffer, i32 size) {
 }
 
 LineRead LineReader::Next(char* buffer, i32 size) {
+  length = 0;
   if (endless) return LineRead::End;
   const std::size_t room = size > 1 ? static_cast<std::size_t>(size - 1) : 0;
-  std::size_t length = ReadLinePart(file, buffer, size);
-  if (length == 0) return LineRead::End;
-  if (lineNumber == 0 && length >= 3 && std::memcmp(buffer, "\xEF\xBB\xBF", 3) == 0) {
+  std::size_t count = ReadLinePart(file, buffer, size, loneCrEndsLine);
+  if (count == 0) return LineRead::End;
+  auto endsLine = [&](char c) { return c == '\n' || (loneCrEndsLine && c == '\r'); };
+  if (lineNumber == 0 && count >= 3 && std::memcmp(buffer, "\xEF\xBB\xBF", 3) == 0) {
     // The byte-order mark is no part of the first line: the room it took is
     // filled from the rest of the line.
-    length -= 3;
-    std::memmove(buffer, buffer + 3, length + 1);
-    if (length == 0 || buffer[length - 1] != '\n')
-      length += ReadLinePart(file, buffer + length, size - static_cast<i32>(length));
-    if (length == 0) return LineRead::End;
+    count -= 3;
+    std::memmove(buffer, buffer + 3, count + 1);
+    if (count == 0 || !endsLine(buffer[count - 1]))
+      count += ReadLinePart(file, buffer + count, size - static_cast<i32>(count), loneCrEndsLine);
+    if (count == 0) return LineRead::End;
   }
   if (lineNumber < INT32_MAX) ++lineNumber;
-  auto dropCarriageReturn = [&]() {
-    if (length > 0 && buffer[length - 1] == '\r') buffer[--length] = 0;
+  auto done = [&](LineRead kind) {
+    length = count;
+    return kind;
   };
-  if (buffer[length - 1] == '\n') {
-    // CR LF ends the line as LF does.
-    if (length >= 2 && buffer[length - 2] == '\r') {
-      buffer[length - 2] = '\n';
-      buffer[--length] = 0;
-    }
-    return LineRead::Line;
+  // After a CR that ends a line, a LF is the second byte of the same line end.
+  auto passLineFeed = [&]() {
+    const int next = std::fgetc(file);
+    if (next != '\n' && next != EOF) std::ungetc(next, file);
+  };
+  auto dropCarriageReturn = [&]() {
+    if (count > 0 && buffer[count - 1] == '\r') buffer[--count] = 0;
+  };
+  if (loneCrEndsLine && buffer[count - 1] == '\r') {
+    // CR LF and a lone CR end the line as LF does.
+    passLineFeed();
+    buffer[count - 1] = '\n';
+    return done(LineRead::Line);
   }
-  if (length < room) {  // the last line of the file, without a line end
+  if (buffer[count - 1] == '\n') {
+    // CR LF ends the line as LF does.
+    if (count >= 2 && buffer[count - 2] == '\r') {
+      buffer[count - 2] = '\n';
+      buffer[--count] = 0;
+    }
+    return done(LineRead::Line);
+  }
+  if (count < room) {  // the last line of the file, without a line end
     dropCarriageReturn();
-    return LineRead::Line;
+    return done(LineRead::Line);
   }
   // The buffer is full without a line end: the line fits when its end or
   // the end of the file comes next.
   int c = std::fgetc(file);
   if (c == '\r') {
+    if (loneCrEndsLine) {
+      passLineFeed();
+      return done(LineRead::Line);
+    }
     c = std::fgetc(file);
-    if (c == '\n' || c == EOF) return LineRead::Line;
+    if (c == '\n' || c == EOF) return done(LineRead::Line);
   } else if (c == '\n' || c == EOF) {
     dropCarriageReturn();
-    return LineRead::Line;
+    return done(LineRead::Line);
   }
   // Too long: its rest is passed over, but not for ever.
-  for (i64 passed = static_cast<i64>(length); c != '\n' && c != EOF; c = std::fgetc(file)) {
+  for (i64 passed = static_cast<i64>(count); c != '\n' && c != EOF; c = std::fgetc(file)) {
+    if (loneCrEndsLine && c == '\r') {
+      passLineFeed();
+      break;
+    }
     if (++passed >= EndlessLineLength) {
       endless = true;
       return LineRead::End;
@@ -72,7 +97,7 @@ LineRead LineReader::Next(char* buffer, i32 size) {
   }
   gLog.Error("%s : line %d longer than %d characters ignored : '%.40s...'", fileName, lineNumber,
              size - 1, buffer);
-  return LineRead::TooLong;
+  return done(LineRead::TooLong);
 }
 
 bool LineReader::Failed() const {

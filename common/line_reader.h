@@ -1,11 +1,11 @@
 // Line input of every text the program reads: the configuration and
 // personality files, the tools' files and the protocol's standard input.
 // Each line is read whole into a fixed buffer. A UTF-8 byte-order mark
-// before the first line is skipped and a line ending in CR LF reads as one
-// ending in LF, so that a file written on any system reads alike. A line too
-// long for the buffer is an error of that line alone; its rest is never
-// taken for a line of its own. A file that cannot be opened or read is named
-// on standard error.
+// before the first line is skipped, a line ending in CR LF reads as one
+// ending in LF, and in a file a lone CR ends a line as LF does, so that a
+// file written on any system reads alike. A line too long for the buffer is
+// an error of that line alone; its rest is never taken for a line of its
+// own. A file that cannot be opened or read is named on standard error.
 #pragma once
 
 #include <cstddef>
@@ -26,13 +26,19 @@ constexpr i64 EndlessLineLength = i64{1} << 20;
 struct LineReader {
   std::FILE* file;
   const char* fileName;  // for the error message
-  i32 lineNumber = 0;    // of the line last read, from 1
-  bool endless = false;  // reading stopped inside a line that does not end
+  // A lone CR ends a line (files); off for an input that may pause after a
+  // CR, where telling it from CR LF would wait for the next byte.
+  bool loneCrEndsLine;
+  i32 lineNumber = 0;      // of the line last read, from 1
+  std::size_t length = 0;  // characters of the line last read, its line end included
+  bool endless = false;    // reading stopped inside a line that does not end
 
-  LineReader(std::FILE* fileIn, const char* fileNameIn) : file(fileIn), fileName(fileNameIn) {}
+  LineReader(std::FILE* fileIn, const char* fileNameIn, bool loneCrEndsLineIn = true)
+      : file(fileIn), fileName(fileNameIn), loneCrEndsLine(loneCrEndsLineIn) {}
 
   // Reads the next line into buffer, which holds size bytes: a line of up to
   // size - 1 characters fits (its line end is dropped when there is no room).
+  // The line may hold NUL bytes: length tells where it ends.
   LineRead Next(char* buffer, i32 size);
 
   // After End: true when reading stopped on an error or inside a line that
@@ -46,8 +52,9 @@ struct LineReader {
 // at most size - 1 characters, up to and including a line end, then a NUL.
 // Returns the number of characters read, 0 at the end of the input. A line
 // is measured by that count, never by its first NUL: a line may hold NUL
-// bytes, and a long one must not pass for a short one.
-std::size_t ReadLinePart(std::FILE* file, char* buffer, i32 size);
+// bytes, and a long one must not pass for a short one. With crEndsLine a CR
+// ends the part as a line end does.
+std::size_t ReadLinePart(std::FILE* file, char* buffer, i32 size, bool crEndsLine = false);
 
 // Blanks around a line's words: a space or a tab.
 inline bool IsLineBlank(char c) { return c == ' ' || c == '\t'; }

@@ -1,10 +1,17 @@
 #include "common/log.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdarg>
+#include <cstring>
 #include <ctime>
+
+#include "common/line_reader.h"
 
 Log gLog;
 
@@ -51,6 +58,44 @@ void AppendEscaped(std::string& out, const char* message) {
   }
 }
 
+// Why the log file cannot be opened or written, in the user's words where
+// the system's would mislead.
+const char* FileErrorReason(int error) {
+  if (error == ENXIO) return "a pipe without a reader";
+  if (error == EAGAIN || error == EWOULDBLOCK) return "its reader does not keep up";
+  return std::strerror(error);
+}
+
+// Writing to a pipe whose reader has gone raises SIGPIPE, which would end the
+// program. While the log writes to a pipe the signal is held back for the
+// writing thread, and one that the writes raised is taken before it is let
+// through again; the write itself then fails with EPIPE.
+class PipeSignalHold {
+ public:
+  explicit PipeSignalHold(bool active) : active_(active) {
+    if (!active_) return;
+    sigemptyset(&pipeSignal_);
+    sigaddset(&pipeSignal_, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipeSignal_, &previous_);
+  }
+  ~PipeSignalHold() {
+    if (!active_) return;
+    sigset_t pending;
+    if (sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1) {
+      const timespec noWait = {0, 0};
+      sigtimedwait(&pipeSignal_, nullptr, &noWait);
+    }
+    pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+  }
+  PipeSignalHold(const PipeSignalHold&) = delete;
+  PipeSignalHold& operator=(const PipeSignalHold&) = delete;
+
+ private:
+  bool active_;
+  sigset_t pipeSignal_;
+  sigset_t previous_;
+};
+
 }  // namespace
 
 Log::Log()
@@ -88,8 +133,25 @@ bool Log::Open(i32 levelMask, i32 format, i32 withPidIn) {
     fileName += pid;
   }
   fileName += text ? TextExtension : HtmlExtension;
-  file = std::fopen(fileName.c_str(), "w");
-  if (file && !text) {
+  // The log never makes the engine wait: opening a named pipe without a
+  // reader fails at once instead of waiting for one, and a write that would
+  // wait for a reader fails (and ends the log) instead.
+  const int flags = O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+  const int fd = open(fileName.c_str(), flags, 0666);
+  if (fd < 0) {
+    ReportFileError("open log", fileName.c_str(), FileErrorReason(errno));
+    return false;
+  }
+  struct stat status;
+  toPipe_ = fstat(fd, &status) == 0 && (S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode));
+  file = fdopen(fd, "w");
+  if (!file) {
+    ReportFileError("open log", fileName.c_str(), FileErrorReason(errno));
+    close(fd);
+    return false;
+  }
+  if (!text) {
+    const PipeSignalHold hold(toPipe_);
     std::fprintf(file, "<!DOCTYPE HTML>\n");
     std::fprintf(file, "<html>\n");
     std::fprintf(file, "<head>\n");
@@ -107,9 +169,19 @@ bool Log::Open(i32 levelMask, i32 format, i32 withPidIn) {
     std::fprintf(file, "</head>\n");
     std::fprintf(file, "<body>\n");
     std::fprintf(file, "<table id=\"tablelog\">\n");
-    std::fflush(file);
+    FlushLocked();
   }
   return file != nullptr;
+}
+
+void Log::FlushLocked() {
+  const int flushed = std::fflush(file);
+  const int error = errno;
+  if (flushed == 0 && !std::ferror(file)) return;
+  // One line says why; the engine goes on without its log.
+  ReportFileError("write log", fileName.c_str(), FileErrorReason(error));
+  std::fclose(file);
+  file = nullptr;
 }
 
 void Log::WriteLocked(i32 level, const char* message) {
@@ -118,6 +190,7 @@ void Log::WriteLocked(i32 level, const char* message) {
   info.count++;
   char stamp[64];
   FormatTimeStamp(stamp, sizeof stamp);
+  const PipeSignalHold hold(toPipe_);
   if (text) {
     std::fprintf(file, "%s %-10s %s\n", stamp, info.name.c_str(), message);
   } else {
@@ -126,7 +199,7 @@ void Log::WriteLocked(i32 level, const char* message) {
     std::fprintf(file, "<tr class=\"%s\"><th>%s</th><td>%s</td><td>%s</td></tr>\n",
                  info.cssClass.c_str(), stamp, info.name.c_str(), escaped.c_str());
   }
-  std::fflush(file);
+  FlushLocked();
 }
 
 void Log::Write(i32 level, const char* message) {
@@ -174,6 +247,7 @@ void Log::Error(const char* format, ...) {
 
 void Log::CloseLocked() {
   if (!file) return;
+  const PipeSignalHold hold(toPipe_);
   if (enabled) {
     if (text) {
       std::fprintf(file, "\n");
@@ -194,7 +268,8 @@ void Log::CloseLocked() {
       std::fprintf(file, "</html>\n");
     }
   }
-  std::fflush(file);
+  FlushLocked();
+  if (!file) return;
   std::fclose(file);
   file = nullptr;
 }

@@ -44,7 +44,10 @@ class Log {
   // else HTML; withPid puts "_<pid>" into the file name. A mask of 0 switches
   // the log off and opens nothing. Otherwise the file is created (mode "w") in
   // the working directory. A file still open is closed first. Returns true
-  // when a file is open afterwards.
+  // when a file is open afterwards. Neither opening nor writing ever waits:
+  // a file that cannot be opened, or the first write that fails (a full
+  // disk, a pipe whose reader is gone or does not keep up), is told in one
+  // line on standard error, and the log goes on without a file.
   bool Open(i32 levelMask, i32 format, i32 withPid);
 
   // Writes one line of the level, unconditionally for an enabled log with an
@@ -75,10 +78,13 @@ class Log {
   void VPrint(i32 level, const char* format, std::va_list args);
   void WriteLocked(i32 level, const char* message);
   void CloseLocked();
+  // Flushes the file; a failure is told and the file dropped.
+  void FlushLocked();
 
   // Lines come from the main thread, the input thread and a few search-thread
   // errors; the lock keeps lines whole and counts exact.
   std::mutex lock;
+  bool toPipe_ = false;  // the file is a pipe or socket: writes may raise SIGPIPE
 };
 
 // The one log of the program, constructed before main without a file.

@@ -85,6 +85,17 @@ int Personality::Load(const char* fileName, std::vector<std::string>* notes) {
     active = 0;
     return 0;
   }
+  // A file with data but none of the weights (a binary file, the settings of
+  // another program) is no personality: the built-in weights stay. An empty
+  // file, or one of comments only, installs the defaults.
+  bool known = false;
+  for (const PersonalityKey& key : PersonalityKeys) known = known || file.Has(key.name);
+  if (!known && file.dataLines > 0) {
+    Report(notes, LogError, "personality file %s holds no known setting", fileName);
+    Init(0);
+    active = 0;
+    return 0;
+  }
   gLog.Info("load personality %s", fileName);
   for (const PersonalityKey& key : PersonalityKeys)
     this->*key.field = file.GetInt(key.name, key.defaultValue, key.minimum, key.maximum);

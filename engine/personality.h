@@ -39,7 +39,8 @@ struct Personality {
 
   // Reads a personality file; keys it lacks take their defaults and values
   // outside a key's range are clamped to it (logged as a warning). Installs
-  // the weights and returns non-zero when the file was read; otherwise
+  // the weights and returns non-zero when the file was read; otherwise (also
+  // when no line of it is one of the weights, though some line holds data)
   // restores the built-in weights, clears active and returns 0, logging an
   // error unless the name is empty. The texts of the messages logged are
   // also appended to notes when it is given.

@@ -77,8 +77,10 @@ ThreadPool::ThreadPool() { lock.Init(); }
 ThreadPool::~ThreadPool() { StopAll(); }
 
 void ThreadPool::SetThreadCount(i64 n) {
-  // Every caller's count is held to the pool's range here, and only here.
-  const i32 count = n < 1 ? 1 : n > MaxSearchThreads ? MaxSearchThreads : static_cast<i32>(n);
+  // Whatever a caller passes is held to the pool's range.
+  const i32 count = n < MinSearchThreads   ? MinSearchThreads
+                    : n > MaxSearchThreads ? MaxSearchThreads
+                                           : static_cast<i32>(n);
   if (count == threadCount) return;
   threadCount = count;
   CreateThreads();

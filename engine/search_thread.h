@@ -22,7 +22,11 @@ struct SplitPoint;
 
 constexpr i32 KeyStackSize = 256;       // keys of one context's key stack
 constexpr i32 MaxSplitPoints = 8;       // open split points per thread
-constexpr i32 MaxSearchThreads = 64;    // threads of the pool
+// The range of the pool's thread count. The pool holds every count to it;
+// the readers that tell the user of a count outside it (the configuration
+// file, the UCI option) hold it to the same bounds.
+constexpr i32 MinSearchThreads = 1;
+constexpr i32 MaxSearchThreads = 64;
 constexpr u32 SearchThreadStackSize = 4u * 1024u * 1024u;
 
 // Node kinds of a split point.

@@ -45,11 +45,8 @@ void InputThread::Run() {
     if (ready < 0 && errno == EINTR) continue;
     // Data, end of input or an error: the read tells which.
     const i32 read = ready < 0 ? 0 : manager->ReadLine();
-    if (read == 0) {
-      manager->HandleEndOfInput();
-      break;
-    }
-    if (read > 0) manager->HandleInputLine(manager->lineBuffer);
+    manager->HandleRead(read);
+    if (read == 0) break;
   }
   // After the end of the input a requested search still runs and answers.
   manager->lock.Lock();

@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "common/build_info.h"
 #include "common/line_reader.h"
@@ -12,6 +13,30 @@
 #include "protocol/protocol_chooser.h"
 #include "protocol/uci.h"
 #include "protocol/xboard.h"
+
+namespace {
+
+// Characters of a dialogue line that a log line keeps when the whole line
+// does not fit: the rest of the log line holds the mark of the cut.
+constexpr int LoggedLineKept = LogMessageMax - 100;
+
+// Logs a line of the dialogue at GUI after its direction ("<<" in, ">>"
+// out). A line too long for a log line is cut with a mark that says so and
+// tells its length; refused marks the start of an input line too long to be
+// read.
+void LogDialogueLine(const char* direction, const char* line, std::size_t length,
+                     bool refused = false) {
+  if (refused)
+    gLog.Print(LogGui, "%s %.*s [cut: a line of more than %d characters, refused]", direction,
+               LoggedLineKept, line, InputLineMax);
+  else if (length > static_cast<std::size_t>(LogMessageMax) - 3)
+    gLog.Print(LogGui, "%s %.*s [cut: %zu characters in all]", direction, LoggedLineKept, line,
+               length);
+  else
+    gLog.Print(LogGui, "%s %s", direction, line);
+}
+
+}  // namespace
 
 void ProtocolHandler::StopAtEndOfInputLocked() { manager->StopSearchLocked(StopNormal); }
 
@@ -116,25 +141,39 @@ bool ProtocolManager::PonderHitLocked() {
   return !threadedInput;
 }
 
-void ProtocolManager::DeferLocked(const char* line, CommandKind kind) {
-  queue.push_back(QueuedLine{line, kind});
+void ProtocolManager::DeferLocked(const char* line, CommandKind kind, bool tooLong) {
+  queue.push_back(QueuedLine{line, kind, tooLong});
   if (kind == CommandKind::Starter) ++queuedStarters;
   wakeUp.Signal();
 }
 
 void ProtocolManager::SendLine(const char* text) {
-  gLog.Print(LogGui, ">> %s", text);
+  LogDialogueLine(">>", text, std::strlen(text));
   std::puts(text);
 }
 
 void ProtocolManager::SendFormatted(const char* format, ...) {
-  char buffer[LineBufferSize];
+  // A line is never cut: one longer than the buffer (a refused command
+  // quoted whole) is formatted again into room of its own.
+  char buffer[4096];
   std::va_list args;
   va_start(args, format);
-  std::vsnprintf(buffer, sizeof buffer, format, args);
+  std::va_list again;
+  va_copy(again, args);
+  const int length = std::vsnprintf(buffer, sizeof buffer, format, args);
   va_end(args);
-  std::puts(buffer);
-  gLog.Print(LogGui, ">> %s", buffer);
+  std::vector<char> longer;
+  const char* text = buffer;
+  if (length < 0) {
+    buffer[0] = 0;
+  } else if (static_cast<std::size_t>(length) >= sizeof buffer) {
+    longer.resize(static_cast<std::size_t>(length) + 1);
+    std::vsnprintf(longer.data(), longer.size(), format, again);
+    text = longer.data();
+  }
+  va_end(again);
+  std::puts(text);
+  LogDialogueLine(">>", text, std::strlen(text));
 }
 
 void ProtocolManager::MovesToString(const Move* moves, i32 count, char* out) const {
@@ -229,11 +268,9 @@ i32 ProtocolManager::ReadLine() {
     if (input.endless) gLog.Error("Input line %d does not end, input closed", input.lineNumber);
     return 0;
   }
-  if (read == LineRead::TooLong) {
-    // Consumed whole and logged: its rest is no command.
-    lineBuffer[0] = 0;
-    return -1;
-  }
+  // A line too long is consumed whole and logged; its rest is no command,
+  // and its start names it when it is refused.
+  if (read == LineRead::TooLong) return -1;
   // Blanks around a command, and the CR of an interface that ends its lines
   // with CR LF, do not count.
   const std::size_t length = CutLineEnd(lineBuffer, std::strlen(lineBuffer));
@@ -243,13 +280,22 @@ i32 ProtocolManager::ReadLine() {
   return 1;
 }
 
-void ProtocolManager::HandleInputLine(const char* line) {
+void ProtocolManager::HandleRead(i32 read) {
+  if (read > 0)
+    HandleInputLine(lineBuffer);
+  else if (read < 0)
+    HandleInputLine(lineBuffer, true);
+  else
+    HandleEndOfInput();
+}
+
+void ProtocolManager::HandleInputLine(const char* line, bool tooLong) {
   // Logged under the lock, as the listeners log their output: a line the
   // log shows after this one was written after the line was read and, for
   // a line that waits for the busy search, after that search was told.
   lock.Lock();
-  gLog.Print(LogGui, "<< %s", line);
-  if (!*line) {
+  LogDialogueLine("<<", line, std::strlen(line), tooLong);
+  if (!*line && !tooLong) {
     lock.Unlock();
     return;
   }
@@ -257,7 +303,7 @@ void ProtocolManager::HandleInputLine(const char* line) {
     lock.Unlock();
     return;
   }
-  const CommandKind kind = protocol->Classify(line);
+  const CommandKind kind = tooLong ? protocol->LongLineKind() : protocol->Classify(line);
   bool runNow = false;
   switch (kind) {
     case CommandKind::Immediate:
@@ -277,13 +323,13 @@ void ProtocolManager::HandleInputLine(const char* line) {
       break;
   }
   if (!runNow) {
-    DeferLocked(line, kind);
-    if (searchBusy) protocol->LineWaitsLocked(line);
+    DeferLocked(line, kind, tooLong);
+    if (searchBusy && !tooLong) protocol->LineWaitsLocked(line);
     lock.Unlock();
     return;
   }
   lock.Unlock();
-  RunCommand(line);
+  RunCommand(line, tooLong);
 }
 
 void ProtocolManager::HandleEndOfInput() {
@@ -301,12 +347,16 @@ void ProtocolManager::HandleEndOfInput() {
   lock.Unlock();
 }
 
-void ProtocolManager::RunCommand(const char* line) {
+void ProtocolManager::RunCommand(const char* line, bool tooLong) {
   if (threadedInput && pthread_mutex_trylock(&commandLock.mutex) != 0) {
     if (commandWaitHook) commandWaitHook();
     commandLock.Lock();
   }
-  const i32 result = protocol->ProcessCommand(line);
+  i32 result = 1;
+  if (tooLong)
+    protocol->RefuseLongLine(line);
+  else
+    result = protocol->ProcessCommand(line);
   if (threadedInput) commandLock.Unlock();
   if (result == 0) SetQuit();
 }
@@ -336,8 +386,9 @@ void ProtocolManager::RunCommandLoop() {
         // The line stays queued while it runs, so that lines arriving
         // meanwhile keep their place behind it.
         const std::string text = queue.front().text;
+        const bool tooLong = queue.front().tooLong;
         lock.Unlock();
-        RunCommand(text.c_str());
+        RunCommand(text.c_str(), tooLong);
         lock.Lock();
         if (queue.front().kind == CommandKind::Starter) --queuedStarters;
         queue.pop_front();
@@ -345,7 +396,7 @@ void ProtocolManager::RunCommandLoop() {
       }
       // The line that waits first may end the busy search, as it would
       // have on arrival had it found no line before it.
-      protocol->LineWaitsLocked(queue.front().text.c_str());
+      if (!queue.front().tooLong) protocol->LineWaitsLocked(queue.front().text.c_str());
       // A search is requested: the control lines queued for it (up to the
       // next line that may start another search) reach it now, ahead of
       // the lines that wait for its end.
@@ -355,9 +406,10 @@ void ProtocolManager::RunCommandLoop() {
         ++control;
       if (control != queue.end() && control->kind == CommandKind::Control) {
         const std::string text = control->text;
+        const bool tooLong = control->tooLong;
         queue.erase(control);
         lock.Unlock();
-        RunCommand(text.c_str());
+        RunCommand(text.c_str(), tooLong);
         lock.Lock();
         continue;
       }
@@ -388,11 +440,7 @@ void ProtocolManager::RunCommandLoop() {
       continue;
     }
     lock.Unlock();
-    const i32 read = ReadLine();
-    if (read == 0)
-      HandleEndOfInput();
-    else if (read > 0)
-      HandleInputLine(lineBuffer);
+    HandleRead(ReadLine());
     lock.Lock();
   }
   lock.Unlock();

@@ -19,8 +19,11 @@ class Engine;
 class InputThread;
 class ProtocolManager;
 
-// Room of the input line buffer: a line holds at most 4095 characters.
-constexpr i32 LineBufferSize = 4096;
+// The longest input line: room for the move list of a game of several
+// thousand moves. A longer line is refused whole, with a message of the protocol.
+constexpr i32 InputLineMax = 64 * 1024;
+// Room of the input line buffer: a line and its terminating NUL.
+constexpr i32 LineBufferSize = InputLineMax + 1;
 
 // Protocol ids.
 constexpr i32 ProtocolNone = 0;  // the chooser waits for "uci" or "xboard"
@@ -61,6 +64,11 @@ class ProtocolHandler {
   // The input has ended while a search is busy (lock held): the search ends
   // as the interface's own stop command would end it, and answers.
   virtual void StopAtEndOfInputLocked();
+  // A line longer than InputLineMax, of which start is the beginning, is
+  // refused: how that is scheduled, and the refusal, which tells the
+  // interface. Before a protocol is chosen it is only logged.
+  virtual CommandKind LongLineKind() const { return CommandKind::Immediate; }
+  virtual void RefuseLongLine(const char*) {}
 
   Engine* engine = nullptr;
   ProtocolManager* manager = nullptr;
@@ -94,8 +102,9 @@ class ProtocolManager {
   bool PonderHitLocked();
   // True from a search request until Think has returned. Lock held.
   bool SearchBusyLocked() const { return searchBusy != 0; }
-  // Queues a line to run after the busy search, as if it had arrived now. Lock held.
-  void DeferLocked(const char* line, CommandKind kind);
+  // Queues a line to run after the busy search, as if it had arrived now
+  // (tooLong: a line to refuse, of which line is the start). Lock held.
+  void DeferLocked(const char* line, CommandKind kind, bool tooLong = false);
 
   // Output to the interface: logged at GUI as ">> %s" and written with a newline.
   void SendLine(const char* text);
@@ -112,11 +121,15 @@ class ProtocolManager {
 
   // Reads one line from standard input into lineBuffer, without its line end
   // (LF or CR LF) and the blanks around it: 1 a line, 0 end of input (or a
-  // line that never ends), -1 a line too long for the buffer (consumed whole
-  // and dropped).
+  // line that never ends), -1 a line longer than InputLineMax (consumed
+  // whole; lineBuffer holds its start).
   i32 ReadLine();
-  // Logs one line read from standard input and runs or queues it.
-  void HandleInputLine(const char* line);
+  // Hands on what ReadLine returned: a line, a line to refuse, or the end of
+  // the input.
+  void HandleRead(i32 read);
+  // Logs one line read from standard input and runs or queues it; a line
+  // too long (tooLong, line being its start) is refused in its turn.
+  void HandleInputLine(const char* line, bool tooLong = false);
   // End of standard input: a busy search ends and answers, then the program
   // ends as on "quit".
   void HandleEndOfInput();
@@ -135,7 +148,7 @@ class ProtocolManager {
   std::atomic<u8> searchPending{0};    // a search request waits for the main thread
   i32 searchRequestPonder = 0;         // that request's argument for Think
   char* lineBuffer = nullptr;          // the one input buffer, LineBufferSize bytes
-  LineReader input{stdin, "standard input"};  // reads lineBuffer's lines
+  LineReader input{stdin, "standard input", false};  // reads lineBuffer's lines
   i32 protocolId = ProtocolNone;
   std::atomic<u8> quit{0};             // ends the command loop; never cleared
 
@@ -177,10 +190,12 @@ class ProtocolManager {
   struct QueuedLine {
     std::string text;
     CommandKind kind;
+    bool tooLong;  // text is the start of a line to refuse
   };
-  // Runs one line through the current handler (serialized with the input
-  // thread's commands) and sets the quit flag on a result of 0.
-  void RunCommand(const char* line);
+  // Runs one line through the current handler, or has it refuse a line too
+  // long (serialized with the input thread's commands), and sets the quit
+  // flag on a result of 0.
+  void RunCommand(const char* line, bool tooLong = false);
   bool LaunchInputThread();
 
   std::deque<QueuedLine> queue;  // lines waiting for the busy search, under lock

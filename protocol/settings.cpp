@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "common/build_info.h"
+#include "engine/search_thread.h"
 
 const char* const ConfigFileName = "zorvel.ini";
 const char* const DefaultBookFile = "zorvelbook-20.bin";
@@ -27,7 +28,7 @@ void ReadSettings(IniFile& ini, Settings& settings, std::string& bookFile,
   settings.BookSelectivity = ini.GetInt("BookSelectivity", 100, 1, 100);
   settings.UseStrength = ini.GetInt("UseStrength", 0, 0, 1);
   settings.StrengthELO = ini.GetInt("StrengthELO", 2700, MinStrengthElo, MaxStrengthElo);
-  settings.MaxThreads = ini.GetInt("MaxThreads", 1, 1, 64);
+  settings.MaxThreads = ini.GetInt("MaxThreads", 1, MinSearchThreads, MaxSearchThreads);
   // Counted in quarter plies by the search; more plies than a search reaches
   // mean no split at all.
   settings.MinSplitDepth = ini.GetInt("MinSplitDepth", 4, 1, MaxPly);

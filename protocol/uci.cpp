@@ -2,7 +2,6 @@
 
 #include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <strings.h>
@@ -13,6 +12,7 @@
 #include "common/log.h"
 #include "engine/engine.h"
 #include "engine/evaluate.h"
+#include "protocol/command_number.h"
 #include "protocol/engine_setup.h"
 #include "tools/perft_tools.h"
 
@@ -41,15 +41,6 @@ const char* FindMovesWord(const char* text) {
   for (const char* p = std::strstr(text, "moves"); p; p = std::strstr(p + 1, "moves"))
     if ((p == text || p[-1] == ' ') && StartsWithWord(p, "moves")) return p;
   return nullptr;
-}
-
-// A number of the command line, read as base 10 and held to 32 bits so that
-// every target reads an oversized value alike.
-i32 ReadNumber(const char* text) {
-  const long value = std::strtol(text, nullptr, 10);
-  if (value > INT32_MAX) return INT32_MAX;
-  if (value < INT32_MIN) return INT32_MIN;
-  return static_cast<i32>(value);
 }
 
 // Copies the word at text (up to the next blank) into out of 256 bytes;
@@ -332,6 +323,13 @@ void UciProtocol::RefusePosition(const std::string& reason, bool tell) {
   if (tell) listener.SendText(reason.c_str());
 }
 
+void UciProtocol::RefuseLongLine(const char* start) {
+  char reason[128];
+  std::snprintf(reason, sizeof reason, "Line too long (more than %d characters) : '%.40s...'",
+                InputLineMax, SkipLineBlanks(start));
+  RefusePosition(reason, true);
+}
+
 void UciProtocol::PonderHit() {
   manager->lock.Lock();
   char held[32];
@@ -455,8 +453,8 @@ void UciProtocol::Identify() {
                          OnOff(settings.UseNullMovePruning));
   manager->SendFormatted("option name LateMoveReduction type check default %s",
                          OnOff(settings.UseLMR));
-  manager->SendFormatted("option name Threads type spin default %d min 1 max %d",
-                         settings.MaxThreads, MaxSearchThreads);
+  manager->SendFormatted("option name Threads type spin default %d min %d max %d",
+                         settings.MaxThreads, MinSearchThreads, MaxSearchThreads);
   manager->SendFormatted("option name UCI_LimitStrength type check default %s",
                          OnOff(settings.UseStrength));
   manager->SendFormatted("option name UCI_Elo type spin default %d min %d max %d",
@@ -536,7 +534,8 @@ void UciProtocol::SetOption(const char* line) {
   } else if ((value = OptionValue(name, "UCI_Chess960 "))) {
     engine->board.chess960 = std::strcmp(value, "true") == 0 ? 1 : 0;
   } else if ((value = OptionValue(name, "Threads "))) {
-    if (SpinValue("Threads", value, 1, MaxSearchThreads, &number)) engine->SetThreadCount(number);
+    if (SpinValue("Threads", value, MinSearchThreads, MaxSearchThreads, &number))
+      engine->SetThreadCount(number);
   } else if ((value = OptionValue(name, "UsePersonality "))) {
     settings.personalityActive = std::strcmp(value, "true") == 0 ? 1 : 0;
     SwitchPersonality();
@@ -549,10 +548,8 @@ void UciProtocol::SetOption(const char* line) {
 bool UciProtocol::SpinValue(const char* option, const char* text, i32 min, i32 max, i32* value) {
   // A value outside the range "uci" announced is held to it, as the
   // configuration file holds it; text that is no whole number changes nothing.
-  // strtoll saturates, so a number beyond 64 bits is outside the range too.
-  char* end = nullptr;
-  const long long requested = std::strtoll(text, &end, 10);
-  if (end == text || *SkipLineBlanks(end) != 0) {
+  i64 requested = 0;
+  if (!ReadWholeNumber(text, NumberSign::Allowed, &requested)) {
     gLog.Warning("%s : '%s' is not a whole number, the option is unchanged", option, text);
     manager->SendFormatted("info string %s '%s' is not a whole number, the option is unchanged",
                            option, text);
@@ -701,11 +698,7 @@ void UciListener::OnHashFull(i32 permille) { manager->SendFormatted("info hashfu
 void UciListener::OnDepth(i32 depth) { manager->SendFormatted("info depth %d", depth); }
 
 void UciListener::PollInput() {
-  const i32 read = manager->ReadLine();
-  if (read == 0)
-    manager->HandleEndOfInput();
-  else if (read > 0)
-    manager->HandleInputLine(manager->lineBuffer);
+  manager->HandleRead(manager->ReadLine());
 }
 
 void UciListener::OnCurrMove(Move move, i32 number) {

@@ -56,6 +56,10 @@ class UciProtocol : public ProtocolHandler {
   void AfterSearch() override;
   void LineWaitsLocked(const char* line) override;
   void StopAtEndOfInputLocked() override;
+  // A line too long is taken for a "position" of a long game: refused as
+  // one, in its turn.
+  CommandKind LongLineKind() const override { return CommandKind::Deferred; }
+  void RefuseLongLine(const char* start) override;
 
   // Holds the answer line until the interface asks for it. Lock held.
   void HoldAnswerLocked(const char* line, bool infinite);

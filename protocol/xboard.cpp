@@ -1,5 +1,6 @@
 #include "protocol/xboard.h"
 
+#include <cctype>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -8,9 +9,11 @@
 
 #include "board/movegen.h"
 #include "common/build_info.h"
+#include "common/line_reader.h"
 #include "common/log.h"
 #include "engine/engine.h"
 #include "engine/evaluate.h"
+#include "protocol/command_number.h"
 #include "protocol/engine_setup.h"
 #include "tools/perft_tools.h"
 
@@ -25,11 +28,7 @@ bool Is(const char* line, const char* word) { return std::strcmp(line, word) == 
 // The number after the first blank of the line, held to 32 bits.
 i32 Argument(const char* line) {
   const char* blank = std::strchr(line, ' ');
-  if (!blank) return 0;
-  const long value = std::strtol(blank + 1, nullptr, 10);
-  if (value > INT32_MAX) return INT32_MAX;
-  if (value < INT32_MIN) return INT32_MIN;
-  return static_cast<i32>(value);
+  return blank ? ReadNumber(blank + 1) : 0;
 }
 
 // Promotion piece of a coordinate move text (0 when it has none).
@@ -77,13 +76,10 @@ const char* WithoutUsermove(const char* line) {
   return StartsWith(line, "usermove ") ? line + 9 : line;
 }
 
-// A field of digits alone that fits 31 bits, as a "level" field must be
-// (strtoul saturates, so a longer number does not fit either).
-bool ReadWholeNumber(const char* text, u32* value) {
-  if (*text < '0' || *text > '9') return false;
-  char* end = nullptr;
-  const unsigned long number = std::strtoul(text, &end, 10);
-  if (*end != 0 || number > static_cast<unsigned long>(INT32_MAX)) return false;
+// A field of digits alone that fits 31 bits, as a "level" field must be.
+bool ReadLevelField(const char* text, u32* value) {
+  i64 number = 0;
+  if (!ReadWholeNumber(text, NumberSign::None, &number) || number > INT32_MAX) return false;
   *value = static_cast<u32>(number);
   return true;
 }
@@ -309,6 +305,10 @@ i32 XBoardProtocol::ProcessCommand(const char* command) {
   return 1;
 }
 
+void XBoardProtocol::RefuseLongLine(const char* start) {
+  manager->SendFormatted("Error (line too long): %.40s...", SkipLineBlanks(start));
+}
+
 void XBoardProtocol::ResumeAnalysis() {
   if (!analyzing || !analysisRestart) return;
   manager->lock.Lock();
@@ -332,15 +332,15 @@ void XBoardProtocol::ResumeAnalysis() {
 }
 
 void XBoardProtocol::Cores(const char* text) {
-  char* end = nullptr;
-  const long value = std::strtol(text, &end, 10);
-  if (end == text) {
+  i64 threads = 0;
+  if (!ReadWholeNumber(text, NumberSign::Allowed, &threads)) {
     gLog.Error("cores : '%s' is not a number of threads", text);
+    manager->SendFormatted("Error (not a number of threads): cores %s", text);
     return;
   }
   // The line waited for any busy search: the pool is idle while it is rebuilt.
   // The pool holds the number to its range.
-  engine->SetThreadCount(value);
+  engine->SetThreadCount(threads);
 }
 
 void XBoardProtocol::Remove() {
@@ -486,17 +486,23 @@ void XBoardProtocol::Level(const char* arguments) {
   // that does not read, or a negative one, refuses the whole line and the
   // time control in force stays; missing base and increment are 0.
   char fields[3][64] = {"0", "0", "0"};
-  const int count = std::sscanf(arguments, "%63s %63s %63s", fields[0], fields[1], fields[2]);
+  int ends[3] = {0, 0, 0};
+  const int count = std::sscanf(arguments, "%63s%n %63s%n %63s%n", fields[0], &ends[0], fields[1],
+                                &ends[1], fields[2], &ends[2]);
   u32 movesPerSession = 0;
   u32 minutes = 0;
   u32 seconds = 0;
   float increment = 0.0f;
-  bool valid = count >= 1 && ReadWholeNumber(fields[0], &movesPerSession);
+  bool valid = count >= 1;
+  // A word longer than its field would go on in the next field.
+  for (int i = 0; i < count; ++i)
+    if (arguments[ends[i]] != 0 && !std::isspace(static_cast<unsigned char>(arguments[ends[i]])))
+      valid = false;
+  valid = valid && ReadLevelField(fields[0], &movesPerSession);
   if (valid) {
     char* colon = std::strchr(fields[1], ':');
     if (colon) *colon = 0;
-    valid = ReadWholeNumber(fields[1], &minutes) && (!colon || ReadWholeNumber(colon + 1, &seconds));
-    if (colon) *colon = ':';
+    valid = ReadLevelField(fields[1], &minutes) && (!colon || ReadLevelField(colon + 1, &seconds));
   }
   if (valid) {
     char* end = nullptr;
@@ -758,11 +764,7 @@ void XBoardListener::SendThinkingMultiPv(i32, i32 depth, i32 score, const Move* 
 }
 
 void XBoardListener::PollInput() {
-  const i32 read = manager->ReadLine();
-  if (read == 0)
-    manager->HandleEndOfInput();
-  else if (read > 0)
-    manager->HandleInputLine(manager->lineBuffer);
+  manager->HandleRead(manager->ReadLine());
 }
 
 void XBoardListener::SendText(const char* text) { manager->SendFormatted("%s", text); }

@@ -48,6 +48,9 @@ class XBoardProtocol : public ProtocolHandler {
   CommandKind Classify(const char* line) const override;
   void AfterSearch() override;
   void LineWaitsLocked(const char* line) override;
+  // A line too long is answered with an error in its turn; it changes nothing.
+  CommandKind LongLineKind() const override { return CommandKind::InOrder; }
+  void RefuseLongLine(const char* start) override;
 
   // Plays an opponent's move and searches unless the game has ended there.
   // Returns false when the move was rejected.

@@ -55,7 +55,10 @@ bool ReadPositions(const char* fileName, std::vector<std::string>& positions, i3
   for (LineRead read; (read = reader.Next(line, sizeof line)) != LineRead::End;) {
     // Blank lines and comments are no positions.
     if (!IsDataLine(line)) continue;
-    const char* fen = SkipLineBlanks(line);
+    char* fen = SkipLineBlanks(line);
+    // The FEN reader parts its fields at blanks: a tab between them reads as one.
+    for (char* p = fen; *p; ++p)
+      if (IsLineBlank(*p)) *p = ' ';
     Board position{};
     const char* reason =
         read == LineRead::TooLong ? "line too long" : ReadFenPosition(fen, position);

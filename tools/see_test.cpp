@@ -61,7 +61,10 @@ i32 RunSeeTest(ToolContext& tools, const char* fileName) {
     const std::size_t length = std::strlen(text);
     for (std::size_t i = 0; i + 1 < length; ++i) {
       if (text[i] != 'b' || text[i + 1] != 'm') continue;
-      const std::string position(text, i);
+      // The FEN reader parts its fields at blanks: a tab between them reads as one.
+      std::string position(text, i);
+      for (char& c : position)
+        if (IsLineBlank(c)) c = ' ';
       tools.engine->tt.Clear();
       if (!tools.engine->SetFen(position.c_str())) continue;
       exchanges += EvaluateExchanges(tools.engine->board);

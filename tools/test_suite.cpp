@@ -86,6 +86,9 @@ bool SplitTestLine(const char* line, TestLine& out) {
   }
   at = skipBlanks(at);
   out.position.assign(line, at);
+  // The FEN reader parts its fields at blanks: a tab between them reads as one.
+  for (char& c : out.position)
+    if (IsLineBlank(c)) c = ' ';
 
   // Each operation: an opcode, then its operands up to a ';' that stands
   // outside a quoted string.

@@ -1,7 +1,3 @@
-// 32-bit targets must read directories with 64-bit offsets and inode
-// numbers, or readdir fails on most host file systems under the emulator.
-#define _FILE_OFFSET_BITS 64
-
 #include "e2e/engine_process.h"
 
 #include <dirent.h>

@@ -23,8 +23,9 @@ TEST_P(LineInput, ANulByteDoesNotSplitAnOverlongLine) {
   ASSERT_TRUE(session.StartUci());
   EXPECT_EQ(session.engine().LinesStartingWith("option name Threads"),
             std::vector<std::string>{"option name Threads type spin default 1 min 1 max 64"});
-  // 4095 characters before "isready": too long for the input buffer.
-  session.engine().SendRaw(std::string("x") + '\0' + std::string(4093, 'y') + "isready\n");
+  // 65537 characters before "isready": too long for a protocol line, refused.
+  session.engine().SendRaw(std::string("x") + '\0' + std::string(65535, 'y') + "isready\n");
+  EXPECT_EQ(session.WaitFor("info string"), "info string Line too long (more than 65536 characters) : 'x...'");
   session.Send("position startpos moves e2e4");
   session.Send("printFEN");
   EXPECT_EQ(session.WaitFor("rnbqkbnr"), "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3 0 1");

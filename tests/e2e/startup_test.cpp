@@ -1,10 +1,14 @@
 // Start-up, the configuration file, the log, the protocol chooser and the
 // exit status, through the real engine.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -166,6 +170,56 @@ TEST(LogFile, FullHtmlLogNamedWithTheProcessId) {
   EXPECT_TRUE(Contains(log, "</html>"));
 }
 
+// The log never makes the engine or a tool wait, nor ends it: a log that
+// cannot be opened or written is told in one line on standard error, and the
+// engine plays on without it.
+TEST(LogFile, NeitherOpeningNorWritingTheLogEverWaits) {
+  const std::string ini = TestIni(1, "LogLevel=127\n");
+  for (const bool tool : {false, true}) {
+    // A pipe without a reader: opening it would wait for one.
+    TempDir dir;
+    TempDir errors;
+    dir.Write("zorvel.ini", ini);
+    ASSERT_EQ(mkfifo(dir.File("logfile.txt").c_str(), 0600), 0);
+    EngineProcess engine(dir.path(), tool ? std::vector<std::string>{"-perft", "2"}
+                                          : std::vector<std::string>{},
+                         errors.File("stderr.txt"));
+    if (tool) {
+      EXPECT_EQ(engine.WaitFor("Nodes", ScaledTimeout(20000)), "Nodes = 400");
+      engine.CloseInput();
+    } else {
+      engine.Send("uci");
+      EXPECT_EQ(engine.WaitFor("uciok", ScaledTimeout(20000)), "uciok");
+      engine.Send("quit");
+    }
+    EXPECT_EQ(engine.WaitExit(ScaledTimeout(10000)), 0);
+    EXPECT_EQ(errors.Read("stderr.txt"),
+              "cannot open log file 'logfile.txt' (a pipe without a reader)\n");
+  }
+  {
+    // A reader that never reads: once the pipe is full, a write would wait.
+    TempDir dir;
+    TempDir errors;
+    dir.Write("zorvel.ini", ini);
+    ASSERT_EQ(mkfifo(dir.File("logfile.txt").c_str(), 0600), 0);
+    const int reader = open(dir.File("logfile.txt").c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    EngineProcess engine(dir.path(), {}, errors.File("stderr.txt"));
+    engine.Send("uci");
+    EXPECT_EQ(engine.WaitFor("uciok", ScaledTimeout(20000)), "uciok");
+    // Few input bytes, which the engine's input pipe holds even when it
+    // waits, for more log lines than any pipe holds.
+    for (int i = 0; i < 1000; ++i) engine.Send("divide 1");
+    engine.Send("isready");
+    EXPECT_EQ(engine.WaitFor("readyok", ScaledTimeout(20000)), "readyok");
+    engine.Send("quit");
+    EXPECT_EQ(engine.WaitExit(ScaledTimeout(10000)), 0);
+    close(reader);
+    EXPECT_EQ(errors.Read("stderr.txt"),
+              "cannot write log file 'logfile.txt' (its reader does not keep up)\n");
+  }
+}
+
 TEST(LogFile, NoLogWithoutLevels) {
   Session session(TestIni(1, "LogLevel=0\n"));
   ASSERT_TRUE(session.StartUci());
@@ -281,6 +335,23 @@ TEST(ConfigFile, AHandWrittenFileIsReadAsMeant) {
                            "WARNING    zorvel.ini : line 8 : DrawScore=500 outside -100..100, 100 used\n",
                            "WARNING    zorvel.ini : line 10 : unknown key 'Hahs' ignored\n"})
     EXPECT_TRUE(Contains(log, line)) << line;
+
+  // Lines that end in a lone CR, a file name in UTF-8, a line holding a NUL
+  // (refused whole, so the file lacks "Hash") and a number beyond 32 bits,
+  // told as written.
+  Session mac(std::string("LogLevel=8\rHash=2") + '\0' +
+              "48\rBookFile=apertura_\xC3\xB1.bin\r\rMinSplitDepth=99999999999999999\r"
+              "UseInputThread=1\r");
+  ASSERT_TRUE(mac.StartUci());
+  EXPECT_EQ(OptionLine(mac, "Hash"), "option name Hash type spin default 1 min 1 max 2048");
+  EXPECT_EQ(OptionLine(mac, "Book File"),
+            "option name Book File type string default apertura_\xC3\xB1.bin");
+  EXPECT_EQ(mac.Quit(), 0);
+  const std::string macLog = mac.dir().Read("logfile.txt");
+  for (const char* line :
+       {"WARNING    zorvel.ini : line 2 ignored, it holds the control character 0x00\n",
+        "WARNING    zorvel.ini : line 5 : MinSplitDepth=99999999999999999 outside 1..128, 128 used\n"})
+    EXPECT_TRUE(Contains(macLog, line)) << line;
 }
 
 // A personality file written the same way reads as the same file written
@@ -307,24 +378,53 @@ TEST(ConfigFile, HandWrittenAndUnreadablePersonalityFiles) {
   session.Send("setoption name UsePersonality value false");
   session.Send(position);
   session.Send("eval");
-  EXPECT_NE(session.WaitFor("eval = "), hand);
+  const std::string builtIn = session.WaitFor("eval = ");
+  EXPECT_NE(builtIn, hand);
   session.Send("setoption name UsePersonality value true");
   session.Send("setoption name PersonalityFile value /dev/zero");
   EXPECT_EQ(session.WaitFor("info string"), "info string personality file not readable : /dev/zero");
+  // A file given by mistake holds no weight: the built-in weights stay.
+  const std::string binary = std::string("\x7F" "ELF\x02\x01\x01", 7) + std::string(9, '\0') +
+                             "\n\x03" + '\0' + ">" + '\0' + "PawnValue=150\n";
+  session.dir().Write("binary.bin", binary);
+  session.Send("setoption name PersonalityFile value binary.bin");
+  EXPECT_EQ(session.WaitFor("info string"),
+            "info string personality file binary.bin holds no known setting");
+  session.Send(position);
+  session.Send("eval");
+  EXPECT_EQ(session.WaitFor("eval = "), builtIn);
   EXPECT_TRUE(session.Sync());
   EXPECT_EQ(session.Quit(), 0);
+
+  // XBoard logs it, as it does a personality file that cannot be read.
+  Session xboard(TestIni(1, "UsePersonality=1\nPersonalityFile=binary.bin\nLogLevel=16\n"));
+  xboard.dir().Write("binary.bin", binary);
+  ASSERT_TRUE(xboard.StartXBoard());
+  xboard.Send("ping 1");
+  EXPECT_EQ(xboard.WaitFor("pong"), "pong 1");
+  EXPECT_EQ(xboard.Quit(), 0);
+  EXPECT_TRUE(Contains(xboard.dir().Read("logfile.txt"),
+                       "ERROR      personality file binary.bin holds no known setting\n"));
 }
 
-TEST(ConfigFile, AConfigurationThatIsNoRegularFileIsRefused) {
-  TempDir dir;
-  TempDir errors;
-  // Opened as a file, a pipe without a writer would wait for one for ever.
-  ASSERT_EQ(mkfifo(dir.File("zorvel.ini").c_str(), 0600), 0);
-  EngineProcess engine(dir.path(), {}, errors.File("stderr.txt"));
-  engine.Send("uci");
-  EXPECT_EQ(engine.WaitFor("option name Hash", ScaledTimeout(20000)),
-            "option name Hash type spin default 32 min 1 max 2048");
-  engine.Send("quit");
-  EXPECT_EQ(engine.WaitExit(ScaledTimeout(10000)), 0);
-  EXPECT_EQ(errors.Read("stderr.txt"), "cannot read file 'zorvel.ini' (not a regular file)\n");
+// A "zorvel.ini" that is there but cannot be read is named with the reason,
+// and the defaults apply.
+TEST(ConfigFile, AConfigurationThatCannotBeReadIsTold) {
+  for (const bool loop : {false, true}) {
+    TempDir dir;
+    TempDir errors;
+    if (loop)  // a link to itself: no user, root included, can open it
+      ASSERT_EQ(symlink("zorvel.ini", dir.File("zorvel.ini").c_str()), 0);
+    else  // opened as a file, a pipe without a writer would wait for one for ever
+      ASSERT_EQ(mkfifo(dir.File("zorvel.ini").c_str(), 0600), 0);
+    EngineProcess engine(dir.path(), {}, errors.File("stderr.txt"));
+    engine.Send("uci");
+    EXPECT_EQ(engine.WaitFor("option name Hash", ScaledTimeout(20000)),
+              "option name Hash type spin default 32 min 1 max 2048");
+    engine.Send("quit");
+    EXPECT_EQ(engine.WaitExit(ScaledTimeout(10000)), 0);
+    EXPECT_EQ(errors.Read("stderr.txt"),
+              std::string("cannot read file 'zorvel.ini' (") +
+                  (loop ? std::strerror(ELOOP) : "not a regular file") + ")\n");
+  }
 }

@@ -782,16 +782,21 @@ TEST(ToolBuildBook, AnnotationsLineCommentsAndGluedMovesAreReadAndStoppedGamesTo
 }
 
 // One hand-written file read by every line-based tool: a byte-order mark,
-// CR LF line ends, blank and comment lines (one too long for the tools'
-// buffers), blanks before a position. Two data lines, and only those count.
+// CR LF and lone CR line ends, blank and comment lines (one too long for the
+// tools' buffers), blanks before a position and tabs where blanks may stand.
+// Two data lines, and only those count.
 TEST(ToolFiles, ByteOrderMarkCrLfCommentsAndBlanks) {
   TempDir data;
-  const std::string onlyKnightMove = "k7/8/8/8/q7/r6K/r7/6N1 w - - bm Nf3; id \"knight\"; D1 1;";
-  const std::string withCastling = "8/7k/8/8/8/r7/1r4PP/4K2R w K - bm O-O; id \"castle\"; D1 9;";
-  data.Write("hand.epd", "\xEF\xBB\xBF" + onlyKnightMove + "\r\n# written by hand\r\n\r\n" +
-                             "; comment line with bm inside\r\n \t \r\n#" + std::string(600, 'x') +
-                             "\r\n   " + withCastling + "  \r\n");
+  const std::string onlyKnightMove = "k7/8/8/8/q7/r6K/r7/6N1\tw - -\tbm Nf3;\tid \"knight\"; D1\t1;";
+  const std::string withCastling = "8/7k/8/8/8/r7/1r4PP/4K2R w\tK - bm\tO-O; id \"castle\"; D1 9;";
+  data.Write("hand.epd", "\xEF\xBB\xBF" + onlyKnightMove + "\r\n# written by hand\r\r" +
+                             "; comment line with bm inside\r \t \r\n#" + std::string(600, 'x') +
+                             "\r\n \t " + withCastling + " \t\r\n");
   const std::string file = data.File("hand.epd");
+  auto blanked = [](std::string text) {
+    std::replace(text.begin(), text.end(), '\t', ' ');
+    return text;
+  };
 
   ToolRun run = RunTool({"-checkfensuite", file});
   EXPECT_EQ(run.lines, (std::vector<std::string>{"Check FEN suite : '" + file + "'",
@@ -803,12 +808,17 @@ TEST(ToolFiles, ByteOrderMarkCrLfCommentsAndBlanks) {
   EXPECT_TRUE(std::find(run.lines.begin(), run.lines.end(), "Score = 2 / 2") != run.lines.end());
   run = RunTool({"-evalsuite", file});
   ASSERT_EQ(run.lines.size(), 5u);
-  EXPECT_EQ(run.lines[0].rfind(onlyKnightMove, 0), 0u) << run.lines[0];
-  EXPECT_EQ(run.lines[1].rfind(withCastling, 0), 0u) << run.lines[1];
+  EXPECT_EQ(run.lines[0].rfind(blanked(onlyKnightMove), 0), 0u) << run.lines[0];
+  EXPECT_EQ(run.lines[1].rfind(blanked(withCastling), 0), 0u) << run.lines[1];
   run = RunTool({"-benchmark", "1", "1", "depth", "1", file});
   ASSERT_EQ(run.lines.size(), 8u);
   EXPECT_EQ(run.lines[4], "position 2 / 2");
   EXPECT_TRUE(run.errors.empty());
+  EXPECT_EQ(run.status, 0);
+  run = RunTool({"-testsee", file});
+  ASSERT_EQ(run.lines.size(), 4u);
+  EXPECT_EQ(run.lines[0], "Count positions = 2");
+  EXPECT_EQ(run.lines[1], "Count SEE = 10");  // 1 + 9 legal moves, castling among them
   EXPECT_EQ(run.status, 0);
 
   // The project's own suite opens with a comment line.
@@ -818,26 +828,30 @@ TEST(ToolFiles, ByteOrderMarkCrLfCommentsAndBlanks) {
 }
 
 // A line whose FEN does not read is named with its number, never replaced by
-// another position or passed over in silence.
+// another position or passed over in silence; lines that end in a lone CR
+// are counted as lines that end in LF.
 TEST(ToolFiles, BenchmarkAndEvalSuiteNameTheLinesTheyCannotRead) {
-  TempDir data;
-  data.Write("bad.epd", "not a fen\n8/8/8/8/8/8/8/8 w - -\n4k3/8/8/8/8/8/8/4R1K1 w - -\n" + StartFen + "\n");
   const std::string takesKing = "line 3 : bad FEN string '4k3/8/8/8/8/8/8/4R1K1 w - -' (the side to move can take the king)";
   const std::string placement = "a character that is no piece letter, digit 1-8 or '/' in the placement";
-  ToolRun run = RunTool({"-benchmark", "1", "1", "depth", "1", data.File("bad.epd")});
-  ASSERT_EQ(run.lines.size(), 7u);
-  EXPECT_EQ(run.lines[3], "position 1 / 1");
-  EXPECT_EQ(run.errors, (std::vector<std::string>{
-                            "benchmark : line 1 : bad FEN string 'not a fen' (" + placement + ")",
-                            "benchmark : line 2 : bad FEN string '8/8/8/8/8/8/8/8 w - -' (no white king)",
-                            "benchmark : " + takesKing}));
-  EXPECT_EQ(run.status, 1);
-  run = RunTool({"-evalsuite", data.File("bad.epd")});
-  ASSERT_EQ(run.lines.size(), 4u);
-  EXPECT_EQ(run.lines[0].rfind(StartFen + "  ; eval ", 0), 0u) << run.lines[0];
-  EXPECT_EQ(run.errors, (std::vector<std::string>{
-                            "eval suite : line 1 : bad FEN string 'not a fen' (" + placement + ")",
-                            "eval suite : line 2 : bad FEN string '8/8/8/8/8/8/8/8 w - -' (no white king)",
-                            "eval suite : " + takesKing}));
-  EXPECT_EQ(run.status, 1);
+  for (const std::string end : {"\n", "\r"}) {
+    TempDir data;
+    data.Write("bad.epd", "not a fen" + end + "8/8/8/8/8/8/8/8 w - -" + end +
+                              "4k3/8/8/8/8/8/8/4R1K1 w - -" + end + StartFen + end);
+    ToolRun run = RunTool({"-benchmark", "1", "1", "depth", "1", data.File("bad.epd")});
+    ASSERT_EQ(run.lines.size(), 7u);
+    EXPECT_EQ(run.lines[3], "position 1 / 1");
+    EXPECT_EQ(run.errors, (std::vector<std::string>{
+                              "benchmark : line 1 : bad FEN string 'not a fen' (" + placement + ")",
+                              "benchmark : line 2 : bad FEN string '8/8/8/8/8/8/8/8 w - -' (no white king)",
+                              "benchmark : " + takesKing}));
+    EXPECT_EQ(run.status, 1);
+    run = RunTool({"-evalsuite", data.File("bad.epd")});
+    ASSERT_EQ(run.lines.size(), 4u);
+    EXPECT_EQ(run.lines[0].rfind(StartFen + "  ; eval ", 0), 0u) << run.lines[0];
+    EXPECT_EQ(run.errors, (std::vector<std::string>{
+                              "eval suite : line 1 : bad FEN string 'not a fen' (" + placement + ")",
+                              "eval suite : line 2 : bad FEN string '8/8/8/8/8/8/8/8 w - -' (no white king)",
+                              "eval suite : " + takesKing}));
+    EXPECT_EQ(run.status, 1);
+  }
 }

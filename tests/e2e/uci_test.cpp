@@ -434,9 +434,8 @@ TEST_P(UciThreaded, EveryGoIsASearchWithItsOwnInfiniteFlag) {
 }
 
 TEST_P(UciThreaded, SpinOptionsAreHeldToTheirAnnouncedRanges) {
-  // Draw scores beyond the announced range made a search of a bare-kings
-  // position run without end, or overflow. Each value is held to the range
-  // and told, and the search after it ends.
+  // A value outside the announced range is held to it and told, and a
+  // search with the value in force ends, also in a bare-kings position.
   Session session(Ini());
   ASSERT_TRUE(session.StartUci());
   const GameTracker kings("4k3/8/8/8/8/8/8/4K3 w - - 0 1");
@@ -546,28 +545,84 @@ TEST_P(UciThreaded, CommandsDuringASearchTakeEffectAfterIt) {
   EXPECT_EQ(session.Quit(), 0);
 }
 
-TEST_P(UciThreaded, AnOverlongLineIsDroppedWhole) {
-  Session session(Ini());
+// Lines as long as the move list of a long game are read whole, up to 65536
+// characters, and answers that quote them are never cut. A longer line is
+// refused whole, also during a search, and counts as a refused position: no
+// "go" searches the position before it. The log cuts a long line visibly.
+TEST_P(UciThreaded, LongLinesAreReadWholeOrRefused) {
+  Session session(Ini("LogLevel=64\n"));
   ASSERT_TRUE(session.StartUci());
-  // The part beyond the buffer would read as "quit".
-  session.Send(std::string(4095, 'x') + "quit");
-  EXPECT_TRUE(session.Sync());
-  EXPECT_TRUE(session.engine().Running());
-  // A line of exactly 4095 characters still counts.
-  std::string line = "position startpos moves e2e4";
-  line.resize(4095, ' ');
+  // 820 plies, White to move, after a position with Black to move.
+  std::vector<std::string> moves = {"e2e4", "e7e5"};
+  for (int i = 0; i < 204; ++i) moves.insert(moves.end(), {"g1f3", "b8c6", "f3g1", "c6b8"});
+  moves.insert(moves.end(), {"d2d4", "d7d5"});
+  GameTracker game;
+  std::string line = "position startpos moves";
+  for (const std::string& move : moves) {
+    ASSERT_TRUE(game.Play(move)) << move;
+    line += " " + move;
+  }
+  session.Send("position startpos moves e2e4");
   session.Send(line);
   session.Send("printFEN");
-  EXPECT_EQ(session.WaitFor("rnbqkbnr"), "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b KQkq e3 0 1");
-  // During a search too.
-  session.Send("go infinite");
-  session.Send(std::string(6000, 'y') + "quit");
-  session.Send("stop");
-  GameTracker game;
-  ASSERT_TRUE(game.Play("e2e4"));
+  EXPECT_EQ(session.WaitFor("rnbqkbnr"), "rnbqkbnr/ppp2ppp/8/3pp3/3PP3/8/PPP2PPP/RNBQKBNR w KQkq d6 0 411");
+  session.Send("go depth 3");
   BestMove(session, game);
-  EXPECT_TRUE(session.engine().Running());
+  std::string refused = "position startpos";
+  for (int i = 0; i < 900; ++i) refused += " e2e4";
+  session.Send(refused);
+  const std::string why = "Invalid position command : '" + refused + "' (only moves may follow startpos)";
+  EXPECT_EQ(session.WaitFor("info string"), "info string " + why);
+  session.Send("go depth 3");
+  EXPECT_EQ(session.WaitFor("info string"), "info string position refused: " + why);
+  EXPECT_EQ(session.WaitFor("bestmove"), "bestmove 0000");
+
+  // 100000 characters; the part beyond 65536 would read as "quit".
+  std::string tooLong = "position startpos moves";
+  while (tooLong.size() < 100000) tooLong += " g1f3 g8f6 f3g1 f6g8";
+  tooLong.resize(100000 - 4);
+  tooLong += "quit";
+  const std::string told =
+      "Line too long (more than 65536 characters) : 'position startpos moves g1f3 g8f6 f3g1 f...'";
+  GameTracker afterE4;
+  ASSERT_TRUE(afterE4.Play("e2e4"));
+  for (const bool during : {false, true}) {
+    session.Send("position startpos moves e2e4");
+    if (during) {
+      session.Send("go infinite");
+      ASSERT_FALSE(session.WaitFor("info depth").empty());
+    }
+    session.Send(tooLong);
+    if (during) {
+      // Refused in its turn, once the search has answered.
+      session.Send("stop");
+      BestMove(session, afterE4);
+    }
+    EXPECT_EQ(session.WaitFor("info string"), "info string " + told);
+    session.Send("go depth 3");
+    EXPECT_EQ(session.WaitFor("info string"), "info string position refused: " + told);
+    EXPECT_EQ(session.WaitFor("bestmove"), "bestmove 0000");
+  }
+  // A line of exactly 65536 characters still counts.
+  line = "position startpos moves d2d4";
+  line.resize(65536, ' ');
+  session.Send(line);
+  session.Send("printFEN");
+  EXPECT_EQ(session.WaitFor("rnbqkbnr"), "rnbqkbnr/pppppppp/8/8/3P4/8/PPP1PPPP/RNBQKBNR b KQkq d3 0 1");
+  session.Send("go depth 2");
+  GameTracker afterD4;
+  ASSERT_TRUE(afterD4.Play("d2d4"));
+  BestMove(session, afterD4);
+  EXPECT_TRUE(session.Sync());
+  EXPECT_EQ(session.engine().LinesStartingWith("bestmove").size(), 6u);
   EXPECT_EQ(session.Quit(), 0);
+  const std::string log = session.dir().Read("logfile.txt");
+  // The game and the command without "moves" in, the two answers that quote
+  // the command out, the line refused.
+  for (const char* mark : {" [cut: 4123 characters in all]\n", " [cut: 4517 characters in all]\n",
+                           " [cut: 4591 characters in all]\n", " [cut: 4609 characters in all]\n",
+                           " [cut: a line of more than 65536 characters, refused]\n"})
+    EXPECT_NE(log.find(mark), std::string::npos) << mark;
 }
 
 // ---------------------------------------------------------------------------
@@ -684,8 +739,8 @@ TEST(UciBook, RefusesTruncatedAndForeignFiles) {
 
 TEST(UciPersonality, ValuesOutOfRangeAreClampedAndTold) {
   Session session(TestIni(1, "UsePersonality=1\nPersonalityFile=wild.txt\nLogLevel=8\n"));
-  // Taken as given, these weights made the search below report mates and
-  // repeat its first iteration without end.
+  // Taken as given, these weights would have the search below report mates
+  // and repeat its first iteration without end.
   session.dir().Write("wild.txt", "QueenValue=32100\nKingSafetyOwn=-50\nBishopPair=9999\nPawnValue=150\n");
   ASSERT_TRUE(session.StartUci());
   ASSERT_TRUE(session.Sync());

@@ -309,6 +309,12 @@ TEST_P(XBoardThreaded, RefusesAnOverlongMoveWhilePondering) {
   session.Send(reply + "xxxxxxxxxxxxxxxxxxxx");
   EXPECT_FALSE(session.WaitFor("Illegal move").empty());
   EXPECT_FALSE(HasMoveLine(Ping(session, 5)));
+  // A line longer than 65536 characters is refused whole, and the search
+  // goes on: its start is no move.
+  const std::string tooLong = "usermove " + reply + " " + std::string(100000, 'x');
+  session.Send(tooLong);
+  EXPECT_EQ(session.WaitFor("Error"), "Error (line too long): " + tooLong.substr(0, 40) + "...");
+  EXPECT_FALSE(HasMoveLine(Ping(session, 6)));
   // The real move still gets its answer.
   ASSERT_TRUE(game.Play(reply));
   session.Send("time 300");

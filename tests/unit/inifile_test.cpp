@@ -1,14 +1,18 @@
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "common/inifile.h"
+#include "file_helpers.h"
 
 namespace {
 
@@ -51,7 +55,7 @@ TEST_F(IniFileTest, BlanksAroundKeysAndValuesAndCommentsBehindThemDoNotCount) {
 
 TEST_F(IniFileTest, NumbersMustBeWhole) {
   Load("A=64 ; comment\nB=abc\nC=  -12x\nD=\nE=99999999999999999999\nF=-99999999999999999999\n"
-       "G=+7\nH=  -12  \n");
+       "G=+7\nH=  -12  \nMaxThreads= 99999999999999999 ; all of them\nLow=-4294967297\n");
   EXPECT_EQ(ini.GetInt("A", 1), 64);
   EXPECT_EQ(ini.GetInt("B", 1), 1);  // no number: the default
   EXPECT_EQ(ini.GetInt("C", 1), 1);
@@ -60,6 +64,13 @@ TEST_F(IniFileTest, NumbersMustBeWhole) {
   EXPECT_EQ(ini.GetInt("E", 1), INT_MAX);
   EXPECT_EQ(ini.GetInt("F", 1), INT_MIN);
   EXPECT_EQ(ini.GetInt("G", 1), 7);
+  // A number outside its range is told as written, not as held to 32 bits.
+  ini.notes.clear();
+  EXPECT_EQ(ini.GetInt("MaxThreads", 1, 1, 64), 64);
+  EXPECT_EQ(ini.GetInt("Low", 1, 1, 64), 1);
+  EXPECT_EQ(ini.notes,
+            (std::vector<std::string>{path + " : line 9 : MaxThreads=99999999999999999 outside 1..64, 64 used",
+                                      path + " : line 10 : Low=-4294967297 outside 1..64, 1 used"}));
 }
 
 TEST_F(IniFileTest, CommentsShortLinesAndDuplicates) {
@@ -72,16 +83,33 @@ TEST_F(IniFileTest, CommentsShortLinesAndDuplicates) {
   EXPECT_EQ(ini.pairs[1].second, "4");
 }
 
-TEST_F(IniFileTest, TabsAreBlanksOtherControlAndNonAsciiBytesEndTheLine) {
-  Load("Name=Zor\xC3\xA9vel\nHash\t=\t64\t; comment\nBookFile\t= my.bin\t# book\n"
-       "Tab=12\t34\nCr=5\r\nx=\x01y\n");
-  EXPECT_EQ(ini.GetString("Name", ""), "Zor");
+// A value is read whole: UTF-8 text (a file name) belongs to it, a line
+// holding any other control byte is refused whole, and a lone CR ends a line
+// as LF does, so that every note names the right line.
+TEST_F(IniFileTest, ValuesAreReadWholeAndControlBytesRefuseTheirLine) {
+  Load(std::string("Name=Zor\xC3\xA9vel\nBookFile=apertura_\xC3\xB1.bin\nHash\t=\t64\t; comment\n"
+                   "Tab=12\t34\nThreads=2") +
+       '\0' + "48\nx=\x01y\nDel=a\x7F\n" +
+       "Cr=5\rA=1\r\rB=2\r\nA=3\rLast=\x02\r");
+  EXPECT_EQ(ini.GetString("Name", ""), "Zor\xC3\xA9vel");
+  EXPECT_EQ(ini.GetString("BookFile", ""), "apertura_\xC3\xB1.bin");
   EXPECT_EQ(ini.GetInt("Hash", 1), 64);
-  EXPECT_EQ(ini.GetString("BookFile", ""), "my.bin");
-  EXPECT_EQ(ini.GetInt("Tab", 0), 0);  // two numbers, as "12 34" is
-  EXPECT_EQ(ini.GetString("Cr", ""), "5");
-  EXPECT_EQ(ini.GetString("x", "absent"), "absent");  // cut to "x=": too short
-  EXPECT_EQ(ini.pairs.size(), 5u);
+  EXPECT_EQ(ini.GetString("Tab", ""), "12\t34");
+  EXPECT_EQ(ini.GetInt("Threads", 1), 1);  // not 2: the line is refused whole
+  EXPECT_FALSE(ini.Has("x"));
+  EXPECT_FALSE(ini.Has("Del"));
+  EXPECT_EQ(ini.GetInt("Cr", 0), 5);
+  EXPECT_EQ(ini.GetInt("A", 0), 1);
+  EXPECT_EQ(ini.GetInt("B", 0), 2);
+  EXPECT_FALSE(ini.Has("Last"));
+  EXPECT_EQ(ini.pairs.size(), 8u);
+  EXPECT_EQ(ini.dataLines, 12);  // every line but the empty one
+  EXPECT_EQ(ini.notes,
+            (std::vector<std::string>{path + " : line 5 ignored, it holds the control character 0x00",
+                                      path + " : line 6 ignored, it holds the control character 0x01",
+                                      path + " : line 7 ignored, it holds the control character 0x7F",
+                                      path + " : line 12 ignored, A is given on line 9 already : 'A=3'",
+                                      path + " : line 13 ignored, it holds the control character 0x02"}));
 }
 
 TEST_F(IniFileTest, OverlongLinesAreDroppedWhole) {
@@ -100,6 +128,19 @@ TEST_F(IniFileTest, OverlongLinesAreDroppedWhole) {
 TEST(IniFile, MissingFileKeepsThePairsAndDefaults) {
   IniFile ini;
   EXPECT_EQ(ini.Load("/nonexistent/zorvel.ini"), 0);
+  EXPECT_EQ(ini.refusal, nullptr);  // missing, not refused
+  // A file that is there but does not open is refused with the reason: a
+  // link to itself fails for every user, root too.
+  TempDir dir;
+  ASSERT_EQ(symlink("loop.ini", dir.File("loop.ini").c_str()), 0);
+  EXPECT_EQ(ini.Load(dir.File("loop.ini").c_str()), 0);
+  EXPECT_STREQ(ini.refusal, std::strerror(ELOOP));
+  if (geteuid() != 0) {  // root reads a file whatever its mode
+    dir.Write("closed.ini", "Hash=64\n");
+    ASSERT_EQ(chmod(dir.File("closed.ini").c_str(), 0), 0);
+    EXPECT_EQ(ini.Load(dir.File("closed.ini").c_str()), 0);
+    EXPECT_STREQ(ini.refusal, std::strerror(EACCES));
+  }
   EXPECT_EQ(ini.Load("/"), 0);  // a directory is no regular file
   EXPECT_STREQ(ini.refusal, "not a regular file");
   EXPECT_EQ(ini.Load("/dev/zero"), 0);  // nor is a device, whose line never ends

@@ -25,7 +25,7 @@ std::vector<Read> ReadAll(const std::string& path, int size) {
   LineReader reader(file, "lines.epd");
   std::vector<char> buffer(static_cast<size_t>(size));
   for (LineRead kind; (kind = reader.Next(buffer.data(), size)) != LineRead::End;)
-    reads.push_back({kind, buffer.data(), reader.lineNumber});
+    reads.push_back({kind, std::string(buffer.data(), reader.length), reader.lineNumber});
   std::fclose(file);
   return reads;
 }
@@ -78,19 +78,62 @@ TEST(LineReader, LongLastLineWithoutLineEnd) {
   EXPECT_EQ(log.Messages().size(), 1u);
 }
 
-TEST(LineReader, ByteOrderMarkAndCrLfAsEverySystemWritesThem) {
+TEST(LineReader, ByteOrderMarkCrLfAndLoneCrAsEverySystemWritesThem) {
   TempDir dir;
   // After the mark, the first line fills the buffer exactly; its CR LF, and
-  // those of the other lines, read as LF; a CR at the end of the file goes.
-  const std::string path =
-      dir.Write("lines.epd", "\xEF\xBB\xBF" "1234567\r\nabc\r\n\r\nxyz\r");
+  // those of the other lines, read as LF, and so does a lone CR, also after
+  // a line that fills the buffer or is too long for it, and at the end of
+  // the file. A NUL is a character of its line.
+  const std::string path = dir.Write(
+      "lines.epd", std::string("\xEF\xBB\xBF" "1234567\r\nabc\r\n\r\nlone\r\rbbbbbbbbbb\r1234567\r"
+                               "x\r\nn") + '\0' + "ul\nxyz\r");
   ErrorLogCapture log;
   const std::vector<Read> reads = ReadAll(path, 8);
-  ASSERT_EQ(reads.size(), 4u);
-  for (const Read& read : reads) EXPECT_EQ(read.kind, LineRead::Line);
-  EXPECT_EQ(reads[0].text, "1234567");
-  EXPECT_EQ(reads[1].text, "abc\n");
-  EXPECT_EQ(reads[2].text, "\n");
-  EXPECT_EQ(reads[3].text, "xyz");
-  EXPECT_TRUE(log.Messages().empty());
+  const std::vector<std::string> texts = {"1234567", "abc\n",  "\n",    "lone\n",
+                                          "\n",      "bbbbbbb", "1234567", "x\n",
+                                          std::string("n\0ul\n", 5), "xyz\n"};
+  ASSERT_EQ(reads.size(), texts.size());
+  for (std::size_t i = 0; i < reads.size(); ++i) {
+    EXPECT_EQ(reads[i].kind, i == 5 ? LineRead::TooLong : LineRead::Line) << i;
+    EXPECT_EQ(reads[i].text, texts[i]) << i;
+    EXPECT_EQ(reads[i].lineNumber, static_cast<int>(i) + 1) << i;
+  }
+  EXPECT_EQ(log.Messages(),
+            std::vector<std::string>{"lines.epd : line 6 longer than 7 characters ignored : 'bbbbbbb...'"});
+
+  // Standard input keeps a lone CR inside its line: telling it from CR LF
+  // would wait for the next byte.
+  std::FILE* file = std::fopen(dir.Write("input.txt", "go\rstop\r\n").c_str(), "r");
+  ASSERT_NE(file, nullptr);
+  LineReader input(file, "standard input", false);
+  char buffer[16];
+  EXPECT_EQ(input.Next(buffer, sizeof buffer), LineRead::Line);
+  EXPECT_EQ(std::string(buffer, input.length), "go\rstop\n");
+  EXPECT_EQ(input.Next(buffer, sizeof buffer), LineRead::End);
+  std::fclose(file);
+}
+
+// A line too long for the buffer is passed over up to its end, unless it
+// runs on for a mebibyte: reading stops there.
+TEST(LineReader, ALineEndsWithinAMebibyteOrReadingStops) {
+  TempDir dir;
+  const std::size_t longest = (std::size_t{1} << 20) - 1;
+  for (const std::string end : {"\n", "\r", "\r\n"}) {
+    const std::vector<Read> reads =
+        ReadAll(dir.Write("long.epd", std::string(longest, 'x') + end + "next" + end + "last"), 8);
+    ASSERT_EQ(reads.size(), 3u);
+    EXPECT_EQ(reads[0].kind, LineRead::TooLong);
+    EXPECT_EQ(reads[1].kind, LineRead::Line);
+    EXPECT_EQ(reads[1].text, "next\n");
+    EXPECT_EQ(reads[1].lineNumber, 2);
+  }
+  const std::string path = dir.Write("endless.epd", std::string(longest + 1, 'x') + "\nnext\n");
+  std::FILE* file = std::fopen(path.c_str(), "r");
+  ASSERT_NE(file, nullptr);
+  LineReader reader(file, "endless.epd");
+  char buffer[8];
+  EXPECT_EQ(reader.Next(buffer, sizeof buffer), LineRead::End);
+  EXPECT_TRUE(reader.endless);
+  EXPECT_EQ(reader.Next(buffer, sizeof buffer), LineRead::End);
+  std::fclose(file);
 }

@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -214,14 +217,56 @@ TEST_F(LogTest, LongMessagesAreCutTo4095Characters) {
   EXPECT_EQ(lines[lines.size() - 7], "INFO = 2");
 }
 
-TEST_F(LogTest, UnopenableFileWritesNothing) {
+// A log that cannot be opened or written never stops the program: it is told
+// in one line on standard error and drops its lines from then on.
+TEST_F(LogTest, AFileThatCannotBeOpenedOrWrittenIsToldOnceAndDropped) {
   ASSERT_EQ(mkdir("logfile.txt", 0700), 0);  // a directory in the way of the file
+  {
+    Log log;
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(log.Open(127, 0, 0));
+    log.Info("dropped");
+    log.Write(LogInfo, "dropped");
+    log.Close();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "cannot open log file 'logfile.txt' (" + std::string(std::strerror(EISDIR)) + ")\n");
+    EXPECT_EQ(log.levels[LogInfo].count, 0u);
+  }
+  ASSERT_EQ(rmdir("logfile.txt"), 0);
+
+  // A full disk: at the HTML page's head, or at the first line of a text log.
+  ASSERT_EQ(symlink("/dev/full", "logfile.txt"), 0);
+  ASSERT_EQ(symlink("/dev/full", "logfile.html"), 0);
+  const std::string full = "(" + std::string(std::strerror(ENOSPC)) + ")\n";
+  for (const i32 format : {1, 0}) {
+    Log log;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(log.Open(127, format, 0), format == 0);
+    for (int i = 0; i < 3; ++i) log.Info("line %d", i);
+    log.Close();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "cannot write log file '" + log.fileName + "' " + full);
+    EXPECT_EQ(log.file, nullptr);
+  }
+  ASSERT_EQ(unlink("logfile.txt"), 0);
+
+  // A pipe whose reader has gone: the write fails instead of ending the
+  // program by SIGPIPE.
+  ASSERT_EQ(mkfifo("logfile.txt", 0600), 0);
+  const int reader = open("logfile.txt", O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
   Log log;
-  EXPECT_FALSE(log.Open(127, 0, 0));
-  log.Info("dropped");
-  log.Write(LogInfo, "dropped");
+  ASSERT_TRUE(log.Open(127, 0, 0));
+  log.Info("read");
+  char line[256];
+  EXPECT_GT(read(reader, line, sizeof line), 0);
+  close(reader);
+  testing::internal::CaptureStderr();
+  log.Info("nobody reads this");
+  log.Info("nor this");
   log.Close();
-  EXPECT_EQ(log.levels[LogInfo].count, 0u);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "cannot write log file 'logfile.txt' (" + std::string(std::strerror(EPIPE)) + ")\n");
 }
 
 using LogThreaded = LogTest;

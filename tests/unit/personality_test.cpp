@@ -66,7 +66,7 @@ class PersonalityTest : public ::testing::Test {
     FILE* f = std::fopen(path.c_str(), "w");
     EXPECT_NE(f, nullptr);
     if (f) {
-      std::fputs(content.c_str(), f);
+      std::fwrite(content.data(), 1, content.size(), f);
       std::fclose(f);
     }
     files_.push_back(path);
@@ -262,6 +262,7 @@ TEST_F(PersonalityTest, InitWithoutLoadRestoresEverything) {
 TEST_F(PersonalityTest, EmptyFileInstallsThePerKeyDefaults) {
   const TableSnapshot builtIn = TableSnapshot::Take();
   Personality p{};
+  EXPECT_NE(p.Load(WriteFile("comments.txt", "# no weight here\n\n ; nor here\n").c_str()), 0);
   EXPECT_NE(p.Load(WriteFile("empty.txt", "").c_str()), 0);
   EXPECT_EQ(p.active, 1);
   ExpectPair(DoubledPawnPenalty, 10, 10, "doubled");
@@ -313,6 +314,19 @@ TEST_F(PersonalityTest, UnreadableFileRestoresTheBuiltInWeights) {
   EXPECT_EQ(p.Load(""), 0);
   EXPECT_EQ(p.active, 0);
   EXPECT_EQ(TableSnapshot::Take().values, builtIn.values);
+  // A file given by mistake (a program, another program's settings) holds
+  // data but no weight: it is told, and the built-in weights stay.
+  for (const std::string& content :
+       {std::string("\x7F" "ELF\x01\x01\x01", 7) + std::string(9, '\0') + "\x02\0(\0PawnValue=1\n",
+        std::string("[Engine]\nHash=64\nPawnValue 150\n")}) {
+    ASSERT_NE(p.Load(WriteFile("good3.txt", "PawnValue=150\n").c_str()), 0);
+    std::vector<std::string> notes;
+    const std::string file = WriteFile("other.bin", content);
+    EXPECT_EQ(p.Load(file.c_str(), &notes), 0);
+    EXPECT_EQ(p.active, 0);
+    EXPECT_EQ(TableSnapshot::Take().values, builtIn.values);
+    EXPECT_EQ(notes, std::vector<std::string>{"personality file " + file + " holds no known setting"});
+  }
 }
 
 TEST_F(PersonalityTest, LoadChangesExactlyTheWeightsItNames) {

@@ -286,24 +286,35 @@ TEST_F(PgnReaderTest, EventsOfOneGameInOrder) {
 }
 
 TEST_F(PgnReaderTest, ErrorsNameTheLineWhateverTheLineEnds) {
-  // Ke3 on the third line: no black king reaches e3.
+  // Ke3 on the fourth line: no black king reaches e3. The first line, an
+  // escaped one, is the longest a line may be: a mebibyte less one character.
+  const std::string longest = "%" + std::string((1 << 20) - 2, 'x') + "\n";
   const std::string game = "[Event \"x\"]\n\n1. e4 Ke3 *\n[Event \"y\"]\n\n1. d4 Nd5 *\n";
   // Line feeds, carriage returns with line feeds, and old Macintosh files
   // with carriage returns alone.
   for (const std::string end : {"\n", "\r\n", "\r"}) {
     std::string text;
-    for (const char c : game) text += c == '\n' ? end : std::string(1, c);
+    for (const char c : longest + game) text += c == '\n' ? end : std::string(1, c);
     RecordingReader r;
     ErrorLogCapture log;
-    Run(text, r);
-    EXPECT_EQ(r.Only("error"), (std::vector<std::string>{"2 Ke3 game 0 ply 1 line 3",
-                                                          "2 Nd5 game 1 ply 1 line 6"}));
+    EXPECT_EQ(Run(text, r), 1);
+    EXPECT_EQ(parser_->readFailed, 0);
+    EXPECT_EQ(r.Only("error"), (std::vector<std::string>{"2 Ke3 game 0 ply 1 line 4",
+                                                          "2 Nd5 game 1 ply 1 line 7"}));
     EXPECT_EQ(log.Messages(),
               (std::vector<std::string>{
-                  "Chess PGN : Error parsing move 'Ke3' in game 0 at ply 1, line 3",
-                  "Chess PGN : Error parsing move 'Nd5' in game 1 at ply 1, line 6"}));
-    EXPECT_EQ(parser_->line, 7);
+                  "Chess PGN : Error parsing move 'Ke3' in game 0 at ply 1, line 4",
+                  "Chess PGN : Error parsing move 'Nd5' in game 1 at ply 1, line 7"}));
+    EXPECT_EQ(parser_->line, 8);
   }
+  // One character more, and the line is taken for one that never ends.
+  RecordingReader r;
+  ErrorLogCapture log;
+  Run("%" + longest + game, r);
+  EXPECT_EQ(parser_->readFailed, 1);
+  EXPECT_TRUE(r.Only("error").empty());
+  EXPECT_EQ(log.Messages(), std::vector<std::string>{"Chess PGN : line 1 of \"" + dir_.File("games.pgn") +
+                                                     "\" does not end, reading stopped"});
 }
 
 TEST_F(PgnReaderTest, MoveGluedToBraceOrParenthesisIsKept) {

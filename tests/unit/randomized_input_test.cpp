@@ -2,11 +2,6 @@
 // good ones with a fixed seed, through the same code as the fuzz targets;
 // and the inputs that the fuzzers found to fail, kept as regressions.
 
-// The corpus folders are listed with readdir, which on 32-bit targets needs
-// 64-bit offsets and inode numbers to read a host's file system under the
-// emulator.
-#define _FILE_OFFSET_BITS 64
-
 #include <dirent.h>
 #include <gtest/gtest.h>
 
