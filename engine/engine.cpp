@@ -162,7 +162,7 @@ void Engine::NewGame() {
   limits.increment[Black] = limits.increment[White] = 0;
   limits.mode = ModeMoveTime;
   limits.depthLimit = 8;
-  limits.pollPeriod = 30000;
+  limits.pollPeriod = PollPeriodCalls;
   limits.movesToGo = 40;
   limits.nodeLimit = 2000000;
   limits.moveTime = 5000000;

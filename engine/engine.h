@@ -29,12 +29,19 @@ constexpr i32 StopPonder = 2;       // stopped while pondering
 constexpr i32 StopQuit = 3;         // quit or abort
 constexpr i32 StopPonderDepth = 5;  // a ponder search that reached its depth limit
 
+// Calls of the time poll between two reads of the clock (and, without an
+// input thread, two looks at the input). Thread 0 polls at every node, so
+// even on the slowest target (ARMv6, a few hundred thousand nodes a second)
+// the clock is read every few milliseconds: well inside the margin a search
+// leaves on the clock (ClockLessMarginMicroseconds).
+constexpr i32 PollPeriodCalls = 1000;
+
 // How long to search; filled by the protocols and the tools before a search.
 struct SearchLimits {
   i32 mode = ModeMoveTime;
   u32 timeLimit = 20;             // microseconds allowed for the running search
   Timer searchStart{};            // when the running search started
-  i32 pollPeriod = 30000;         // calls of the time poll between two checks
+  i32 pollPeriod = PollPeriodCalls;  // calls of the time poll between two checks
   // Thread 0 writes the counter at every node: it has a cache line of its
   // own, so the other search threads reading the fields around it do not
   // lose theirs each time.
@@ -113,10 +120,19 @@ class Engine : public EvalSettings {
   bool BoardToFen(const Board& position, char* out) const;  // out holds at least 100 bytes
   bool ReportIllegalMove(const char* text);
 
-  // Searches the game position under limits and plays the best move (think.cpp).
-  // A caller that has already cleared stopReason before a stop could arrive
-  // passes resetStopReason 0, so that an early stop is not lost: the search
-  // then ends at once, with the first root move.
+  // One search of the game position (think.cpp); always returns 1, and
+  // listener->OnSearchDone reports its end exactly once, with the stop reason.
+  // ponder asks for a ponder search, which it is only while ponderEnabled is
+  // set. A position without legal moves ends at once with no move; a book
+  // move, when the book has one, is taken without searching (never in an
+  // infinite search); otherwise the search runs until its limits, a stop or
+  // a quit end it. The result is left in bestMove (0 after a quit), ponderMove
+  // and depthReached. The best move is then played on the game board, except
+  // by an infinite search, which only reports it, by a ponder search, which
+  // takes its guessed move back instead, and after a quit, which plays
+  // nothing. A caller that has already cleared stopReason before a stop could
+  // arrive passes resetStopReason 0, so that an early stop is not lost: the
+  // search then ends at once, with the first root move.
   i32 Think(i32 ponder, bool resetStopReason = true);
 
   // Strength limit and polling (poll.cpp). The Elo 2700 is full strength:
@@ -129,7 +145,8 @@ class Engine : public EvalSettings {
   bool PollTimeAndInput();
   // Checks the time limit and the waiting input at once, as at a full poll period.
   bool PollNow();
-  // After a ponder hit: the time for the move from the clock given with it.
+  // After a ponder hit: the time for the move from the clock given with it,
+  // under a clock or a time per move.
   void TakePonderHitClock();
 
   // Opening book (book.cpp). Why a load failed is logged and, when outcome
@@ -169,9 +186,11 @@ class Engine : public EvalSettings {
   // A ponder hit that reached a requested search before Think had set
   // pondering: Think starts it as an ordinary search.
   std::atomic<u8> ponderHitLatch{0};
-  // The clock in milliseconds that the interface gave the engine with the
-  // move that hit its ponder search, -1 when none waits: the search takes
-  // its time for the move from it at its next time check.
+  // The clock in milliseconds that the interface gave the engine for the
+  // move that hit its ponder search (under a time per move, the smaller of
+  // that time and the clock), -1 when none waits: the search takes its time
+  // for the move from it at its next time check, or as it starts when the
+  // hit came first.
   std::atomic<i32> ponderHitClockMs{-1};
 
   i32 multiPv = 1;
@@ -241,4 +260,4 @@ u32 ClockTimeLimit(const SearchLimits& limits, i32 sideToMove, i32 searchesBefor
 // The most a search may take, in microseconds, of a clock of clockMs
 // milliseconds: the clock less a margin for the time checks and the way to
 // the interface (a tenth of it, at least 50 ms).
-u32 ClockLessMargin(float clockMs);
+u32 ClockLessMarginMicroseconds(float clockMs);

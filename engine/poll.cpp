@@ -97,11 +97,19 @@ void SearchThread::LimitNodesPerSecond() {
 void Engine::TakePonderHitClock() {
   if (ponderHitClockMs.load(std::memory_order_relaxed) < 0) return;
   const i32 clockMs = ponderHitClockMs.exchange(-1);
-  if (clockMs < 0 || limits.mode != ModeClock) return;
+  if (clockMs < 0) return;
+  // The time already spent pondering counts against the new limit, which is
+  // measured from the start of the search as before.
+  if (limits.mode == ModeMoveTime) {
+    // The move's clock less the margin, as a search started on it would have.
+    limits.timeLimit = ClockLessMarginMicroseconds(static_cast<float>(clockMs));
+    gLog.Info("ponder hit : %u ms for the move (clock %d ms)", limits.timeLimit / 1000, clockMs);
+    return;
+  }
+  if (limits.mode != ModeClock) return;
   // The search ponders the position whose moves to go it was given; its
-  // clock is the one the interface has just sent. The time already spent
-  // pondering counts against the new limit, which is measured from the start
-  // of the search as before, and the search itself was counted at its start.
+  // clock is the one the interface has just sent, and the search itself was
+  // counted at its start.
   limits.clock[rootSide] = static_cast<float>(clockMs);
   limits.timeLimit = ClockTimeLimit(limits, rootSide, limits.searchesThisGame - 1);
   gLog.Info("ponder hit : %u ms for the move (clock %d ms, %d moves to go)",

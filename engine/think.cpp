@@ -135,11 +135,11 @@ u32 ClockTimeLimit(const SearchLimits& limits, i32 sideToMove, i32 searchesBefor
   // Never more than the clock holds less a margin for the time checks and
   // the way to the interface ("movestogo 1" would give the whole clock, and
   // a large increment more than the clock holds).
-  const u32 cap = ClockLessMargin(clock);
+  const u32 cap = ClockLessMarginMicroseconds(clock);
   return limit < cap ? limit : cap;
 }
 
-u32 ClockLessMargin(float clockMs) {
+u32 ClockLessMarginMicroseconds(float clockMs) {
   const float marginMs = std::max(ClockMarginMinimumMs, clockMs * ClockMarginShare);
   return SaturateMicroseconds((clockMs - marginMs) * 1000.0f);
 }
@@ -427,6 +427,9 @@ void Engine::PrepareSearch(bool resetStopReason, i32& maxDepth) {
   ponderMove = 0;
   tt.age = (tt.age + 1) % 32;
   ++limits.searchesThisGame;
+  // A ponder hit that came before the search began: the clock sent with it
+  // holds from the start, not only from the first time check.
+  if (!pondering) TakePonderHitClock();
   if (lines < 1) lines = 1;
   if (lines > MaxRootLines) lines = MaxRootLines;
   lineCount = lines < rootMoveCount ? lines : rootMoveCount;

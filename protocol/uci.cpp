@@ -200,7 +200,10 @@ void UciProtocol::Go(const char* line) {
   // searches with the limits that stood before it.
   manager->infiniteSearch = 0;
   if (limits.mode == ModeInfinite) limits.mode = modeBeforeInfinite;
+  // Increments and moves to go hold for the "go" that gives them: an
+  // increment left from an earlier one would spend a clock it does not add to.
   limits.movesToGo = 0;
+  limits.increment[White] = limits.increment[Black] = 0;
   const char* place = std::strchr(line, ' ');
   while (place) {
     const char* token = place + 1;

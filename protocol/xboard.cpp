@@ -424,16 +424,21 @@ void XBoardProtocol::SetClocks() {
   if (opponentMs >= 0) limits.clock[engine->board.opponent] = static_cast<float>(opponentMs);
   limits.movesToGo = manager->movesLeft;
   if (timeControl.kind == TimeControlKind::MoveTime && limits.mode == ModeMoveTime) {
-    // The interface's clock for the move runs out at the time per move: the
-    // search keeps a margin for the way of its answer, as under a clock, and
-    // a clock sent with "time" that holds less bounds it too.
-    i32 clockMs = timeControl.moveTimeMs;
-    if (engineMs >= 0 && engineMs < clockMs) clockMs = engineMs;
-    const u32 microseconds = ClockLessMargin(static_cast<float>(clockMs));
+    // The search keeps a margin for the way of its answer, as under a clock.
+    const u32 microseconds = ClockLessMarginMicroseconds(static_cast<float>(MoveClockMs()));
     limits.moveTime = microseconds > INT32_MAX ? INT32_MAX : static_cast<i32>(microseconds);
   }
   // A clock left by a ponder hit belongs to the search it hit.
   engine->ponderHitClockMs = -1;
+}
+
+i32 XBoardProtocol::MoveClockMs() const {
+  const i32 engineMs = engineClockMs;
+  if (timeControl.kind != TimeControlKind::MoveTime) return engineMs;
+  // The interface's clock for the move runs out at the time per move, or
+  // sooner when the clock sent with "time" holds less.
+  const i32 moveMs = timeControl.moveTimeMs;
+  return engineMs >= 0 && engineMs < moveMs ? engineMs : moveMs;
 }
 
 void XBoardProtocol::NewGame() {
@@ -522,9 +527,7 @@ void XBoardProtocol::Level(const char* arguments) {
 void XBoardProtocol::ApplyTimeControl() {
   SearchLimits& limits = engine->limits;
   if (timeControl.kind == TimeControlKind::MoveTime) {
-    // The time for the move, in microseconds; SetClocks takes the margin.
-    const i64 microseconds = static_cast<i64>(timeControl.moveTimeMs) * 1000;
-    limits.moveTime = microseconds > INT32_MAX ? INT32_MAX : static_cast<i32>(microseconds);
+    // SetClocks gives each search its time from the time per move.
     limits.mode = ModeMoveTime;
     return;
   }
@@ -588,7 +591,7 @@ void XBoardProtocol::HandleMove(const char* line) {
         ++opponentMoves;
         manager->ponderReply = 1;
         manager->ponderRequested = 0;
-        engine->ponderHitClockMs = engineClockMs.load();
+        engine->ponderHitClockMs = MoveClockMs();
         const bool poll = manager->PonderHitLocked();
         manager->lock.Unlock();
         if (poll) engine->PollTimeAndInput();

@@ -96,6 +96,10 @@ class XBoardProtocol : public ProtocolHandler {
   // under "st" the time for the move, less a margin and never beyond the
   // engine's clock.
   void SetClocks();
+  // The engine's clock for its next move in milliseconds: the clock sent
+  // with "time" (-1 until one is given); under "st" the time per move, or
+  // that clock when it holds less.
+  i32 MoveClockMs() const;
   // The game and the time control as a new game has them: the start
   // position in standard chess, and the last time control given started
   // again (without one, 40 moves per session).

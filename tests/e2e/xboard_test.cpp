@@ -706,36 +706,45 @@ TEST_P(XBoardThreaded, APonderHitTakesItsTimeFromTheClockJustSent) {
     EXPECT_NE(given[i].find(expected[i]), std::string::npos) << "move " << i + 1 << ": " << given[i];
 }
 
-TEST_P(XBoardThreaded, AnEarlyPonderHitIsTimedAsTheMoveItPonders) {
-  // The engine plays Black. Its ponder search is the game's second search and
-  // ponders its second move, 39 to go: the hit gives that move its time from
-  // the clock just sent, with the share of the game's second search (1.9
-  // times 19000 ms / 39).
+TEST_P(XBoardThreaded, APonderHitIsTimedAsTheMoveItPonders) {
+  // The engine plays Black, first under a clock, then under "st 1". Each
+  // ponder search is the game's second search and ponders its second move.
+  // Under the clock, 39 to go, the hit gives that move its time from the
+  // clock just sent, with the share of the game's second search (1.9 times
+  // 19000 ms / 39). Under "st 1" the clock just sent (300 ms) holds less
+  // than the time per move: the move has that clock less the margin.
   Session session(Ini("LogLevel=65\n"));
   ASSERT_TRUE(session.StartXBoard());
-  GameTracker game;
-  for (const char* line : {"new", "hard", "post", "level 40 0:20 0", "time 2000", "otim 2000"})
-    session.Send(line);
-  ASSERT_TRUE(game.Play("e2e4"));
-  session.Send("e2e4");
-  EngineMove(session, game);
-  std::string hint = session.WaitFor("Hint: ");
-  ASSERT_FALSE(hint.empty());
-  hint = hint.substr(6);
-  ASSERT_TRUE(game.Play(hint));
-  // The ponder search is under way.
-  const std::regex thinking("^[0-9]+ -?[0-9]+ [0-9]+ [0-9]+ .*");
-  std::string line;
-  while (session.engine().ReadLine(line, ScaledTimeout(10000)) && !std::regex_match(line, thinking)) {
+  const std::vector<std::vector<std::string>> games = {
+      {"level 40 0:20 0", "time 2000", "otim 2000", "time 1900"},
+      {"st 1", "time 1000", "otim 1000", "time 30"}};
+  for (const std::vector<std::string>& control : games) {
+    GameTracker game;
+    for (const std::string& line : {std::string("new"), std::string("hard"), std::string("post"),
+                                    control[0], control[1], control[2]})
+      session.Send(line);
+    ASSERT_TRUE(game.Play("e2e4"));
+    session.Send("e2e4");
+    EngineMove(session, game);
+    std::string hint = session.WaitFor("Hint: ");
+    ASSERT_FALSE(hint.empty());
+    hint = hint.substr(6);
+    ASSERT_TRUE(game.Play(hint));
+    // The ponder search is under way.
+    const std::regex thinking("^[0-9]+ -?[0-9]+ [0-9]+ [0-9]+ .*");
+    std::string line;
+    while (session.engine().ReadLine(line, ScaledTimeout(10000)) && !std::regex_match(line, thinking)) {
+    }
+    session.Send(control[3]);
+    session.Send(control[2]);
+    session.Send(hint);
+    EngineMove(session, game);
   }
-  session.Send("time 1900");
-  session.Send("otim 2000");
-  session.Send(hint);
-  EngineMove(session, game);
   EXPECT_EQ(session.Quit(), 0);
   std::vector<std::string> hits;
   for (const std::string& message : LogMessages(session))
     if (message.rfind("ponder hit : ", 0) == 0) hits.push_back(message);
-  EXPECT_EQ(hits, std::vector<std::string>{
-                      "ponder hit : 925 ms for the move (clock 19000 ms, 39 moves to go)"});
+  EXPECT_EQ(hits, (std::vector<std::string>{
+                      "ponder hit : 925 ms for the move (clock 19000 ms, 39 moves to go)",
+                      "ponder hit : 250 ms for the move (clock 300 ms)"}));
 }

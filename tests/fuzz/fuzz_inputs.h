@@ -209,6 +209,9 @@ inline void ProtocolInput(const u8* data, size_t size) {
     ProtocolManager* m = new ProtocolManager();
     m->settings.Hash = 1;
     m->engine = new Engine();
+    // The dialogue's lines come from the input given, never from standard
+    // input: the search's time poll leaves that alone.
+    m->engine->useInputThread = 1;
     m->SetProtocol(ProtocolNone);
     return m;
   }();

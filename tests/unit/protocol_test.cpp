@@ -113,7 +113,8 @@ TEST(ProtocolTest, UciGoTokensSetTheLimitsAndKeepTheRest) {
   EXPECT_EQ(h.manager.searchPending, 1);
   EXPECT_EQ(h.manager.searchRequestPonder, 0);
 
-  // A later "go" changes only what its tokens name.
+  // A later "go" changes only what its tokens name, but increments and
+  // moves to go hold for their own "go" alone.
   uci.ProcessCommand("go depth 6");
   EXPECT_EQ(limits.mode, ModeDepth);
   EXPECT_EQ(limits.depthLimit, 6);
@@ -144,9 +145,17 @@ TEST(ProtocolTest, UciGoTokensSetTheLimitsAndKeepTheRest) {
   EXPECT_EQ(limits.mode, ModeClock);
   EXPECT_EQ(limits.movesToGo, 7);
   EXPECT_EQ(limits.increment[White], 5);
-  // Every "go" starts without moves to go.
+  // Every "go" starts without moves to go and increments.
   uci.ProcessCommand("go depth 3");
   EXPECT_EQ(limits.movesToGo, 0);
+  EXPECT_EQ(limits.increment[White], 0);
+  // An increment of an earlier "go" would spend most of a small clock: 300 ms
+  // without one give 300 x 25 microseconds, doubled in the first search.
+  uci.ProcessCommand("go wtime 1000 btime 1000 winc 5000 binc 5000");
+  uci.ProcessCommand("go wtime 300 btime 300");
+  EXPECT_EQ(limits.increment[White], 0);
+  EXPECT_EQ(limits.increment[Black], 0);
+  EXPECT_EQ(SearchTimeLimit(limits, White), 15000u);
 
   EXPECT_EQ(h.manager.infiniteSearch, 0);
   uci.ProcessCommand("go infinite");
@@ -322,11 +331,14 @@ TEST(ProtocolTest, XBoardTimeControls) {
   EXPECT_EQ(limits.depthLimit, 1);
   xboard.ProcessCommand("sd 500");
   EXPECT_EQ(limits.depthLimit, 127);
+  // Each search has the time per move less the margin (a tenth, at least 50 ms).
   xboard.ProcessCommand("st -5");
   EXPECT_EQ(limits.mode, ModeMoveTime);
+  xboard.ProcessCommand("go");
   EXPECT_EQ(limits.moveTime, 0);
   xboard.ProcessCommand("st 3");
-  EXPECT_EQ(limits.moveTime, 3000000);
+  xboard.ProcessCommand("go");
+  EXPECT_EQ(limits.moveTime, 2700000);
 
   xboard.ProcessCommand("level 40 5 0");
   EXPECT_EQ(limits.mode, ModeClock);

@@ -206,8 +206,8 @@ TEST_F(ThinkTest, SingleLegalMoveInClockMode) {
 }
 
 TEST_F(ThinkTest, TheTimeRuleAppliesInClockModeOnly) {
-  // No time at all: clock mode ends after iteration 2 by the 0.6 rule (the
-  // poll looks at the clock only every 30000 calls).
+  // No time at all: clock mode ends after iteration 2 by the 0.6 rule, before
+  // the poll has first read the clock.
   engine->limits.mode = ModeClock;
   engine->limits.clock[White] = 0.0f;
   engine->Think(0);
@@ -221,6 +221,22 @@ TEST_F(ThinkTest, TheTimeRuleAppliesInClockModeOnly) {
   engine->Think(0);
   EXPECT_GE(engine->limits.depthReached, 3);
   EXPECT_NE(engine->bestMove, 0u);
+}
+
+TEST_F(ThinkTest, AClockBelowTheMarginIsAnsweredInsideTheFirstIteration) {
+  // 10 ms leave no time for the move once the margin is kept: the search
+  // stops at its first read of the clock, here before iteration 1 has ended,
+  // and plays the best move the root ordering found.
+  SetGamePosition(*engine, "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq - 0 1");
+  engine->limits.mode = ModeClock;
+  engine->limits.clock[White] = 10.0f;
+  engine->limits.movesToGo = 0;
+  engine->Think(0);
+  EXPECT_EQ(engine->limits.timeLimit, 0u);
+  EXPECT_EQ(engine->limits.depthReached, 0);
+  EXPECT_EQ(listener.Count("pv"), 0);
+  ASSERT_EQ(engine->gameHistory.size(), 1u);
+  EXPECT_EQ(CoordinateText(engine->bestMove), "e5d7");
 }
 
 TEST_F(ThinkTest, MateStopsClockSearchesAfterIterationSix) {
@@ -418,6 +434,29 @@ TEST_F(ThinkTest, APonderHitBeforeTheStartMakesAnOrdinarySearch) {
   EXPECT_EQ(engine->gameHistory.size(), 1u);
   ASSERT_EQ(listener.Count("done"), 1);
   EXPECT_EQ(listener.reports.back().score, StopNormal);
+
+  // The clock sent with the hit holds from the start, already for the first
+  // report: 30 s instead of 60, 40 moves to go, the first search of a game
+  // (2 x 30000 / 40 ms). So whether the hit came before pondering had begun
+  // or before the search was even started as a ponder search.
+  u32 firstLimit = 0;
+  listener.onPv = [&](const RecordingListener::Report& r) {
+    if (r.depth == 1) firstLimit = engine->limits.timeLimit;
+  };
+  for (i32 ponder : {1, 0}) {
+    engine->NewGame();
+    engine->limits.mode = ModeClock;
+    engine->limits.clock[White] = engine->limits.clock[Black] = 60000.0f;
+    engine->limits.movesToGo = 40;
+    engine->limits.depthCap = 2;
+    engine->ponderHitLatch = static_cast<u8>(ponder);
+    engine->ponderHitClockMs = 30000;
+    firstLimit = 0;
+    engine->Think(ponder);
+    EXPECT_EQ(firstLimit, 1500000u) << "ponder " << ponder;
+    EXPECT_EQ(engine->ponderHitClockMs, -1);
+    EXPECT_EQ(engine->gameHistory.size(), 1u);
+  }
 }
 
 TEST_F(ThinkTest, AStopBeforeAnyMoveRaisedAlphaStillAnswersWithAMove) {
