@@ -635,6 +635,16 @@ TEST(Poll, WaitingInputGoesToTheListener) {
   e.limits.pollCounter = e.limits.pollPeriod - 1;
   EXPECT_TRUE(e.PollTimeAndInput());
   EXPECT_EQ(listener.inputPolls, 1);
+  // After a line the next call looks again (this listener reads nothing, so
+  // the line still waits), and once nothing waits the period holds again.
+  EXPECT_TRUE(e.PollTimeAndInput());
+  EXPECT_EQ(listener.inputPolls, 2);
+  char line[8];
+  ASSERT_EQ(read(fds[0], line, sizeof line), 5);
+  EXPECT_TRUE(e.PollTimeAndInput());
+  ASSERT_EQ(write(fds[1], "stop\n", 5), 5);
+  EXPECT_TRUE(e.PollTimeAndInput());
+  EXPECT_EQ(listener.inputPolls, 2);
 
   ASSERT_EQ(dup2(savedStdin, STDIN_FILENO), STDIN_FILENO);
   close(savedStdin);
