@@ -1,7 +1,3 @@
-// 32-bit targets must see the 64-bit inode numbers and sizes of the host's
-// files: the book is compared with the PGN file by device and inode.
-#define _FILE_OFFSET_BITS 64
-
 #include "tools/book_builder.h"
 
 #include <fcntl.h>
