@@ -24,8 +24,9 @@ class EngineListener {
   virtual void OnHashFull(i32 /*permille*/) {}
   // A new iteration depth in plies.
   virtual void OnDepth(i32 /*depth*/) {}
-  // Standard input has a line waiting during a search without an input thread.
-  virtual void PollInput() {}
+  // Standard input has a line waiting during a search without an input
+  // thread; true when a line (or the end of the input) was taken from it.
+  virtual bool PollInput() { return false; }
   // A root move is about to be searched (1-based position in the root list).
   virtual void OnCurrMove(Move /*move*/, i32 /*number*/) {}
   virtual void OnDepthZeroScore(i32 /*score*/) {}

@@ -159,11 +159,13 @@ bool Engine::PollTimeAndInput() {
   timeval zero{0, 0};
   // After a failed select the set says nothing; only a ready descriptor counts.
   if (select(16, &readSet, nullptr, nullptr, &zero) > 0 && FD_ISSET(STDIN_FILENO, &readSet)) {
-    listener->PollInput();
     // Lines tend to come together (an XBoard move behind its "time" and
-    // "otim"): the next call looks again rather than a period later, until
-    // nothing waits.
-    limits.pollCounter.store(limits.pollPeriod - 1, std::memory_order_relaxed);
+    // "otim"): after a line the next call looks again rather than a period
+    // later, until nothing waits. A listener that reads nothing (the tools',
+    // whose standard input may be a file or at its end, always "ready")
+    // keeps the period.
+    if (listener->PollInput())
+      limits.pollCounter.store(limits.pollPeriod - 1, std::memory_order_relaxed);
     return stopReason.load(std::memory_order_relaxed) == StopNone;
   }
   return true;

@@ -19,7 +19,6 @@ class ConsoleListener : public EngineListener {
                      i32 selDepth, i32 bound, double elapsedMicroseconds) override;
   void OnHashFull(i32) override {}
   void OnDepth(i32) override {}
-  void PollInput() override {}
   void OnCurrMove(Move, i32) override {}
 
   // Writes one thinking line to standard output and the log.

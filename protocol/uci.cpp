@@ -697,8 +697,9 @@ void UciListener::OnHashFull(i32 permille) { manager->SendFormatted("info hashfu
 
 void UciListener::OnDepth(i32 depth) { manager->SendFormatted("info depth %d", depth); }
 
-void UciListener::PollInput() {
+bool UciListener::PollInput() {
   manager->HandleRead(manager->ReadLine());
+  return true;
 }
 
 void UciListener::OnCurrMove(Move move, i32 number) {

@@ -18,7 +18,7 @@ class UciListener : public EngineListener {
                      i32 selDepth, i32 bound, double elapsedMicroseconds) override;
   void OnHashFull(i32 permille) override;
   void OnDepth(i32 depth) override;
-  void PollInput() override;
+  bool PollInput() override;
   void OnCurrMove(Move move, i32 number) override;
   void OnDepthZeroScore(i32 score) override;
   void SendText(const char* text) override;

@@ -763,8 +763,9 @@ void XBoardListener::SendThinkingMultiPv(i32, i32 depth, i32 score, const Move* 
   SendThinking(depth, score, pv, pvLength, nodes, elapsedMicroseconds);
 }
 
-void XBoardListener::PollInput() {
+bool XBoardListener::PollInput() {
   manager->HandleRead(manager->ReadLine());
+  return true;
 }
 
 void XBoardListener::SendText(const char* text) { manager->SendFormatted("%s", text); }

@@ -16,7 +16,7 @@ class XBoardListener : public EngineListener {
                 i32 bound, double elapsedMicroseconds) override;
   void OnMultiPvInfo(i32 line, i32 depth, i32 score, const Move* pv, i32 pvLength, u64 nodes,
                      i32 selDepth, i32 bound, double elapsedMicroseconds) override;
-  void PollInput() override;
+  bool PollInput() override;
   void SendText(const char* text) override;
 
   // The engine's move, then, with pondering on, the guessed reply and the

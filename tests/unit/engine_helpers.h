@@ -65,7 +65,10 @@ struct RecordingListener : EngineListener {
     r.line = number;
     reports.push_back(r);
   }
-  void PollInput() override { ++inputPolls; }
+  bool PollInput() override {
+    ++inputPolls;
+    return takesInput;
+  }
   void SendText(const char* text) override {
     Report r;
     r.kind = "text";
@@ -87,6 +90,7 @@ struct RecordingListener : EngineListener {
 
   std::vector<Report> reports;
   i32 inputPolls = 0;
+  bool takesInput = true;  // what PollInput says it took
   std::function<void(const Report&)> onPv;  // runs on each OnPvInfo
 };
 

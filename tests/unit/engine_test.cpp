@@ -15,6 +15,7 @@
 #include "board_helpers.h"
 #include "common/log.h"
 #include "engine_helpers.h"
+#include "protocol/console_listener.h"
 
 namespace {
 
@@ -646,10 +647,27 @@ TEST(Poll, WaitingInputGoesToTheListener) {
   EXPECT_TRUE(e.PollTimeAndInput());
   EXPECT_EQ(listener.inputPolls, 2);
 
+  // A listener that takes nothing keeps the period, though the input stays
+  // ready: so do the tools, whose standard input may be at its end (always
+  // ready), and must not look at it at every node.
+  listener.takesInput = false;
+  e.limits.pollCounter = e.limits.pollPeriod - 1;
+  EXPECT_TRUE(e.PollTimeAndInput());
+  EXPECT_EQ(listener.inputPolls, 3);
+  EXPECT_EQ(e.limits.pollCounter, 0);
+  ConsoleListener tools;
+  e.listener = &tools;
+  close(fds[1]);
+  ASSERT_EQ(read(fds[0], line, sizeof line), 5);
+  for (i32 call = 0; call < 3; ++call) {
+    e.limits.pollCounter = e.limits.pollPeriod - 1;
+    EXPECT_TRUE(e.PollTimeAndInput());
+    EXPECT_EQ(e.limits.pollCounter, 0);
+  }
+
   ASSERT_EQ(dup2(savedStdin, STDIN_FILENO), STDIN_FILENO);
   close(savedStdin);
   close(fds[0]);
-  close(fds[1]);
 }
 
 TEST(Poll, NodesPerSecondCap) {
